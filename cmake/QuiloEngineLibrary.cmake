@@ -1,0 +1,27 @@
+# The engine's sources are compiled once, into quiloHeadTrackingEngineObjects;
+# each area adds its own with target_sources. The shared library is then linked
+# from those objects plus one camera back end, so a test variant can put the
+# simulated RealSense device behind the very same engine code.
+add_library(quiloHeadTrackingEngineObjects OBJECT)
+set(QUILO_ENGINE_INCLUDE_DIRS ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+target_include_directories(quiloHeadTrackingEngineObjects PUBLIC ${QUILO_ENGINE_INCLUDE_DIRS})
+target_link_libraries(quiloHeadTrackingEngineObjects PUBLIC spdlog::spdlog fmt::fmt glm::glm Threads::Threads)
+target_compile_definitions(quiloHeadTrackingEngineObjects PUBLIC QUILO_BUILDING_LIBRARY)
+set_target_properties(quiloHeadTrackingEngineObjects PROPERTIES
+  CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+
+# quilo_add_engine_library(<name> SOURCES <camera back end sources> [LIBRARIES <libs>]
+#                          [INCLUDE_DIRS <dirs>])
+function(quilo_add_engine_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;INCLUDE_DIRS" ${ARGN})
+  add_library(${name} SHARED ${ARG_SOURCES} $<TARGET_OBJECTS:quiloHeadTrackingEngineObjects>)
+  target_include_directories(${name}
+    PUBLIC $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}> $<BUILD_INTERFACE:${CMAKE_BINARY_DIR}/generated>
+           $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
+    PRIVATE ${ARG_INCLUDE_DIRS})
+  target_link_libraries(${name} PUBLIC spdlog::spdlog fmt::fmt glm::glm
+    PRIVATE Threads::Threads ${CMAKE_DL_LIBS} ${ARG_LIBRARIES})
+  target_compile_definitions(${name} PRIVATE QUILO_BUILDING_LIBRARY)
+  set_target_properties(${name} PROPERTIES
+    CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+endfunction()

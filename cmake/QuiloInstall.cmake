@@ -1,0 +1,23 @@
+include(CMakePackageConfigHelpers)
+
+install(TARGETS quiloHeadTrackingEngine EXPORT quiloHeadTrackingTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+foreach(dir common headTracking)
+  install(DIRECTORY ${dir} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+    FILES_MATCHING PATTERN "*.h")
+endforeach()
+install(FILES ${CMAKE_BINARY_DIR}/generated/common/buildInfo.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/common)
+
+install(EXPORT quiloHeadTrackingTargets NAMESPACE quilo::
+  FILE quiloHeadTrackingTargets.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quiloHeadTracking)
+configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/quiloHeadTrackingConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/quiloHeadTrackingConfig.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quiloHeadTracking)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/quiloHeadTrackingConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/quiloHeadTrackingConfig.cmake
+  ${CMAKE_BINARY_DIR}/quiloHeadTrackingConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quiloHeadTracking)

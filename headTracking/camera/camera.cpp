@@ -1,0 +1,8 @@
+#include "headTracking/camera/camera.h"
+
+namespace quilo::head {
+
+Camera::~Camera() = default;
+CameraFrame::~CameraFrame() = default;
+
+}  // namespace quilo::head

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every build, test and run-time dependency from Debian 12's packages.
+# Safe to run again: apt-get skips what is already installed.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  g++ cmake make git pkg-config
+  # clang drives the fuzz targets (libFuzzer) and the sanitizer builds' runtime
+  clang libclang-rt-14-dev
+  # engine
+  libspdlog-dev libfmt-dev libglm-dev libstb-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # face detector plugin
+  libdlib-dev libdlib-data libopencv-core-dev libopencv-imgproc-dev
+  libopencv-objdetect-dev libopencv-calib3d-dev opencv-data
+  # tools
+  libcli11-dev nlohmann-json3-dev
+  # monitor discovery (types only; the X libraries are loaded at run time) and its test server
+  libx11-dev libxrandr-dev xvfb x11-xserver-utils xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
