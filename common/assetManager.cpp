@@ -1,0 +1,7 @@
+#include "common/assetManager.h"
+
+namespace quilo {
+
+AssetManager::~AssetManager() = default;
+
+}  // namespace quilo

@@ -1,0 +1,7 @@
+#include "common/platform.h"
+
+namespace quilo {
+
+Platform::~Platform() = default;
+
+}  // namespace quilo
