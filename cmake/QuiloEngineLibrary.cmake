@@ -5,7 +5,8 @@
 add_library(quiloHeadTrackingEngineObjects OBJECT)
 set(QUILO_ENGINE_INCLUDE_DIRS ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
 target_include_directories(quiloHeadTrackingEngineObjects PUBLIC ${QUILO_ENGINE_INCLUDE_DIRS})
-target_link_libraries(quiloHeadTrackingEngineObjects PUBLIC spdlog::spdlog fmt::fmt glm::glm Threads::Threads)
+target_link_libraries(quiloHeadTrackingEngineObjects PUBLIC spdlog::spdlog fmt::fmt glm::glm Threads::Threads
+  PRIVATE PkgConfig::stb)
 target_compile_definitions(quiloHeadTrackingEngineObjects PUBLIC QUILO_BUILDING_LIBRARY)
 set_target_properties(quiloHeadTrackingEngineObjects PROPERTIES
   CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
@@ -20,7 +21,7 @@ function(quilo_add_engine_library name)
            $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
     PRIVATE ${ARG_INCLUDE_DIRS})
   target_link_libraries(${name} PUBLIC spdlog::spdlog fmt::fmt glm::glm
-    PRIVATE Threads::Threads ${CMAKE_DL_LIBS} ${ARG_LIBRARIES})
+    PRIVATE Threads::Threads ${CMAKE_DL_LIBS} PkgConfig::stb ${ARG_LIBRARIES})
   target_compile_definitions(${name} PRIVATE QUILO_BUILDING_LIBRARY)
   set_target_properties(${name} PROPERTIES
     CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
