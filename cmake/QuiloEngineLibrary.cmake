@@ -6,7 +6,8 @@ add_library(quiloHeadTrackingEngineObjects OBJECT)
 set(QUILO_ENGINE_INCLUDE_DIRS ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
 target_include_directories(quiloHeadTrackingEngineObjects PUBLIC ${QUILO_ENGINE_INCLUDE_DIRS})
 target_link_libraries(quiloHeadTrackingEngineObjects PUBLIC spdlog::spdlog fmt::fmt glm::glm Threads::Threads
-  PRIVATE PkgConfig::stb)
+  PRIVATE ${CMAKE_DL_LIBS} PkgConfig::stb)
+target_include_directories(quiloHeadTrackingEngineObjects PRIVATE ${X11_INCLUDE_DIR} ${X11_Xrandr_INCLUDE_PATH})
 target_compile_definitions(quiloHeadTrackingEngineObjects PUBLIC QUILO_BUILDING_LIBRARY)
 set_target_properties(quiloHeadTrackingEngineObjects PROPERTIES
   CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
