@@ -3,9 +3,13 @@ include(CMakePackageConfigHelpers)
 install(TARGETS quiloHeadTrackingEngine EXPORT quiloHeadTrackingTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The headers of the interface; the OS layer and the internal *Detail.h
+# headers stay behind.
 foreach(dir common headTracking)
   install(DIRECTORY ${dir} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-    FILES_MATCHING PATTERN "*.h")
+    FILES_MATCHING PATTERN "*.h"
+    PATTERN "platform" EXCLUDE
+    PATTERN "*Detail.h" EXCLUDE)
 endforeach()
 install(FILES ${CMAKE_BINARY_DIR}/generated/common/buildInfo.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/common)
