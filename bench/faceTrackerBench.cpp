@@ -25,7 +25,8 @@ void FaceTrackerUpdate(benchmark::State& state) {
     ScriptFrame frame(0.0);
     frame.deprojects = deprojects;
     // Without deprojection the tracker uses the pinhole model.
-    tracker.CameraDidChange(quilo::CameraIntrinsics{kImageWidth, kImageHeight, 320.0f, 240.0f, 1000.0f, 1000.0f, {}, false});
+    tracker.CameraDidChange(
+        quilo::CameraIntrinsics{kImageWidth, kImageHeight, 320.0f, 240.0f, 1000.0f, 1000.0f, {}, false});
 
     int64_t frameNumber = 0;
     auto step = [&] {

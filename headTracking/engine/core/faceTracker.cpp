@@ -250,8 +250,9 @@ void FaceTracker::BuildTracks() {
     const glm::mat3& rotation = configuration_.cameraRotation;
     tracks_.clear();
     for (const KalmanFilter& filter : filters_[filterIndex_]) {
-        tracks_.push_back(MovingPoint{RotateToDisplay(rotation, filter.position) + configuration_.cameraPosition,
-                                      RotateToDisplay(rotation, filter.velocity)});
+        tracks_.push_back(
+            MovingPoint{RotateToDisplay(rotation, filter.position) + configuration_.cameraPosition,
+                        RotateToDisplay(rotation, filter.velocity)});
     }
 }
 
@@ -294,7 +295,8 @@ void FaceTracker::BuildFaces(const FaceDetector::Output& output, float dt) {
     current.clear();
     for (const Candidate& candidate : candidates_) {
         const MovingPoint& track = tracks_[static_cast<size_t>(candidate.track)];
-        current.push_back(Face{track.position, track.velocity, DetectionOfTrack(output, candidate.track).angles,
+        current.push_back(Face{track.position, track.velocity,
+                               DetectionOfTrack(output, candidate.track).angles,
                                trackToRawFace_[static_cast<size_t>(candidate.track)]});
     }
 
@@ -306,7 +308,8 @@ void FaceTracker::BuildFaces(const FaceDetector::Output& output, float dt) {
         return;
     }
     const Face& previousMain = previous.front();
-    const glm::vec3 expected = KalmanFilter::Predict(MovingPoint{previousMain.position, previousMain.velocity}, dt);
+    const glm::vec3 expected =
+        KalmanFilter::Predict(MovingPoint{previousMain.position, previousMain.velocity}, dt);
     int nearest = -1;
     double nearestDistance = kMainFaceCatchDistance;
     for (size_t i = 0; i < current.size(); ++i) {
@@ -327,8 +330,8 @@ void FaceTracker::BuildFaces(const FaceDetector::Output& output, float dt) {
         lostTime_ += dt;
         // Coast on the predicted position with a damped velocity; the coasting
         // face swaps places with the former first face.
-        current.push_back(Face{expected, previousMain.velocity * std::exp(-dt / properties.velDampingTime),
-                               previousMain.angles, -1});
+        const glm::vec3 damped = previousMain.velocity * std::exp(-dt / properties.velDampingTime);
+        current.push_back(Face{expected, damped, previousMain.angles, -1});
         if (current.size() > 1) std::swap(current.front(), current.back());
     }
 }

@@ -328,7 +328,8 @@ TEST_F(FaceTrackerScenario, DistanceWindowIsOpenAndYawWindowClosed) {
     Step({});
     Step({FaceAt({0, 0, 600}, 60, limit), FaceAt({0, 0, 700}, 60, -limit), FaceAt({0, 0, 800}, 60, beyond),
           // Seen at 45 degrees to the right in display space: only faces turned towards the display.
-          FaceAt({-250, 0, 250}, 60, 0.0f), FaceAt({-240, 0, 240}, 60, -limit), FaceAt({-230, 0, 230}, 60, 0.01f)});
+          FaceAt({-250, 0, 250}, 60, 0.0f), FaceAt({-240, 0, 240}, 60, -limit),
+          FaceAt({-230, 0, 230}, 60, 0.01f)});
     EXPECT_THAT(RawFaceIndices(), ElementsAre(4, 3, 0, 1));
 }
 
