@@ -68,7 +68,7 @@ struct Bytes {
 
     // Copies up to n bytes from `offset` to dst; returns how many it copied.
     std::size_t CopyOut(std::size_t offset, std::uint8_t* dst, std::size_t n) const {
-        if (offset >= length) return 0;
+        if (offset >= length || n == 0) return 0;
         n = std::min(n, length - offset);
         std::memcpy(dst, data + offset, n);
         return n;

@@ -212,6 +212,18 @@ TEST(TgaMemory, RunLengthImagesIgnoreRowOrder) {
     EXPECT_THAT(image.pixels, ElementsAre(3, 2, 1, 6, 5, 4, 0, 0));
 }
 
+TEST(TgaMemory, ZeroSizedImagesLoadEmpty) {
+    for (const Bytes& data : {Concat(Header(kUncompressed, 24, 0, 24), {1, 2, 3}), Header(kUncompressed, 0, 2, 32),
+                              Concat(Header(kCompressed, 0, 5, 24), {130, 1, 2, 3})}) {
+        for (bool keepRowOrder : {true, false}) {
+            quilo::Tga image = SmallImage();
+            EXPECT_TRUE(image.ReadFromData(data.data(), data.size(), keepRowOrder));
+            EXPECT_TRUE(image.pixels.empty());
+            EXPECT_EQ(image.size, 0u);
+        }
+    }
+}
+
 TEST(TgaMemory, UnreadableHeaderChangesNothing) {
     Bytes withId = Concat(Header(kUncompressed, 1, 1, 24), {0, 1, 2, 3});
     withId[0] = 1;
