@@ -1,7 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -11,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include <stb_image.h>
 #include <stb_image_write.h>
 
 #include "common/tga.h"
@@ -167,12 +165,6 @@ TEST(TgaFile, RunLengthPacketsDecodeToRedGreenBlue) {
                                           0, 0, 0, 0, 0, 0));
 }
 
-TEST(TgaFile, RunLengthAlphaStaysInPlace) {
-    const Bytes file = Concat(Header(kCompressed, 2, 1, 32), {129, 1, 2, 3, 4});
-    const quilo::Tga image(WriteFile("rle32.tga", file).c_str());
-    EXPECT_THAT(image.pixels, ElementsAre(3, 2, 1, 4, 3, 2, 1, 4));
-}
-
 TEST(TgaFile, PacketRunningPastTheImageIsCut) {
     // A run of 128 pixels and a raw packet of 4 for a 2 x 1 image.
     const Bytes run = Concat(Header(kCompressed, 2, 1, 24), {255, 1, 2, 3});
@@ -310,26 +302,6 @@ TEST(TgaMemory, StbEncodedImagesRoundTrip) {
         }
     }
     stbi_write_tga_with_rle = 1;
-}
-
-TEST(TgaMemory, PortraitRoundTripsThroughStb) {
-    const std::string png = QUILO_TESTDATA_DIR "/portraits/astronaut.png";
-    int w = 0, h = 0, comp = 0;
-    stbi_uc* rgb = stbi_load(png.c_str(), &w, &h, &comp, 3);
-    if (rgb == nullptr) GTEST_SKIP() << "no test data at " << png;
-    const Bytes encoded = EncodeWithStb(w, h, 3, rgb);
-    bool complete = false;
-    quilo::Tga image = FromMemory(encoded, true, &complete);
-    EXPECT_TRUE(complete);
-    ASSERT_EQ(image.width, static_cast<std::uint32_t>(w));
-    // Bottom-up, red-green-blue.
-    const std::size_t rowBytes = w * 3;
-    for (int y = 0; y < h; ++y) {
-        ASSERT_TRUE(std::equal(rgb + y * rowBytes, rgb + (y + 1) * rowBytes,
-                               image.pixels.begin() + (h - 1 - y) * rowBytes))
-            << "row " << y;
-    }
-    stbi_image_free(rgb);
 }
 
 TEST(TgaEdit, RemoveColorSetsAlphaOnThirtyTwoBitImagesOnly) {
