@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -14,7 +15,6 @@
 
 #include "common/tga.h"
 
-using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using Bytes = std::vector<std::uint8_t>;
@@ -39,8 +39,27 @@ Bytes Concat(Bytes a, std::initializer_list<std::uint8_t> b) {
     return a;
 }
 
+// A folder of this process's own, so that runs side by side never share a
+// file; removed at exit.
+std::string ScratchDir() {
+    struct Folder {
+        std::filesystem::path path;
+        ~Folder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    };
+    static const Folder folder{[] {
+        auto path = std::filesystem::temp_directory_path() /
+                    ("quiloTgaTest-" + std::to_string(std::random_device{}()));
+        std::filesystem::create_directories(path);
+        return path;
+    }()};
+    return folder.path.string() + "/";
+}
+
 std::string WriteFile(const std::string& name, const Bytes& bytes) {
-    const std::string path = testing::TempDir() + "quiloTgaTest-" + name;
+    const std::string path = ScratchDir() + name;
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     return path;
 }
@@ -87,7 +106,7 @@ void ExpectEmpty(const quilo::Tga& image) { ExpectUnchanged(image, quilo::Tga())
 }  // namespace
 
 TEST(TgaFile, MissingOrUnreadableFilesThrowFileNotFound) {
-    for (const std::string& path : {testing::TempDir() + "quiloTgaTest-missing.tga", testing::TempDir()}) {
+    for (const std::string& path : {ScratchDir() + "missing.tga", ScratchDir()}) {
         try {
             quilo::Tga image(path.c_str());
             FAIL() << path;
