@@ -14,10 +14,10 @@ namespace {
 
 constexpr std::size_t kHeaderBytes = 18;
 constexpr std::size_t kSignatureBytes = 12;
-// ID length 0, no colour map, image type 2 or 10, empty colour-map
-// specification, origin (0, 0).
-constexpr std::uint8_t kUncompressedSignature[kSignatureBytes] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-constexpr std::uint8_t kCompressedSignature[kSignatureBytes] = {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+// ID length 0, no colour map, image type 2 or 10, then nine zeros: empty
+// colour-map specification, origin (0, 0).
+constexpr std::uint8_t kUncompressedSignature[kSignatureBytes] = {0, 0, 2};
+constexpr std::uint8_t kCompressedSignature[kSignatureBytes] = {0, 0, 10};
 
 enum class Kind { Unreadable, Uncompressed, Compressed };
 
@@ -91,7 +91,8 @@ bool DecodeRunLength(const Bytes& in, std::size_t offset, const Header& header,
         if (in.CopyOut(offset, &control, 1) != 1) return false;
         ++offset;
         const bool run = control >= 128;
-        const std::size_t count = std::min<std::size_t>(run ? control - 127u : control + 1u, total - done);
+        const std::size_t count =
+            std::min<std::size_t>(run ? control - 127u : control + 1u, total - done);
         for (std::size_t i = 0; i < count; ++i, ++done) {
             // A run packet stores its pixel once, a raw packet every pixel.
             if (!run || i == 0) {
@@ -108,7 +109,9 @@ bool DecodeRunLength(const Bytes& in, std::size_t offset, const Header& header,
     return true;
 }
 
-[[noreturn]] void ThrowFileNotFound() { throw std::invalid_argument("File Not Found."); }
+[[noreturn]] void ThrowFileNotFound() {
+    throw std::invalid_argument("File Not Found.");
+}
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -170,7 +173,8 @@ Tga::Tga(const char* path) {
         return;
     }
     // The longest useful stream stores every pixel in its own raw packet.
-    const std::vector<std::uint8_t> stream = ReadRest(file, header.PixelCount() * (header.BytesPerPixel() + 1));
+    const std::vector<std::uint8_t> stream =
+        ReadRest(file, header.PixelCount() * (header.BytesPerPixel() + 1));
     DecodeRunLength(Bytes{stream.data(), stream.size()}, 0, header, pixels);
 }
 
@@ -227,7 +231,8 @@ void Tga::Resize(int newWidth, int newHeight) {
     if (width == 0 || height == 0) return;  // nothing to sample from
     const std::size_t bytesPerPixel = bitsPerPixel / 8;
     if (pixels.size() / bytesPerPixel < std::uint64_t{width} * height) return;
-    const std::uint64_t newBytes = std::uint64_t(newWidth) * bytesPerPixel * std::uint64_t(newHeight);
+    const std::uint64_t newBytes =
+        std::uint64_t(newWidth) * bytesPerPixel * std::uint64_t(newHeight);
     if (newBytes > kMaxBytes) return;
 
     std::vector<std::uint8_t> resized(static_cast<std::size_t>(newBytes), 0);
@@ -237,7 +242,8 @@ void Tga::Resize(int newWidth, int newHeight) {
         // sy * i < height in exact arithmetic; the clamp guards rounding.
         const std::size_t row = std::min<std::size_t>(static_cast<std::size_t>(sy * i), height - 1);
         for (int j = 0; j < newWidth; ++j) {
-            const std::size_t column = std::min<std::size_t>(static_cast<std::size_t>(sx * j), width - 1);
+            const std::size_t column =
+                std::min<std::size_t>(static_cast<std::size_t>(sx * j), width - 1);
             const std::uint8_t* src = &pixels[(std::size_t{width} * row + column) * bytesPerPixel];
             std::uint8_t* dst = &resized[(std::size_t(newWidth) * i + j) * bytesPerPixel];
             std::memcpy(dst, src, bytesPerPixel);
