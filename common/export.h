@@ -10,3 +10,10 @@
 #else
 #define QUILO_API __attribute__((visibility("default")))
 #endif
+
+// Marks the exported functions of a plugin library: C linkage, visible.
+#if defined(_WIN32)
+#define QUILO_PLUGIN_EXPORT extern "C" __declspec(dllexport)
+#else
+#define QUILO_PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
