@@ -1,0 +1,39 @@
+// Process-level helpers for tests: environment, child processes, and which
+// shared libraries are loaded.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quilo::test {
+
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// Sets (or, with no value, removes) a variable of this process's environment.
+void SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value);
+std::optional<std::string> GetEnvironmentVariable(const std::string& name);
+
+// The running test program's own file.
+std::filesystem::path ThisProgram();
+
+// Runs `program` with `arguments` and this process's environment plus
+// `environment` (which wins), and waits for it. Returns its exit code, or -1
+// when it could not be started or did not exit normally.
+int RunProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+               const Environment& environment);
+
+// Runs this test program again, limited to the tests matching `gtestFilter`,
+// with `environment` added and QUILO_TEST_CHILD set; returns its exit code.
+int RunChildTests(const std::string& gtestFilter, Environment environment);
+
+// True in a child started by RunChildTests. Child-only tests skip otherwise.
+bool IsChildProcess();
+
+// Whether the shared library at `path` is loaded in this process; it is not
+// loaded by asking.
+bool IsLibraryLoaded(const std::filesystem::path& path);
+
+}  // namespace quilo::test

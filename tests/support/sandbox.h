@@ -1,0 +1,55 @@
+// The sandbox of a test made with quilo_add_sandbox_test: the folder of the
+// test's own engine library, where the engine looks for plugins first.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+namespace quilo::test {
+
+// Empties the sandbox of everything but the engine library on construction
+// and destruction, so every test starts from a plugin-free folder.
+class Sandbox {
+public:
+    Sandbox() { Clear(); }
+    ~Sandbox() { Clear(); }
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    static std::filesystem::path Directory() { return QUILO_TEST_SANDBOX_DIR; }
+    static std::filesystem::path PluginDirectory() { return QUILO_TEST_PLUGIN_DIR; }
+
+    // Copies the test plugin `plugin` (e.g. "quiloTestBlinkDetectorScripted")
+    // into `directory` as "<name>.so"; returns the copy's path. An old copy is
+    // removed first rather than overwritten, as a loaded library must never
+    // change under the loader.
+    static std::filesystem::path Install(const std::string& plugin, const std::string& name,
+                                         const std::filesystem::path& directory = Directory()) {
+        const auto target = directory / (name + ".so");
+        std::filesystem::remove(target);
+        std::filesystem::copy_file(PluginDirectory() / (plugin + ".so"), target);
+        return target;
+    }
+
+    // Writes `content` into `directory` as "<name>.so".
+    static std::filesystem::path InstallFile(const std::string& name, const std::string& content,
+                                             const std::filesystem::path& directory = Directory()) {
+        const auto target = directory / (name + ".so");
+        std::filesystem::remove(target);
+        std::ofstream(target, std::ios::binary) << content;
+        return target;
+    }
+
+private:
+    static void Clear() {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(Directory(), ec)) {
+            const auto name = entry.path().filename().string();
+            if (name.rfind("lib", 0) != 0) std::filesystem::remove_all(entry.path(), ec);
+        }
+    }
+};
+
+}  // namespace quilo::test
