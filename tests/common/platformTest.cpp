@@ -212,6 +212,22 @@ TEST(PathsChild, ExecutablePathIsTheExpectedOne) {
               quilo::test::GetEnvironmentVariable("QUILO_TEST_EXPECT_EXECUTABLE").value_or("?"));
 }
 
+TEST(WaitForDebugger, ReturnsOnceADebuggerIsAttached) {
+    // The leak checker of sanitizer builds traces the process itself at exit,
+    // which a process that is already traced refuses.
+    const auto asan = quilo::test::GetEnvironmentVariable("ASAN_OPTIONS").value_or("");
+    const int code = quilo::test::RunProgramTraced(
+        quilo::test::ThisProgram(), {"--gtest_filter=WaitForDebuggerChild.*"},
+        {{"QUILO_TEST_CHILD", "1"}, {"ASAN_OPTIONS", asan + (asan.empty() ? "" : ":") + "detect_leaks=0"}});
+    if (code == -2) GTEST_SKIP() << "this system does not let a process trace its child";
+    EXPECT_EQ(code, 0);
+}
+
+TEST(WaitForDebuggerChild, Returns) {
+    if (!quilo::test::IsChildProcess()) GTEST_SKIP() << "runs in a child process only";
+    quilo::WaitForDebugger();
+}
+
 TEST(StringReplace, ReplacesEveryOccurrenceWithoutRescanningTheReplacement) {
     auto replaced = [](std::string text, const std::string& from, const std::string& to) {
         quilo::stringReplace(text, from, to);

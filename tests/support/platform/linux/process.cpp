@@ -1,7 +1,9 @@
 #include "support/process.h"
 
 #include <dlfcn.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,8 +27,10 @@ std::optional<std::string> GetEnvironmentVariable(const std::string& name) {
 
 std::filesystem::path ThisProgram() { return std::filesystem::read_symlink("/proc/self/exe"); }
 
-int RunProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-               const Environment& environment) {
+namespace {
+
+pid_t Spawn(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+            const Environment& environment) {
     std::map<std::string, std::string> variables;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string text(*entry);
@@ -50,11 +54,41 @@ int RunProgram(const std::filesystem::path& program, const std::vector<std::stri
 
     pid_t child = 0;
     if (posix_spawn(&child, file.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+    return child;
+}
+
+// Waits for the child to end, letting a traced child go on after each stop.
+int Wait(pid_t child, bool traced) {
     int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
+    for (;;) {
+        if (waitpid(child, &status, 0) < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (WIFEXITED(status)) return WEXITSTATUS(status);
+        if (WIFSIGNALED(status)) return -1;
+        if (traced && WIFSTOPPED(status)) ptrace(PTRACE_CONT, child, nullptr, WSTOPSIG(status));
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+int RunProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+               const Environment& environment) {
+    const pid_t child = Spawn(program, arguments, environment);
+    return child < 0 ? -1 : Wait(child, false);
+}
+
+int RunProgramTraced(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                     const Environment& environment) {
+    const pid_t child = Spawn(program, arguments, environment);
+    if (child < 0) return -1;
+    if (ptrace(PTRACE_SEIZE, child, nullptr, nullptr) != 0) {
+        kill(child, SIGKILL);
+        Wait(child, false);
+        return -2;
+    }
+    return Wait(child, true);
 }
 
 int RunChildTests(const std::string& gtestFilter, Environment environment) {
