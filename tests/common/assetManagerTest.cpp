@@ -7,7 +7,7 @@
 #include "common/assetManager.h"
 #include "common/exception.h"
 #include "common/paths.h"
-#include "support/temporaryDirectory.h"
+#include "support/tempFolder.h"
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -36,7 +36,7 @@ protected:
         }
     }
 
-    quilo::test::TemporaryDirectory folder_;
+    quilo::test::TempFolder folder_;
     quilo::AssetLocation location_{folder_.path(), nullptr};
     std::unique_ptr<quilo::AssetManager> manager_ = quilo::AssetManager::Create(nullptr);
 };

@@ -17,7 +17,7 @@
 #include "common/utils.h"
 #include "support/logCapture.h"
 #include "support/process.h"
-#include "support/temporaryDirectory.h"
+#include "support/tempFolder.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -192,7 +192,7 @@ TEST(Paths, LastErrorTextFollowsTheErrorNumber) {
 // copy of this program deep in a folder tree runs a child test that checks it
 // gets its whole path.
 TEST(Paths, AnExecutablePathLongerThanTheFirstBufferIsReturnedWhole) {
-    quilo::test::TemporaryDirectory temporary;
+    quilo::test::TempFolder temporary;
     auto folder = temporary.path();
     while (folder.string().size() < 2500) folder /= std::string(200, 'd');
     std::filesystem::create_directories(folder);

@@ -12,7 +12,7 @@
 #include "support/logCapture.h"
 #include "support/process.h"
 #include "support/sandbox.h"
-#include "support/temporaryDirectory.h"
+#include "support/tempFolder.h"
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -123,7 +123,7 @@ TEST_F(PluginLibraryTest, TheLastErrorIsClearedBySuccessAndFollowsTheErrorNumber
 // The loader reads LD_LIBRARY_PATH when a process starts, so these scenarios
 // run in a child process started with it; the parent prepares the folders.
 TEST_F(PluginLibraryTest, ALibraryOnlyOnTheSearchPathIsFoundThereAfterAWarning) {
-    quilo::test::TemporaryDirectory elsewhere;
+    quilo::test::TempFolder elsewhere;
     Sandbox::Install("quiloTestBlinkDetectorNullCreate", kName, elsewhere.path());
     EXPECT_EQ(quilo::test::RunChildTests("PluginSearchChild.*", {{"LD_LIBRARY_PATH", elsewhere.path().string()},
                                                                  {"QUILO_TEST_EXPECT_PLUGIN", "nullCreate"},
@@ -132,7 +132,7 @@ TEST_F(PluginLibraryTest, ALibraryOnlyOnTheSearchPathIsFoundThereAfterAWarning) 
 }
 
 TEST_F(PluginLibraryTest, ALibraryBesideTheEngineWinsOverTheSearchPath) {
-    quilo::test::TemporaryDirectory elsewhere;
+    quilo::test::TempFolder elsewhere;
     Sandbox::Install("quiloTestBlinkDetectorNullCreate", kName, elsewhere.path());
     Sandbox::Install("quiloTestBlinkDetectorScripted", kName);
     EXPECT_EQ(quilo::test::RunChildTests("PluginSearchChild.*", {{"LD_LIBRARY_PATH", elsewhere.path().string()},

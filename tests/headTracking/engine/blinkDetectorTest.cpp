@@ -10,7 +10,7 @@
 #include "support/logCapture.h"
 #include "support/process.h"
 #include "support/sandbox.h"
-#include "support/temporaryDirectory.h"
+#include "support/tempFolder.h"
 #include "testPlugins/scriptedDetector.h"
 
 using ::testing::HasSubstr;
@@ -223,7 +223,7 @@ TEST_F(BlinkDetectorTest, AnUnknownBackendFallsBackToTheCpuLibrary) {
 // Plugins found only through the loader's search path (LD_LIBRARY_PATH is read
 // when a process starts, hence the child process).
 TEST_F(BlinkDetectorTest, BackendsAreFoundThroughTheSearchPath) {
-    quilo::test::TemporaryDirectory elsewhere;
+    quilo::test::TempFolder elsewhere;
     Sandbox::Install(kScripted, kGpu, elsewhere.path());
     EXPECT_EQ(quilo::test::RunChildTests("BlinkDetectorSearchChild.*",
                                          {{"LD_LIBRARY_PATH", elsewhere.path().string()}}),
