@@ -16,7 +16,9 @@ std::filesystem::path ModulePath(const os::Module& module) {
 
 }  // namespace
 
-std::filesystem::path GetExecutablePath() { return ModulePath(os::Module{/*isExecutable=*/true, {}}); }
+std::filesystem::path GetExecutablePath() {
+    return ModulePath(os::Module{/*isExecutable=*/true, {}});
+}
 
 std::filesystem::path GetLibraryPath(const void* address) {
     os::Module module;

@@ -16,12 +16,15 @@ PluginLibrary::PluginLibrary(const std::string& name) {
 
     module_ = os::OpenLibrary(path);
     if (module_ == nullptr) {
-        QUILO_LOG_WARN("[Plugin] Failed to load library at path \"{}\". Looking in PATH.", path.string());
+        QUILO_LOG_WARN("[Plugin] Failed to load library at path \"{}\". Looking in PATH.",
+                       path.string());
         // Why the first attempt failed: a library that lies beside the engine
         // but cannot be loaded (a missing dependency or symbol) shows here.
         QUILO_LOG_DEBUG("[Plugin] \"{}\": {}", path.string(), GetLastErrorAsString());
         module_ = os::OpenLibraryBySearch(fileName);
-        if (module_ == nullptr) QUILO_THROW("failed to load library \"{}\": {}", name, GetLastErrorAsString());
+        if (module_ == nullptr) {
+            QUILO_THROW("failed to load library \"{}\": {}", name, GetLastErrorAsString());
+        }
     }
     QUILO_LOG_DEBUG("[Plugin] Successfully loaded library \"{}\"", name);
 }
@@ -30,11 +33,14 @@ PluginLibrary::~PluginLibrary() {
     if (module_ != nullptr) os::CloseLibrary(module_);
 }
 
-void* PluginLibrary::FindSymbol(const char* symbol) const { return os::LibrarySymbol(module_, symbol); }
+void* PluginLibrary::FindSymbol(const char* symbol) const {
+    return os::LibrarySymbol(module_, symbol);
+}
 
 namespace detail {
 
-void ThrowSymbolNotFound(const char* symbol, const char* file, int line, const char* prettyFunction) {
+void ThrowSymbolNotFound(const char* symbol, const char* file, int line,
+                         const char* prettyFunction) {
     // GCC spells the function "quilo::PluginFunction<Signature>::PluginFunction
     // (...) [with Signature = void(int)]"; the name carries the signature
     // itself, so the two exports of one plugin are told apart.
@@ -43,7 +49,8 @@ void ThrowSymbolNotFound(const char* symbol, const char* file, int line, const c
     const std::string_view pretty(prettyFunction);
     constexpr std::string_view kWith = "[with Signature = ";
     if (auto with = pretty.find(kWith); with != std::string_view::npos && pretty.back() == ']') {
-        const auto signature = pretty.substr(with + kWith.size(), pretty.size() - 1 - with - kWith.size());
+        const auto signature =
+            pretty.substr(with + kWith.size(), pretty.size() - 1 - with - kWith.size());
         if (auto at = function.find("<Signature>"); at != std::string::npos) {
             function.replace(at + 1, std::string_view("Signature").size(), signature);
         }

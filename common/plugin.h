@@ -56,7 +56,9 @@ public:
     // message>" when the library has no such export.
     PluginFunction(const PluginLibrary& library, const char* symbol)
         : function_(reinterpret_cast<Signature*>(library.FindSymbol(symbol))) {
-        if (function_ == nullptr) detail::ThrowSymbolNotFound(symbol, __FILE__, __LINE__, __PRETTY_FUNCTION__);
+        if (function_ == nullptr) {
+            detail::ThrowSymbolNotFound(symbol, __FILE__, __LINE__, __PRETTY_FUNCTION__);
+        }
     }
 
     // Calls the export with the arguments and returns its result.

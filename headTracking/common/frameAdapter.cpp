@@ -55,8 +55,8 @@ BufferedFrame& BufferedFrame::operator=(BufferedFrame&& other) noexcept {
 FrameAdapter::FrameAdapter(Callback callback, bool enablePolling) : callback_(std::move(callback)) {
     if (!callback_ && !enablePolling) {
         QUILO_THROW(
-            "FrameAdapter incorrect configuration: neither callback set nor polling enabled. What's the point "
-            "then?");
+            "FrameAdapter incorrect configuration: neither callback set nor polling enabled. "
+            "What's the point then?");
     }
     if (enablePolling) polling_ = std::make_unique<Polling>();
 }

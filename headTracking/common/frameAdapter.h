@@ -54,7 +54,9 @@ public:
     BufferedFrame& operator=(BufferedFrame&& other) noexcept;
     ~BufferedFrame() = default;
 
-    Slice<Face> faces() const override { return {faces_.data(), static_cast<int64_t>(faces_.size())}; }
+    Slice<Face> faces() const override {
+        return {faces_.data(), static_cast<int64_t>(faces_.size())};
+    }
     Timestamp timestamp() const override { return timestamp_; }
     bool trackingStarted() const override { return trackingStarted_; }
     float signalValue() const override { return signalValue_; }

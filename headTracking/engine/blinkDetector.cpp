@@ -67,8 +67,9 @@ bool IsBlinkDetectorBackendSupported(quilo_face_detector_backend_e backend) {
 
 uint32_t GetSupportedFaceDetectorBackends() {
     uint32_t mask = 0;
-    if (IsBlinkDetectorBackendSupported(kQuiloFaceDetectorBackendCPU)) mask |= kQuiloFaceDetectorBackendCPU;
-    if (IsBlinkDetectorBackendSupported(kQuiloFaceDetectorBackendGPU)) mask |= kQuiloFaceDetectorBackendGPU;
+    for (auto backend : {kQuiloFaceDetectorBackendCPU, kQuiloFaceDetectorBackendGPU}) {
+        if (IsBlinkDetectorBackendSupported(backend)) mask |= static_cast<uint32_t>(backend);
+    }
     return mask;
 }
 

@@ -32,7 +32,8 @@ protected:
             ADD_FAILURE() << "no exception";
         } catch (const quilo::Exception& e) {
             EXPECT_THAT(e.what(), StartsWith(message + " in "));
-            EXPECT_THAT(e.what(), HasSubstr("FileAssetManager::" + function + " common/assetManager.cpp:"));
+            EXPECT_THAT(e.what(),
+                        HasSubstr("FileAssetManager::" + function + " common/assetManager.cpp:"));
         }
     }
 
@@ -74,9 +75,10 @@ TEST_F(AssetManagerTest, AMissingAssetCannotBeOpened) {
 
 TEST_F(AssetManagerTest, AFolderIsNotAnAsset) {
     std::filesystem::create_directory(folder_.path() / "folder");
-    ExpectFailure([&] { manager_->ReadText("folder", &location_); },
-                  "failed to open asset \"folder\" (\"" + (folder_.path() / "folder").string() + "\")",
-                  "ReadText");
+    ExpectFailure(
+        [&] { manager_->ReadText("folder", &location_); },
+        "failed to open asset \"folder\" (\"" + (folder_.path() / "folder").string() + "\")",
+        "ReadText");
 }
 
 TEST_F(AssetManagerTest, AnEmptyAssetIsInvalid) {
@@ -91,9 +93,12 @@ TEST_F(AssetManagerTest, AnEmptyAssetIsInvalid) {
 // read comes up short.
 TEST_F(AssetManagerTest, AShortReadFails) {
     quilo::AssetLocation kernel{"/sys/kernel", nullptr};
-    if (!std::filesystem::exists("/sys/kernel/uevent_seqnum")) GTEST_SKIP() << "no /sys/kernel/uevent_seqnum";
+    if (!std::filesystem::exists("/sys/kernel/uevent_seqnum")) {
+        GTEST_SKIP() << "no /sys/kernel/uevent_seqnum";
+    }
     ExpectFailure([&] { manager_->ReadBytes("uevent_seqnum", &kernel); },
-                  "failed to read asset \"uevent_seqnum\" (\"/sys/kernel/uevent_seqnum\")", "ReadBytes");
+                  "failed to read asset \"uevent_seqnum\" (\"/sys/kernel/uevent_seqnum\")",
+                  "ReadBytes");
 }
 
 }  // namespace

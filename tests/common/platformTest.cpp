@@ -46,8 +46,8 @@ protected:
 
     // The unnamed console logger the logging library installs when it starts.
     static void InstallLoggingLibrarysOwnLogger() {
-        spdlog::set_default_logger(
-            std::make_shared<spdlog::logger>("", std::make_shared<spdlog::sinks::stdout_color_sink_mt>()));
+        spdlog::set_default_logger(std::make_shared<spdlog::logger>(
+            "", std::make_shared<spdlog::sinks::stdout_color_sink_mt>()));
     }
 
     std::shared_ptr<spdlog::logger> previous_ = spdlog::default_logger();
@@ -160,12 +160,14 @@ TEST(Paths, ModulesAreFoundByAnAddressInside) {
     EXPECT_EQ(executable.filename(), "quiloCommonTests");
     EXPECT_TRUE(std::filesystem::exists(executable));
 
-    EXPECT_EQ(quilo::GetLibraryPath(reinterpret_cast<const void*>(&FunctionInTheTestProgram)), executable);
+    EXPECT_EQ(quilo::GetLibraryPath(reinterpret_cast<const void*>(&FunctionInTheTestProgram)),
+              executable);
     EXPECT_EQ(quilo::GetLibraryPath(nullptr), quilo::GetLibraryPath());
     EXPECT_EQ(quilo::GetLibraryPath().filename(), "libquiloHeadTrackingEngine.so");
 
     // Another library: canonical, so the real file and not a link to it.
-    const auto spdlog = quilo::GetLibraryPath(reinterpret_cast<const void*>(&spdlog::default_logger));
+    const auto spdlog =
+        quilo::GetLibraryPath(reinterpret_cast<const void*>(&spdlog::default_logger));
     EXPECT_TRUE(spdlog.is_absolute());
     EXPECT_THAT(spdlog.filename().string(), ::testing::StartsWith("libspdlog.so"));
     EXPECT_EQ(spdlog, std::filesystem::canonical(spdlog));
@@ -198,12 +200,14 @@ TEST(Paths, AnExecutablePathLongerThanTheFirstBufferIsReturnedWhole) {
     std::filesystem::create_directories(folder);
     const auto copy = folder / "quiloCommonTests";
     std::filesystem::copy_file(quilo::test::ThisProgram(), copy);
-    std::filesystem::permissions(copy, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add);
 
-    const int code = quilo::test::RunProgram(copy, {"--gtest_filter=PathsChild.*"},
-                                             {{"QUILO_TEST_CHILD", "1"},
-                                              {"QUILO_TEST_EXPECT_EXECUTABLE", copy.string()},
-                                              {"LD_LIBRARY_PATH", quilo::GetLibraryPath().parent_path().string()}});
+    const int code = quilo::test::RunProgram(
+        copy, {"--gtest_filter=PathsChild.*"},
+        {{"QUILO_TEST_CHILD", "1"},
+         {"QUILO_TEST_EXPECT_EXECUTABLE", copy.string()},
+         {"LD_LIBRARY_PATH", quilo::GetLibraryPath().parent_path().string()}});
     EXPECT_EQ(code, 0);
 }
 
@@ -219,7 +223,8 @@ TEST(WaitForDebugger, ReturnsOnceADebuggerIsAttached) {
     const auto asan = quilo::test::GetEnvironmentVariable("ASAN_OPTIONS").value_or("");
     const int code = quilo::test::RunProgramTraced(
         quilo::test::ThisProgram(), {"--gtest_filter=WaitForDebuggerChild.*"},
-        {{"QUILO_TEST_CHILD", "1"}, {"ASAN_OPTIONS", asan + (asan.empty() ? "" : ":") + "detect_leaks=0"}});
+        {{"QUILO_TEST_CHILD", "1"},
+         {"ASAN_OPTIONS", asan + (asan.empty() ? "" : ":") + "detect_leaks=0"}});
     if (code == -2) GTEST_SKIP() << "this system does not let a process trace its child";
     EXPECT_EQ(code, 0);
 }

@@ -25,9 +25,7 @@ public:
         logger->set_level(spdlog::level::trace);
         spdlog::set_default_logger(std::move(logger));
     }
-    ~LogCapture() {
-        spdlog::set_default_logger(previous_);
-    }
+    ~LogCapture() { spdlog::set_default_logger(previous_); }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
@@ -35,7 +33,9 @@ public:
     // Lines at `level` whose text contains `part`.
     size_t Count(spdlog::level::level_enum level, const std::string& part) const {
         size_t n = 0;
-        for (const auto& line : lines()) n += line.level == level && line.text.find(part) != std::string::npos;
+        for (const auto& line : lines()) {
+            n += line.level == level && line.text.find(part) != std::string::npos;
+        }
         return n;
     }
     // Lines at any level whose text contains `part`.

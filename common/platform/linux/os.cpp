@@ -30,8 +30,11 @@ void RecordLoaderFailure() {
 }
 
 void* RecordLoaderResult(void* result) {
-    if (result == nullptr) RecordLoaderFailure();
-    else tLoaderError.clear();
+    if (result == nullptr) {
+        RecordLoaderFailure();
+    } else {
+        tLoaderError.clear();
+    }
     return result;
 }
 
@@ -68,7 +71,8 @@ std::filesystem::path ExecutablePath(std::string* error) {
 bool FindModule(const void* address, Module* module, std::string* error) {
     Dl_info info{};
     link_map* map = nullptr;
-    if (dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 || map == nullptr) {
+    if (dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 ||
+        map == nullptr) {
         if (error) *error = "no loaded module contains the address";
         return false;
     }
@@ -134,8 +138,11 @@ void* LibrarySymbol(void* library, const char* name) {
     // failure apart, so the old one is cleared first.
     dlerror();
     void* symbol = dlsym(library, name);
-    if (symbol == nullptr) RecordLoaderFailure();
-    else tLoaderError.clear();
+    if (symbol == nullptr) {
+        RecordLoaderFailure();
+    } else {
+        tLoaderError.clear();
+    }
     return symbol;
 }
 

@@ -13,7 +13,6 @@
 #include "support/tempFolder.h"
 #include "testPlugins/scriptedDetector.h"
 
-using ::testing::HasSubstr;
 using quilo::head::BlinkDetectorConfiguration;
 using quilo::head::CreateBlinkDetector;
 using quilo::head::FaceDetector;
@@ -22,6 +21,7 @@ using quilo::head::IsBlinkDetectorBackendSupported;
 using quilo::test::DetectorOperation;
 using quilo::test::IsLibraryLoaded;
 using quilo::test::Sandbox;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -37,7 +37,8 @@ protected:
     // The one error line of a failed creation, or "" when there is none.
     std::string FailureLine() const {
         for (const auto& line : log_.lines()) {
-            if (line.level == spdlog::level::err && line.text.rfind("[BlinkDetectorLoader] Failed to load: ", 0) == 0) {
+            if (line.level == spdlog::level::err &&
+                line.text.rfind("[BlinkDetectorLoader] Failed to load: ", 0) == 0) {
                 return line.text;
             }
         }
@@ -138,35 +139,43 @@ TEST_F(BlinkDetectorTest, AFailingAssetReadInCreateIsLogged) {
 
 TEST_F(BlinkDetectorTest, AMissingLibraryIsLogged) {
     EXPECT_FALSE(CreateBlinkDetector(configuration_, nullptr));
-    EXPECT_THAT(FailureLine(),
-                HasSubstr("Failed to load: failed to load library \"quiloHeadTrackingBlinkDetectorcpu\": "
-                          "quiloHeadTrackingBlinkDetectorcpu.so: cannot open shared object file"));
+    EXPECT_THAT(
+        FailureLine(),
+        HasSubstr("Failed to load: failed to load library \"quiloHeadTrackingBlinkDetectorcpu\": "
+                  "quiloHeadTrackingBlinkDetectorcpu.so: cannot open shared object file"));
 }
 
 TEST_F(BlinkDetectorTest, AFileThatIsNotALibraryIsLogged) {
     Sandbox::InstallFile(kCpu, "#!/bin/sh\necho not a library\n");
     EXPECT_FALSE(CreateBlinkDetector(configuration_, nullptr));
-    EXPECT_THAT(FailureLine(), HasSubstr("Failed to load: failed to load library \"quiloHeadTrackingBlinkDetectorcpu\""));
+    EXPECT_THAT(
+        FailureLine(),
+        HasSubstr("Failed to load: failed to load library \"quiloHeadTrackingBlinkDetectorcpu\""));
 }
 
 TEST_F(BlinkDetectorTest, AMissingDeleteExportUnloadsTheLibrary) {
     const auto path = Sandbox::Install("quiloTestBlinkDetectorNoDelete", kCpu);
     EXPECT_FALSE(CreateBlinkDetector(configuration_, nullptr));
-    EXPECT_THAT(FailureLine(),
-                HasSubstr("Failed to load: failed to load symbol \"Plugin_DeleteBlinkDetector\": " + path.string() +
-                          ": undefined symbol: Plugin_DeleteBlinkDetector in "
-                          "quilo::PluginFunction<void(quilo::head::FaceDetector*)>::PluginFunction"));
+    EXPECT_THAT(
+        FailureLine(),
+        HasSubstr("Failed to load: failed to load symbol \"Plugin_DeleteBlinkDetector\": " +
+                  path.string() +
+                  ": undefined symbol: Plugin_DeleteBlinkDetector in "
+                  "quilo::PluginFunction<void(quilo::head::FaceDetector*)>::PluginFunction"));
     EXPECT_FALSE(IsLibraryLoaded(path));
 }
 
 TEST_F(BlinkDetectorTest, AMissingCreateExportStopsBeforeTheDeleteExport) {
     const auto path = Sandbox::Install("quiloTestBlinkDetectorNoCreate", kCpu);
     EXPECT_FALSE(CreateBlinkDetector(configuration_, nullptr));
-    EXPECT_THAT(FailureLine(),
-                HasSubstr("Failed to load: failed to load symbol \"Plugin_CreateBlinkDetector\": " + path.string() +
-                          ": undefined symbol: Plugin_CreateBlinkDetector in "
-                          "quilo::PluginFunction<quilo::head::FaceDetector*(const "
-                          "quilo::head::BlinkDetectorConfiguration&, quilo::AssetManager*)>::PluginFunction"));
+    EXPECT_THAT(
+        FailureLine(),
+        HasSubstr(
+            "Failed to load: failed to load symbol \"Plugin_CreateBlinkDetector\": " +
+            path.string() +
+            ": undefined symbol: Plugin_CreateBlinkDetector in "
+            "quilo::PluginFunction<quilo::head::FaceDetector*(const "
+            "quilo::head::BlinkDetectorConfiguration&, quilo::AssetManager*)>::PluginFunction"));
     EXPECT_FALSE(IsLibraryLoaded(path));
 }
 
@@ -175,16 +184,20 @@ TEST_F(BlinkDetectorTest, SupportedBackendsFollowTheLibrariesPresent) {
     // For each backend in turn: the first attempt's warning, then the reason.
     std::vector<std::string> lines;
     for (const auto& line : log_.lines()) {
-        if (line.level != spdlog::level::debug || line.text.rfind("[BlinkDetectorLoader]", 0) == 0) {
+        if (line.level != spdlog::level::debug ||
+            line.text.rfind("[BlinkDetectorLoader]", 0) == 0) {
             lines.push_back(line.text.substr(0, line.text.find(':')));
         }
     }
-    EXPECT_EQ(lines, (std::vector<std::string>{
-                         "[Plugin] Failed to load library at path \"" + (Sandbox::Directory() / kCpu).string() + ".so\". Looking in PATH.",
-                         "[BlinkDetectorLoader] kQuiloFaceDetectorBackendCPU backend is not supported",
-                         "[Plugin] Failed to load library at path \"" + (Sandbox::Directory() / kGpu).string() + ".so\". Looking in PATH.",
-                         "[BlinkDetectorLoader] kQuiloFaceDetectorBackendGPU backend is not supported",
-                     }));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{
+                  "[Plugin] Failed to load library at path \"" +
+                      (Sandbox::Directory() / kCpu).string() + ".so\". Looking in PATH.",
+                  "[BlinkDetectorLoader] kQuiloFaceDetectorBackendCPU backend is not supported",
+                  "[Plugin] Failed to load library at path \"" +
+                      (Sandbox::Directory() / kGpu).string() + ".so\". Looking in PATH.",
+                  "[BlinkDetectorLoader] kQuiloFaceDetectorBackendGPU backend is not supported",
+              }));
 
     const auto gpu = Sandbox::Install(kScripted, kGpu);
     EXPECT_EQ(GetSupportedFaceDetectorBackends(), 2u);
@@ -201,7 +214,8 @@ TEST_F(BlinkDetectorTest, ALibraryLackingAnExportDoesNotSupportItsBackend) {
     Sandbox::Install("quiloTestBlinkDetectorNoDelete", kCpu);
     EXPECT_FALSE(IsBlinkDetectorBackendSupported(kQuiloFaceDetectorBackendCPU));
     EXPECT_EQ(log_.Count(spdlog::level::debug,
-                         "[BlinkDetectorLoader] kQuiloFaceDetectorBackendCPU backend is not supported: failed to "
+                         "[BlinkDetectorLoader] kQuiloFaceDetectorBackendCPU backend is not "
+                         "supported: failed to "
                          "load symbol \"Plugin_DeleteBlinkDetector\""),
               1u);
 }
@@ -216,7 +230,8 @@ TEST_F(BlinkDetectorTest, AnUnknownBackendFallsBackToTheCpuLibrary) {
     settings_.backend = static_cast<quilo_face_detector_backend_e>(7);
     const auto detector = CreateBlinkDetector(configuration_, nullptr);
     EXPECT_TRUE(detector);
-    EXPECT_EQ(log_.Count(spdlog::level::err, "[BlinkDetectorLoader] unsupported backend: 7. Falling back to CPU."),
+    EXPECT_EQ(log_.Count(spdlog::level::err,
+                         "[BlinkDetectorLoader] unsupported backend: 7. Falling back to CPU."),
               1u);
 }
 

@@ -55,10 +55,10 @@ enum class DetectorOperation {
 
 struct DetectorCall {
     DetectorOperation operation = DetectorOperation::Create;
-    int32_t detector = 0;          // 1, 2, ... in the order of creation
-    int32_t count = 0;             // SetMaxNumOfDetectedFaces: n
-    CameraIntrinsics intrinsics;   // OnCameraIntrinsicsChange
-    Timestamp timestamp;           // DetectFaces: the frame's
+    int32_t detector = 0;         // 1, 2, ... in the order of creation
+    int32_t count = 0;            // SetMaxNumOfDetectedFaces: n
+    CameraIntrinsics intrinsics;  // OnCameraIntrinsicsChange
+    Timestamp timestamp;          // DetectFaces: the frame's
 
     static DetectorCall Of(DetectorOperation operation, int32_t detector) {
         DetectorCall call;

@@ -16,8 +16,11 @@ extern char** environ;
 namespace quilo::test {
 
 void SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value) {
-    if (value) setenv(name.c_str(), value->c_str(), 1);
-    else unsetenv(name.c_str());
+    if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+    } else {
+        unsetenv(name.c_str());
+    }
 }
 
 std::optional<std::string> GetEnvironmentVariable(const std::string& name) {
@@ -35,7 +38,9 @@ pid_t Spawn(const std::filesystem::path& program, const std::vector<std::string>
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string text(*entry);
         const auto equals = text.find('=');
-        if (equals != std::string::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
+        if (equals != std::string::npos) {
+            variables[text.substr(0, equals)] = text.substr(equals + 1);
+        }
     }
     for (const auto& [name, value] : environment) variables[name] = value;
 
@@ -53,7 +58,9 @@ pid_t Spawn(const std::filesystem::path& program, const std::vector<std::string>
     argv.push_back(nullptr);
 
     pid_t child = 0;
-    if (posix_spawn(&child, file.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+    if (posix_spawn(&child, file.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) {
+        return -1;
+    }
     return child;
 }
 
@@ -79,8 +86,8 @@ int RunProgram(const std::filesystem::path& program, const std::vector<std::stri
     return child < 0 ? -1 : Wait(child, false);
 }
 
-int RunProgramTraced(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                     const Environment& environment) {
+int RunProgramTraced(const std::filesystem::path& program,
+                     const std::vector<std::string>& arguments, const Environment& environment) {
     const pid_t child = Spawn(program, arguments, environment);
     if (child < 0) return -1;
     if (ptrace(PTRACE_SEIZE, child, nullptr, nullptr) != 0) {
