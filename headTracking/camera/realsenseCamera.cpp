@@ -1,6 +1,7 @@
 #include "headTracking/camera/realsenseCamera.h"
 
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 
 #include "common/exception.h"
@@ -157,6 +158,14 @@ void RealsenseCamera::StopCapture() {
     QUILO_LOG_TRACE("[RealsenseCamera] StopCapture");
     if (!captureThread_.joinable()) return;
     stopRequested_.exchange(true);
+    // The capture thread cannot join itself (a listener stopping capture from
+    // inside its callback). Raise the standard would-deadlock error here rather
+    // than relying on the thread library to detect the self-join; the request
+    // stands, so the thread ends after the current frame.
+    if (captureThread_.get_id() == std::this_thread::get_id()) {
+        throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur),
+                                "StopCapture called from the capture thread");
+    }
     captureThread_.join();
 }
 

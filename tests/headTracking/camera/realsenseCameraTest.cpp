@@ -100,7 +100,7 @@ TEST_F(RealsenseCameraOpen, IntrinsicsAreReportedOnceOnTheConstructingThread) {
 
     // Capturing reports nothing more.
     camera->StartCapture();
-    fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 1.0));
+    fakeRealsense::PushFrameSet(SmallSet(1.0));
     ASSERT_TRUE(listener.WaitForFrames(1));
     StopCapture();
     EXPECT_EQ(listener.Intrinsics().size(), 1u);
@@ -269,7 +269,7 @@ TEST_F(RealsenseCameraSettings, UpdateOnAStoppedCameraWritesAgainIncludingGlobal
 TEST_F(RealsenseCameraSettings, UpdateOnACapturingCameraStopsAppliesAndRestarts) {
     Open();
     camera->StartCapture();
-    fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 1.0));
+    fakeRealsense::PushFrameSet(SmallSet(1.0));
     ASSERT_TRUE(listener.WaitForFrames(1));
     const size_t before = fakeRealsense::OptionWrites().size();
     const size_t linesBefore = log.Matching("[RealsenseCamera] ").size();
@@ -286,7 +286,7 @@ TEST_F(RealsenseCameraSettings, UpdateOnACapturingCameraStopsAppliesAndRestarts)
                 ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 0.0f}, Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 1.0f},
                             Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
     // Capture goes on.
-    fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 2.0));
+    fakeRealsense::PushFrameSet(SmallSet(2.0));
     ASSERT_TRUE(listener.WaitForFrames(2));
     StopCapture();
 }
@@ -308,7 +308,7 @@ TEST_F(RealsenseCameraSettings, FailedUpdateIsLoggedRethrownAndLeavesCaptureStop
                                          "message=\"not streaming\"")));
     // Capture can be started again.
     camera->StartCapture();
-    fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 2.0));
+    fakeRealsense::PushFrameSet(SmallSet(2.0));
     ASSERT_TRUE(listener.WaitForFrames(1));
     StopCapture();
 }
@@ -324,7 +324,7 @@ using RealsenseCameraCapture = RealsenseFixture;
 TEST_F(RealsenseCameraCapture, FramesArriveOnTheCaptureThreadAndAreReleasedAfterEachCall) {
     Open();
     camera->StartCapture();
-    for (int i = 0; i < 3; ++i) fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 10.0 + i));
+    for (int i = 0; i < 3; ++i) fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(160, 120, 10.0 + i));
     ASSERT_TRUE(listener.WaitForFrames(3));
     ASSERT_TRUE(fakeRealsense::WaitUntilIdle());
     EXPECT_EQ(fakeRealsense::LiveFrames(), 0);
@@ -337,11 +337,11 @@ TEST_F(RealsenseCameraCapture, FramesArriveOnTheCaptureThreadAndAreReleasedAfter
         EXPECT_EQ(frames[i].thread, frames[0].thread);
         EXPECT_EQ(frames[i].camera, camera.get());
         ASSERT_EQ(frames[i].images.size(), 1u);
-        EXPECT_EQ(frames[i].images[0].width, 848);
-        EXPECT_EQ(frames[i].images[0].height, 480);
+        EXPECT_EQ(frames[i].images[0].width, 160);
+        EXPECT_EQ(frames[i].images[0].height, 120);
         EXPECT_EQ(frames[i].images[0].rotation, 0);
         EXPECT_EQ(static_cast<const void*>(frames[i].images[0].data), dataPointers[i]);  // not a copy
-        EXPECT_EQ(frames[i].pixels[847 + 479 * 848], fakeRealsense::PixelAt(847, 479));
+        EXPECT_EQ(frames[i].pixels[159 + 119 * 160], fakeRealsense::PixelAt(159, 119));
         EXPECT_EQ(frames[i].timestamp.ms, 10.0 + static_cast<double>(i));
     }
     for (unsigned timeout : fakeRealsense::WaitTimeouts()) EXPECT_EQ(timeout, 15000u);
@@ -353,8 +353,8 @@ TEST_F(RealsenseCameraCapture, StartingTwiceRunsOneThread) {
     camera->StartCapture();
     camera->StartCapture();
     EXPECT_EQ(log.Count(trace, "[RealsenseCamera] StartCapture"), 2);
-    fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 1.0));
-    fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 2.0));
+    fakeRealsense::PushFrameSet(SmallSet(1.0));
+    fakeRealsense::PushFrameSet(SmallSet(2.0));
     ASSERT_TRUE(listener.WaitForFrames(2));
     StopCapture();
     EXPECT_EQ(fakeRealsense::WaitThreads().size(), 1u);
@@ -370,11 +370,11 @@ TEST_F(RealsenseCameraCapture, StoppingAStoppedCameraOnlyLogs) {
 TEST_F(RealsenseCameraCapture, CaptureRestartsAfterAStop) {
     Open();
     camera->StartCapture();
-    fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 1.0));
+    fakeRealsense::PushFrameSet(SmallSet(1.0));
     ASSERT_TRUE(listener.WaitForFrames(1));
     StopCapture();
     camera->StartCapture();
-    fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 2.0));
+    fakeRealsense::PushFrameSet(SmallSet(2.0));
     ASSERT_TRUE(listener.WaitForFrames(2));
     StopCapture();
 }
@@ -383,7 +383,7 @@ TEST_F(RealsenseCameraCapture, ATimeOutIsLoggedAndCaptureGoesOn) {
     Open();
     camera->StartCapture();
     fakeRealsense::PushTimeout();
-    fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 1.0));
+    fakeRealsense::PushFrameSet(SmallSet(1.0));
     ASSERT_TRUE(listener.WaitForFrames(1));
     EXPECT_EQ(log.Count(err, "[RealsenseCamera.background] Frame didn't arrive within 15000"), 1);
     EXPECT_EQ(log.Count(critical, ""), 0);
@@ -393,13 +393,13 @@ TEST_F(RealsenseCameraCapture, ATimeOutIsLoggedAndCaptureGoesOn) {
 TEST_F(RealsenseCameraCapture, ADisconnectEndsCaptureWithOneCriticalLine) {
     Open();
     camera->StartCapture();
-    fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 1.0));
+    fakeRealsense::PushFrameSet(SmallSet(1.0));
     fakeRealsense::Disconnect();
     ASSERT_TRUE(log.WaitFor(critical, "[RealsenseCamera.background] Camera disconnected"));
 
     // The thread has ended: a later frame set is not taken, StartCapture waits
     // for the join, and StopCapture returns without any wait being released.
-    fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 2.0));
+    fakeRealsense::PushFrameSet(SmallSet(2.0));
     camera->StartCapture();
     camera->StopCapture();
     EXPECT_EQ(listener.Frames().size(), 1u);
@@ -417,7 +417,7 @@ TEST_F(RealsenseCameraCapture, ListenerExceptionsAreLoggedAndCaptureGoesOn) {
         if (calls == 2) throw 42;
     };
     camera->StartCapture();
-    for (int i = 0; i < 3; ++i) fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 1.0 + i));
+    for (int i = 0; i < 3; ++i) fakeRealsense::PushFrameSet(SmallSet(1.0 + i));
     ASSERT_TRUE(listener.WaitForFrames(1));
     EXPECT_EQ(log.Count(err, "[RealsenseCamera.background] listener failed"), 1);
     EXPECT_EQ(log.Count(err, "[RealsenseCamera.background] unknown exception"), 1);
@@ -435,13 +435,13 @@ TEST_F(RealsenseCameraCapture, StopCaptureFromInsideTheListenerRaisesWouldDeadlo
         }
     };
     camera->StartCapture();
-    fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 1.0));
+    fakeRealsense::PushFrameSet(SmallSet(1.0));
     ASSERT_TRUE(listener.WaitForFrames(1));
     EXPECT_EQ(raised, std::errc::resource_deadlock_would_occur);
 
     // The request still stands: the thread ends after that frame, and the
     // controlling thread's StopCapture joins it.
-    fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 2.0));
+    fakeRealsense::PushFrameSet(SmallSet(2.0));
     camera->StopCapture();
     EXPECT_EQ(listener.Frames().size(), 1u);
     EXPECT_EQ(fakeRealsense::PendingWaitResults(), 1u);
@@ -458,7 +458,7 @@ TEST_P(RealsenseCameraWaitErrors, UnrecoverableEndsCaptureOthersAreLogged) {
     Open();
     camera->StartCapture();
     fakeRealsense::PushError(type, "scripted failure");
-    fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 1.0));
+    fakeRealsense::PushFrameSet(SmallSet(1.0));
     if (unrecoverable) {
         ASSERT_TRUE(log.WaitFor(critical, "[RealsenseCamera.background] scripted failure"));
         camera->StopCapture();

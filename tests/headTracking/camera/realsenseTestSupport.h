@@ -27,6 +27,12 @@ using namespace std::chrono_literals;
 // Upper bound for waiting on another thread; reached only when a test fails.
 inline constexpr auto kPatience = 20s;
 
+// A frame set whose size does not matter to the test: infrared and depth,
+// small enough to keep sanitizer runs quick.
+inline fakeRealsense::FrameSet SmallSet(rs2_time_t timestamp) {
+    return fakeRealsense::InfraredAndDepth(64, 48, timestamp);
+}
+
 struct LogLine {
     spdlog::level::level_enum level;
     std::string message;

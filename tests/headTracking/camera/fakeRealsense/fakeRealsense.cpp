@@ -208,11 +208,11 @@ rs2_frame* NewFrame(std::shared_ptr<const Frame> data) {
     return frame;
 }
 
-rs2_frame* NewFrameSet(const fakeRealsense::FrameSet& set) {
-    if (!set.composite) return NewFrame(std::make_shared<const Frame>(set.frames.at(0)));
+rs2_frame* NewFrameSet(fakeRealsense::FrameSet set) {
+    if (!set.composite) return NewFrame(std::make_shared<const Frame>(std::move(set.frames.at(0))));
     auto* composite = new rs2_frame;
     ++gLiveFrames;
-    for (const Frame& part : set.frames) composite->parts.push_back(NewFrame(std::make_shared<const Frame>(part)));
+    for (Frame& part : set.frames) composite->parts.push_back(NewFrame(std::make_shared<const Frame>(std::move(part))));
     return composite;
 }
 
@@ -738,7 +738,7 @@ rs2_frame* rs2_pipeline_wait_for_frames(rs2_pipeline* pipe, unsigned int timeout
     s.waitResults.pop_front();
     s.changed.notify_all();
     switch (result.kind) {
-        case WaitResult::Kind::FrameSet: return NewFrameSet(result.frameSet);
+        case WaitResult::Kind::FrameSet: return NewFrameSet(std::move(result.frameSet));
         case WaitResult::Kind::Timeout: return timedOut();
         case WaitResult::Kind::Error: SetError(error, __func__, args, result.type, result.message); return nullptr;
     }
