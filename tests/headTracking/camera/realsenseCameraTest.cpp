@@ -322,12 +322,16 @@ TEST_F(RealsenseCameraSettings, UpdateOfNoCameraIsRefused) {
 using RealsenseCameraCapture = RealsenseFixture;
 
 TEST_F(RealsenseCameraCapture, FramesArriveOnTheCaptureThreadAndAreReleasedAfterEachCall) {
+    std::vector<int> liveFramesDuringCall;
+    listener.onFrame = [&](Camera*, const CameraFrame&) { liveFramesDuringCall.push_back(fakeRealsense::LiveFrames()); };
     Open();
     camera->StartCapture();
     for (int i = 0; i < 3; ++i) fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(160, 120, 10.0 + i));
     ASSERT_TRUE(listener.WaitForFrames(3));
     ASSERT_TRUE(fakeRealsense::WaitUntilIdle());
     EXPECT_EQ(fakeRealsense::LiveFrames(), 0);
+    // During the call only the infrared and depth frames are held, not the set.
+    EXPECT_THAT(liveFramesDuringCall, ElementsAre(2, 2, 2));
 
     const auto frames = listener.Frames();
     const auto dataPointers = fakeRealsense::FrameDataPointers();

@@ -424,6 +424,20 @@ int LiveFrames() { return gLiveFrames.load(); }
 
 }  // namespace fakeRealsense
 
+namespace {
+// One property of a frame (of a video frame when `video`): the call is
+// recorded, scripted failures and the library's argument and interface checks
+// apply, and `fallback` is returned on failure. `get` runs under the lock.
+template <typename T, typename Get>
+T ReadFrame(const char* function, const rs2_frame* frame, rs2_error** error, bool video, T fallback, Get get) {
+    Lock lock(state().mutex);
+    const auto args = ArgsText()("frame", frame);
+    if (!Enter(lock, function, args, error)) return fallback;
+    const Frame* data = video ? VideoData(frame, function, args, error) : FrameData(frame, function, args, error);
+    return data ? get(*data) : fallback;
+}
+}  // namespace
+
 // ---- The library's C interface ---------------------------------------------------------------
 
 extern "C" {
@@ -799,42 +813,24 @@ const rs2_stream_profile* rs2_get_frame_stream_profile(const rs2_frame* frame, r
 }
 
 int rs2_get_frame_width(const rs2_frame* frame, rs2_error** error) {
-    Lock lock(state().mutex);
-    const auto args = ArgsText()("frame", frame);
-    if (!Enter(lock, __func__, args, error)) return 0;
-    const Frame* data = VideoData(frame, __func__, args, error);
-    return data ? data->width : 0;
+    return ReadFrame(__func__, frame, error, true, 0, [](const Frame& f) { return f.width; });
 }
 int rs2_get_frame_height(const rs2_frame* frame, rs2_error** error) {
-    Lock lock(state().mutex);
-    const auto args = ArgsText()("frame", frame);
-    if (!Enter(lock, __func__, args, error)) return 0;
-    const Frame* data = VideoData(frame, __func__, args, error);
-    return data ? data->height : 0;
+    return ReadFrame(__func__, frame, error, true, 0, [](const Frame& f) { return f.height; });
 }
 const void* rs2_get_frame_data(const rs2_frame* frame, rs2_error** error) {
-    Lock lock(state().mutex);
-    const auto args = ArgsText()("frame", frame);
-    if (!Enter(lock, __func__, args, error)) return nullptr;
-    const Frame* data = FrameData(frame, __func__, args, error);
-    if (!data) return nullptr;
-    const void* pixels = data->pixels.data();
-    state().frameDataPointers.push_back(pixels);
-    return pixels;
+    return ReadFrame(__func__, frame, error, false, static_cast<const void*>(nullptr), [](const Frame& f) {
+        const void* pixels = f.pixels.data();
+        state().frameDataPointers.push_back(pixels);
+        return pixels;
+    });
 }
 rs2_time_t rs2_get_frame_timestamp(const rs2_frame* frame, rs2_error** error) {
-    Lock lock(state().mutex);
-    const auto args = ArgsText()("frame", frame);
-    if (!Enter(lock, __func__, args, error)) return 0.0;
-    const Frame* data = FrameData(frame, __func__, args, error);
-    return data ? data->timestamp : 0.0;
+    return ReadFrame(__func__, frame, error, false, 0.0, [](const Frame& f) { return f.timestamp; });
 }
 rs2_timestamp_domain rs2_get_frame_timestamp_domain(const rs2_frame* frameset, rs2_error** error) {
-    Lock lock(state().mutex);
-    const auto args = ArgsText()("frameset", frameset);
-    if (!Enter(lock, __func__, args, error)) return RS2_TIMESTAMP_DOMAIN_COUNT;
-    const Frame* data = FrameData(frameset, __func__, args, error);
-    return data ? data->domain : RS2_TIMESTAMP_DOMAIN_COUNT;
+    return ReadFrame(__func__, frameset, error, false, RS2_TIMESTAMP_DOMAIN_COUNT,
+                     [](const Frame& f) { return f.domain; });
 }
 rs2_metadata_type rs2_get_frame_metadata(const rs2_frame* frame, rs2_frame_metadata_value frame_metadata,
                                          rs2_error** error) {

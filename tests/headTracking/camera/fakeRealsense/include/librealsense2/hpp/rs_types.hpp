@@ -47,38 +47,21 @@ private:
     rs2_exception_type type_;
 };
 
-class recoverable_error : public error {
-public:
-    explicit recoverable_error(rs2_error* e) noexcept : error(e) {}
-};
-class unrecoverable_error : public error {
-public:
-    explicit unrecoverable_error(rs2_error* e) noexcept : error(e) {}
-};
-class camera_disconnected_error : public unrecoverable_error {
-public:
-    explicit camera_disconnected_error(rs2_error* e) noexcept : unrecoverable_error(e) {}
-};
-class backend_error : public unrecoverable_error {
-public:
-    explicit backend_error(rs2_error* e) noexcept : unrecoverable_error(e) {}
-};
-class device_in_recovery_mode_error : public unrecoverable_error {
-public:
-    explicit device_in_recovery_mode_error(rs2_error* e) noexcept : unrecoverable_error(e) {}
-};
-class invalid_value_error : public recoverable_error {
-public:
-    explicit invalid_value_error(rs2_error* e) noexcept : recoverable_error(e) {}
-};
-class wrong_api_call_sequence_error : public recoverable_error {
-public:
-    explicit wrong_api_call_sequence_error(rs2_error* e) noexcept : recoverable_error(e) {}
-};
-class not_implemented_error : public recoverable_error {
-public:
-    explicit not_implemented_error(rs2_error* e) noexcept : recoverable_error(e) {}
-};
+#define FAKE_RS2_ERROR_CLASS(name, base)                \
+    class name : public base {                          \
+    public:                                             \
+        explicit name(rs2_error* e) noexcept : base(e) {} \
+    }
+
+FAKE_RS2_ERROR_CLASS(recoverable_error, error);
+FAKE_RS2_ERROR_CLASS(unrecoverable_error, error);
+FAKE_RS2_ERROR_CLASS(camera_disconnected_error, unrecoverable_error);
+FAKE_RS2_ERROR_CLASS(backend_error, unrecoverable_error);
+FAKE_RS2_ERROR_CLASS(device_in_recovery_mode_error, unrecoverable_error);
+FAKE_RS2_ERROR_CLASS(invalid_value_error, recoverable_error);
+FAKE_RS2_ERROR_CLASS(wrong_api_call_sequence_error, recoverable_error);
+FAKE_RS2_ERROR_CLASS(not_implemented_error, recoverable_error);
+#undef FAKE_RS2_ERROR_CLASS
 
 inline void error::handle(rs2_error* e) {
     if (!e) return;
