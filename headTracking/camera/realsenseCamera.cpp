@@ -7,7 +7,7 @@
 #include "common/exception.h"
 #include "common/log.h"
 #include "headTracking/camera/realsenseCameraFrame.h"
-#include "headTracking/camera/realsenseCameraInternal.h"
+#include "headTracking/camera/realsenseCameraDetail.h"
 
 namespace quilo::head {
 

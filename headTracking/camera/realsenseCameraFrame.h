@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "headTracking/camera/realsenseCameraInternal.h"
+#include "headTracking/camera/realsenseCameraDetail.h"
 
 namespace quilo::head {
 
