@@ -35,7 +35,8 @@ Rs2FrameHandle FirstFrameOf(rs2_frame* frameSet, rs2_stream stream, rs2_format f
         int uniqueId = 0;
         int framerate = 0;
         const rs2_stream_profile* profile = Rs2Call(rs2_get_frame_stream_profile, frame.get());
-        Rs2Call(rs2_get_stream_profile_data, profile, &frameStream, &frameFormat, &index, &uniqueId, &framerate);
+        Rs2Call(rs2_get_stream_profile_data, profile, &frameStream, &frameFormat, &index, &uniqueId,
+                &framerate);
         if (frameStream == stream && (format == RS2_FORMAT_ANY || frameFormat == format)) return frame;
     }
     return {};
@@ -102,7 +103,8 @@ RealsenseCamera::RealsenseCamera(Listener* listener, const RealsenseCameraConfig
         Rs2Call(rs2_config_enable_stream, config.get(), RS2_STREAM_DEPTH, -1, 0, 0, RS2_FORMAT_ANY, 0);
         Rs2Call(rs2_config_enable_stream, config.get(), RS2_STREAM_INFRARED, -1, width, height, RS2_FORMAT_Y8,
                 fps_);
-        Rs2PipelineProfileHandle started(Rs2Call(rs2_pipeline_start_with_config, pipeline_.get(), config.get()));
+        Rs2PipelineProfileHandle started(
+            Rs2Call(rs2_pipeline_start_with_config, pipeline_.get(), config.get()));
         ApplyDynamicConfiguration(started.get(), configuration.dynamicConfiguration);
         Rs2PipelineProfileHandle active(Rs2Call(rs2_pipeline_get_active_profile, pipeline_.get()));
         streamIntrinsics_ = InfraredIntrinsicsOf(active.get());
@@ -119,7 +121,8 @@ RealsenseCamera::~RealsenseCamera() { StopCapture(); }
 void RealsenseCamera::ApplyDynamicConfiguration(rs2_pipeline_profile* profile,
                                                 const RealsenseCameraDynamicConfiguration& configuration) {
     QUILO_LOG_DEBUG("[RealsenseCamera] Dynamic config: emitter={}, autoExposure={}, exposure={}, gain={}",
-                    configuration.emitter, configuration.autoExposure, configuration.exposure, configuration.gain);
+                    configuration.emitter, configuration.autoExposure, configuration.exposure,
+                    configuration.gain);
 
     Rs2DeviceHandle device(Rs2Call(rs2_pipeline_profile_get_device, profile));
     Rs2SensorListHandle sensors(Rs2Call(rs2_query_sensors, device.get()));

@@ -65,8 +65,8 @@ QUILO_API std::unique_ptr<Camera> CreateRealsenseCamera(Camera::Listener* listen
 // rethrown (rs2::error), and capture stays stopped. Throws quilo::Exception for
 // a null camera or when this build has no RealSense support. The settings are
 // not stored in the camera.
-QUILO_API void UpdateRealsenseCameraDynamicConfiguration(Camera* camera,
-                                                         const RealsenseCameraDynamicConfiguration& configuration);
+QUILO_API void UpdateRealsenseCameraDynamicConfiguration(
+    Camera* camera, const RealsenseCameraDynamicConfiguration& configuration);
 
 }  // namespace quilo::head
 

@@ -40,8 +40,8 @@ Timestamp RealsenseCameraFrame::timestamp() const {
                 // Global time is the host clock; the metadata difference (in
                 // microseconds) moves it from the frame's arrival to the sensor's
                 // timestamp.
-                const rs2_metadata_type sensorUs =
-                    Rs2Call(rs2_get_frame_metadata, infraredFrame_.get(), RS2_FRAME_METADATA_SENSOR_TIMESTAMP);
+                const rs2_metadata_type sensorUs = Rs2Call(rs2_get_frame_metadata, infraredFrame_.get(),
+                                                           RS2_FRAME_METADATA_SENSOR_TIMESTAMP);
                 const rs2_metadata_type frameUs =
                     Rs2Call(rs2_get_frame_metadata, infraredFrame_.get(), RS2_FRAME_METADATA_FRAME_TIMESTAMP);
                 result = {Timestamp::Space::System, ms + static_cast<double>(sensorUs - frameUs) * 0.001};
@@ -83,7 +83,8 @@ bool RealsenseCameraFrame::DeprojectPixelToPoint(glm::dvec2 pixel, float depth, 
     }
 }
 
-bool RealsenseCameraFrame::ProjectPointToPixel(const glm::vec3& point, glm::dvec2* pixel, float* depth) const {
+bool RealsenseCameraFrame::ProjectPointToPixel(const glm::vec3& point, glm::dvec2* pixel,
+                                               float* depth) const {
     try {
         *depth = point.z;
         float pixelF[2] = {0.0f, 0.0f};

@@ -18,7 +18,8 @@ class RealsenseCameraFrame final : public CameraFrame {
 public:
     // Takes over one reference to each library frame; either may be empty.
     // `camera` provides the infrared stream's intrinsics and outlives the frame.
-    RealsenseCameraFrame(const RealsenseCamera* camera, Rs2FrameHandle infraredFrame, Rs2FrameHandle depthFrame);
+    RealsenseCameraFrame(const RealsenseCamera* camera, Rs2FrameHandle infraredFrame,
+                         Rs2FrameHandle depthFrame);
 
     // Global-time frames: the library timestamp corrected by the sensor and
     // frame timestamp metadata, in the System space. Other domains: the library

@@ -28,7 +28,9 @@ std::vector<std::string> CallsNamed(std::initializer_list<std::string> names) {
     return out;
 }
 
-bool SameIntrinsics(const rs2_intrinsics& a, const rs2_intrinsics& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool SameIntrinsics(const rs2_intrinsics& a, const rs2_intrinsics& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // Captures the frames pushed and runs `onFrame` on each, inside the listener.
 // Stopping capture may log time-outs of the capture loop; the library error
@@ -71,9 +73,8 @@ TEST_F(RealsenseCameraFrames, ImageIsTheInfraredFrameReadOnce) {
 TEST_F(RealsenseCameraFrames, FirstInfraredFrameOfTheSetIsTheImage) {
     auto second = fakeRealsense::InfraredFrame(32, 24, 1.0);
     second.profile.index = 2;
-    fakeRealsense::FrameSet set{{fakeRealsense::DepthFrame(64, 48, 1.0), fakeRealsense::InfraredFrame(64, 48, 1.0),
-                                 second},
-                                true};
+    fakeRealsense::FrameSet set{
+        {fakeRealsense::DepthFrame(64, 48, 1.0), fakeRealsense::InfraredFrame(64, 48, 1.0), second}, true};
     Deliver({set});
     EXPECT_EQ(listener.Frames()[0].images[0].width, 64);
 }
@@ -108,10 +109,10 @@ TEST_F(RealsenseCameraFrames, GlobalTimeIsCorrectedBySensorMinusFrameTimestamp) 
 }
 
 TEST_F(RealsenseCameraFrames, OtherDomainsKeepTheLibraryTimestampInTheUnknownSpace) {
-    Deliver({fakeRealsense::FrameSet{{fakeRealsense::InfraredFrame(64, 48, 12.5, RS2_TIMESTAMP_DOMAIN_HARDWARE_CLOCK)},
-                                     true},
-             fakeRealsense::FrameSet{{fakeRealsense::InfraredFrame(64, 48, 13.5, RS2_TIMESTAMP_DOMAIN_SYSTEM_TIME)},
-                                     true}});
+    Deliver({fakeRealsense::FrameSet{
+                 {fakeRealsense::InfraredFrame(64, 48, 12.5, RS2_TIMESTAMP_DOMAIN_HARDWARE_CLOCK)}, true},
+             fakeRealsense::FrameSet{
+                 {fakeRealsense::InfraredFrame(64, 48, 13.5, RS2_TIMESTAMP_DOMAIN_SYSTEM_TIME)}, true}});
     const auto frames = listener.Frames();
     EXPECT_EQ(frames[0].timestamp.space, Timestamp::Space::Unknown);
     EXPECT_EQ(frames[0].timestamp.ms, 12.5);
@@ -148,9 +149,11 @@ TEST_F(RealsenseCameraFrames, SetWithoutInfraredIsDeliveredWithoutImageAndLogsOn
     EXPECT_EQ(first.space, Timestamp::Space::Unknown);
     EXPECT_EQ(first.ms, 4242.5);
     EXPECT_EQ(second.ms, 4242.5);
-    EXPECT_EQ(log.Count(err, "Failed to query frame image desc: func=\"rs2_get_frame_width\" args=\"frame:nullptr\" "
-                             "message=\"null pointer passed for argument \"frame\"\""),
-              1);
+    EXPECT_EQ(
+        log.Count(err,
+                  "Failed to query frame image desc: func=\"rs2_get_frame_width\" args=\"frame:nullptr\" "
+                  "message=\"null pointer passed for argument \"frame\"\""),
+        1);
     EXPECT_EQ(log.Count(err, "Failed to query frame timestamp: func=\"rs2_get_frame_timestamp\""), 1);
     EXPECT_EQ(log.Count(err, "Failed to"), 2);
 }

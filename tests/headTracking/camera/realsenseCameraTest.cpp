@@ -112,7 +112,8 @@ TEST_F(RealsenseCameraOpen, IntrinsicsComeFromTheFirstInfraredStreamOfTheActiveP
     fakeRealsense::Reset(device);
     Open();
     ASSERT_EQ(listener.Intrinsics().size(), 1u);
-    EXPECT_EQ(listener.Intrinsics()[0].intrinsics.fx, fakeRealsense::IntrinsicsFor(RS2_STREAM_INFRARED, 2, 848, 480).fx);
+    EXPECT_EQ(listener.Intrinsics()[0].intrinsics.fx,
+              fakeRealsense::IntrinsicsFor(RS2_STREAM_INFRARED, 2, 848, 480).fx);
 }
 
 TEST_F(RealsenseCameraOpen, ProfileWithoutInfraredFailsWithoutErrorLine) {
@@ -161,9 +162,10 @@ TEST_F(RealsenseCameraOpen, FailuresWhileStartingAreLoggedAndRethrown) {
     }
     const auto lines = log.Matching("Failed to start realsense pipe");
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_THAT(lines[0], MatchesRegex("Failed to start realsense pipe: func=\"rs2_pipeline_start_with_config\" "
-                                       "args=\"pipe:0x[0-9a-f]+, config:0x[0-9a-f]+\" "
-                                       "message=\"No device connected\""));
+    EXPECT_THAT(lines[0],
+                MatchesRegex("Failed to start realsense pipe: func=\"rs2_pipeline_start_with_config\" "
+                             "args=\"pipe:0x[0-9a-f]+, config:0x[0-9a-f]+\" "
+                             "message=\"No device connected\""));
     EXPECT_EQ(log.Count(err, "Failed to start realsense pipe"), 1);
 }
 
@@ -186,12 +188,13 @@ TEST_F(RealsenseCameraOpen, DeviceWithoutDepthSensorIsRefused) {
 
 TEST_F(RealsenseCameraOpen, AFailingOptionStopsTheSequenceWithEarlierOptionsInForce) {
     auto device = fakeRealsense::StandardDevice();
-    device.sensors[0].options = {RS2_OPTION_EMITTER_ENABLED, RS2_OPTION_ENABLE_AUTO_EXPOSURE, RS2_OPTION_EXPOSURE};
+    device.sensors[0].options = {RS2_OPTION_EMITTER_ENABLED, RS2_OPTION_ENABLE_AUTO_EXPOSURE,
+                                 RS2_OPTION_EXPOSURE};
     fakeRealsense::Reset(device);
     EXPECT_THROW(Open(WithDynamic(true, false, 8500.0f, 16.0f)), rs2::invalid_value_error);
-    EXPECT_THAT(fakeRealsense::OptionWrites(),
-                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f}, Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
-                            Write{0, RS2_OPTION_EXPOSURE, 8500.0f}));
+    EXPECT_THAT(fakeRealsense::OptionWrites(), ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f},
+                                                           Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
+                                                           Write{0, RS2_OPTION_EXPOSURE, 8500.0f}));
     EXPECT_EQ(log.Count(err, "Failed to start realsense pipe: func=\"rs2_set_option\""), 1);
     EXPECT_EQ(log.Count(err, "message=\"object doesn't support option #4\""), 1);
 }
@@ -207,25 +210,29 @@ using RealsenseCameraSettings = RealsenseFixture;
 
 TEST_F(RealsenseCameraSettings, AutoExposureOnWritesNeitherExposureNorGain) {
     Open(WithDynamic(true, true, 123.0f, 7.0f));
-    EXPECT_THAT(fakeRealsense::OptionWrites(),
-                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f}, Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 1.0f},
-                            Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
-    EXPECT_EQ(log.Count(debug, "[RealsenseCamera] Dynamic config: emitter=true, autoExposure=true, exposure=123, gain=7"),
-              1);
+    EXPECT_THAT(fakeRealsense::OptionWrites(), ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f},
+                                                           Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 1.0f},
+                                                           Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
+    EXPECT_EQ(
+        log.Count(debug,
+                  "[RealsenseCamera] Dynamic config: emitter=true, autoExposure=true, exposure=123, gain=7"),
+        1);
 }
 
 TEST_F(RealsenseCameraSettings, AutoExposureOffWritesExposureThenGainAfterIt) {
     Open(WithDynamic(false, false, 8500.5f, 16.0f));
-    EXPECT_THAT(fakeRealsense::OptionWrites(),
-                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 0.0f}, Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
-                            Write{0, RS2_OPTION_EXPOSURE, 8500.5f}, Write{0, RS2_OPTION_GAIN, 16.0f},
-                            Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
+    EXPECT_THAT(
+        fakeRealsense::OptionWrites(),
+        ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 0.0f},
+                    Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f}, Write{0, RS2_OPTION_EXPOSURE, 8500.5f},
+                    Write{0, RS2_OPTION_GAIN, 16.0f}, Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
 }
 
 TEST_F(RealsenseCameraSettings, EngineDefaultsLeaveExposureToTheSensor) {
     Open();
-    EXPECT_EQ(log.Count(debug, "[RealsenseCamera] Dynamic config: emitter=false, autoExposure=true, exposure=9000, "
-                               "gain=50"),
+    EXPECT_EQ(log.Count(debug,
+                        "[RealsenseCamera] Dynamic config: emitter=false, autoExposure=true, exposure=9000, "
+                        "gain=50"),
               1);
     EXPECT_EQ(fakeRealsense::OptionWrites().size(), 3u);
 }
@@ -236,9 +243,10 @@ TEST_F(RealsenseCameraSettings, MissingEmitterIsSkippedSilently) {
                                  RS2_OPTION_GLOBAL_TIME_ENABLED};
     fakeRealsense::Reset(device);
     Open(WithDynamic(true, false, 100.0f, 2.0f));
-    EXPECT_THAT(fakeRealsense::OptionWrites(),
-                ElementsAre(Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f}, Write{0, RS2_OPTION_EXPOSURE, 100.0f},
-                            Write{0, RS2_OPTION_GAIN, 2.0f}, Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
+    EXPECT_THAT(
+        fakeRealsense::OptionWrites(),
+        ElementsAre(Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f}, Write{0, RS2_OPTION_EXPOSURE, 100.0f},
+                    Write{0, RS2_OPTION_GAIN, 2.0f}, Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
     EXPECT_EQ(log.Count(err, ""), 0);
 }
 
@@ -257,12 +265,15 @@ TEST_F(RealsenseCameraSettings, UpdateOnAStoppedCameraWritesAgainIncludingGlobal
     const size_t before = fakeRealsense::OptionWrites().size();
     const size_t linesBefore = log.Matching("[RealsenseCamera] ").size();
     UpdateRealsenseCameraDynamicConfiguration(camera.get(), {true, false, 100.0f, 2.0f});
-    EXPECT_THAT(WritesSince(before),
-                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f}, Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
-                            Write{0, RS2_OPTION_EXPOSURE, 100.0f}, Write{0, RS2_OPTION_GAIN, 2.0f},
-                            Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
-    EXPECT_THAT(CameraLinesSince(log, linesBefore),
-                ElementsAre("[RealsenseCamera] Dynamic config: emitter=true, autoExposure=false, exposure=100, gain=2"));
+    EXPECT_THAT(
+        WritesSince(before),
+        ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f},
+                    Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f}, Write{0, RS2_OPTION_EXPOSURE, 100.0f},
+                    Write{0, RS2_OPTION_GAIN, 2.0f}, Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
+    EXPECT_THAT(
+        CameraLinesSince(log, linesBefore),
+        ElementsAre(
+            "[RealsenseCamera] Dynamic config: emitter=true, autoExposure=false, exposure=100, gain=2"));
     EXPECT_TRUE(fakeRealsense::WaitThreads().empty());
 }
 
@@ -278,13 +289,14 @@ TEST_F(RealsenseCameraSettings, UpdateOnACapturingCameraStopsAppliesAndRestarts)
     UpdateRealsenseCameraDynamicConfiguration(camera.get(), {false, true, 1.0f, 1.0f});
     fakeRealsense::TimeOutIdleWaits(false);
 
-    EXPECT_THAT(CameraLinesSince(log, linesBefore),
-                ElementsAre("[RealsenseCamera] StopCapture",
-                            "[RealsenseCamera] Dynamic config: emitter=false, autoExposure=true, exposure=1, gain=1",
-                            "[RealsenseCamera] StartCapture"));
-    EXPECT_THAT(WritesSince(before),
-                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 0.0f}, Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 1.0f},
-                            Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
+    EXPECT_THAT(
+        CameraLinesSince(log, linesBefore),
+        ElementsAre("[RealsenseCamera] StopCapture",
+                    "[RealsenseCamera] Dynamic config: emitter=false, autoExposure=true, exposure=1, gain=1",
+                    "[RealsenseCamera] StartCapture"));
+    EXPECT_THAT(WritesSince(before), ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 0.0f},
+                                                 Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 1.0f},
+                                                 Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
     // Capture goes on.
     fakeRealsense::PushFrameSet(SmallSet(2.0));
     ASSERT_TRUE(listener.WaitForFrames(2));
@@ -298,7 +310,8 @@ TEST_F(RealsenseCameraSettings, FailedUpdateIsLoggedRethrownAndLeavesCaptureStop
     fakeRealsense::FailNextCall("rs2_pipeline_get_active_profile", RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE,
                                 "not streaming");
     fakeRealsense::TimeOutIdleWaits(true);
-    EXPECT_THROW(UpdateRealsenseCameraDynamicConfiguration(camera.get(), {}), rs2::wrong_api_call_sequence_error);
+    EXPECT_THROW(UpdateRealsenseCameraDynamicConfiguration(camera.get(), {}),
+                 rs2::wrong_api_call_sequence_error);
     fakeRealsense::TimeOutIdleWaits(false);
 
     EXPECT_THAT(CameraLinesSince(log, linesBefore), ElementsAre("[RealsenseCamera] StopCapture"));
@@ -323,10 +336,14 @@ using RealsenseCameraCapture = RealsenseFixture;
 
 TEST_F(RealsenseCameraCapture, FramesArriveOnTheCaptureThreadAndAreReleasedAfterEachCall) {
     std::vector<int> liveFramesDuringCall;
-    listener.onFrame = [&](Camera*, const CameraFrame&) { liveFramesDuringCall.push_back(fakeRealsense::LiveFrames()); };
+    listener.onFrame = [&](Camera*, const CameraFrame&) {
+        liveFramesDuringCall.push_back(fakeRealsense::LiveFrames());
+    };
     Open();
     camera->StartCapture();
-    for (int i = 0; i < 3; ++i) fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(160, 120, 10.0 + i));
+    for (int i = 0; i < 3; ++i) {
+        fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(160, 120, 10.0 + i));
+    }
     ASSERT_TRUE(listener.WaitForFrames(3));
     ASSERT_TRUE(fakeRealsense::WaitUntilIdle());
     EXPECT_EQ(fakeRealsense::LiveFrames(), 0);
@@ -455,7 +472,8 @@ TEST_F(RealsenseCameraCapture, StopCaptureFromInsideTheListenerRaisesWouldDeadlo
 // thread with a critical line, all others are logged as errors and capture
 // goes on.
 class RealsenseCameraWaitErrors : public RealsenseFixture,
-                                  public ::testing::WithParamInterface<std::pair<rs2_exception_type, bool>> {};
+                                  public ::testing::WithParamInterface<std::pair<rs2_exception_type, bool>> {
+};
 
 TEST_P(RealsenseCameraWaitErrors, UnrecoverableEndsCaptureOthersAreLogged) {
     const auto [type, unrecoverable] = GetParam();
@@ -477,11 +495,13 @@ TEST_P(RealsenseCameraWaitErrors, UnrecoverableEndsCaptureOthersAreLogged) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryType, RealsenseCameraWaitErrors,
-    ::testing::Values(std::pair{RS2_EXCEPTION_TYPE_UNKNOWN, false}, std::pair{RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, true},
-                      std::pair{RS2_EXCEPTION_TYPE_BACKEND, true}, std::pair{RS2_EXCEPTION_TYPE_INVALID_VALUE, false},
-                      std::pair{RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE, false},
-                      std::pair{RS2_EXCEPTION_TYPE_NOT_IMPLEMENTED, false},
-                      std::pair{RS2_EXCEPTION_TYPE_DEVICE_IN_RECOVERY_MODE, true},
-                      std::pair{RS2_EXCEPTION_TYPE_IO, false}, std::pair{RS2_EXCEPTION_TYPE_COUNT, false}));
+INSTANTIATE_TEST_SUITE_P(EveryType, RealsenseCameraWaitErrors,
+                         ::testing::Values(std::pair{RS2_EXCEPTION_TYPE_UNKNOWN, false},
+                                           std::pair{RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, true},
+                                           std::pair{RS2_EXCEPTION_TYPE_BACKEND, true},
+                                           std::pair{RS2_EXCEPTION_TYPE_INVALID_VALUE, false},
+                                           std::pair{RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE, false},
+                                           std::pair{RS2_EXCEPTION_TYPE_NOT_IMPLEMENTED, false},
+                                           std::pair{RS2_EXCEPTION_TYPE_DEVICE_IN_RECOVERY_MODE, true},
+                                           std::pair{RS2_EXCEPTION_TYPE_IO, false},
+                                           std::pair{RS2_EXCEPTION_TYPE_COUNT, false}));

@@ -140,7 +140,8 @@ public:
         frames_.push_back(std::move(delivered));
         changed_.notify_all();
     }
-    void OnCameraIntrinsicsChange(quilo::head::Camera* camera, const quilo::CameraIntrinsics& intrinsics) override {
+    void OnCameraIntrinsicsChange(quilo::head::Camera* camera,
+                                  const quilo::CameraIntrinsics& intrinsics) override {
         std::lock_guard<std::mutex> lock(mutex_);
         intrinsics_.push_back({std::this_thread::get_id(), camera, intrinsics});
     }

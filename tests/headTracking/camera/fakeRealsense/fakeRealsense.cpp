@@ -197,7 +197,8 @@ bool NotNull(const void* p, const char* name, const char* function, const ArgsTe
 bool Matches(const StreamRequest& r, const StreamProfile& p) {
     return (r.stream == RS2_STREAM_ANY || r.stream == p.stream) && (r.index == -1 || r.index == p.index) &&
            (r.width == 0 || r.width == p.width) && (r.height == 0 || r.height == p.height) &&
-           (r.format == RS2_FORMAT_ANY || r.format == p.format) && (r.framerate == 0 || r.framerate == p.framerate);
+           (r.format == RS2_FORMAT_ANY || r.format == p.format) &&
+           (r.framerate == 0 || r.framerate == p.framerate);
 }
 
 rs2_frame* NewFrame(std::shared_ptr<const Frame> data) {
@@ -212,7 +213,9 @@ rs2_frame* NewFrameSet(fakeRealsense::FrameSet set) {
     if (!set.composite) return NewFrame(std::make_shared<const Frame>(std::move(set.frames.at(0))));
     auto* composite = new rs2_frame;
     ++gLiveFrames;
-    for (Frame& part : set.frames) composite->parts.push_back(NewFrame(std::make_shared<const Frame>(std::move(part))));
+    for (Frame& part : set.frames) {
+        composite->parts.push_back(NewFrame(std::make_shared<const Frame>(std::move(part))));
+    }
     return composite;
 }
 
@@ -224,7 +227,8 @@ void Release(rs2_frame* frame) {
 }
 
 // A video frame's data; sets the library's interface error otherwise.
-const Frame* VideoData(const rs2_frame* frame, const char* function, const ArgsText& args, rs2_error** error) {
+const Frame* VideoData(const rs2_frame* frame, const char* function, const ArgsText& args,
+                       rs2_error** error) {
     if (!NotNull(frame, "frame", function, args, error)) return nullptr;
     if (!frame->data || !frame->data->isVideoFrame) {
         SetError(error, function, args, RS2_EXCEPTION_TYPE_COUNT,
@@ -234,7 +238,8 @@ const Frame* VideoData(const rs2_frame* frame, const char* function, const ArgsT
     return frame->data.get();
 }
 
-const Frame* FrameData(const rs2_frame* frame, const char* function, const ArgsText& args, rs2_error** error) {
+const Frame* FrameData(const rs2_frame* frame, const char* function, const ArgsText& args,
+                       rs2_error** error) {
     if (!NotNull(frame, "frame", function, args, error)) return nullptr;
     if (!frame->data) {
         SetError(error, function, args, RS2_EXCEPTION_TYPE_COUNT,
@@ -271,7 +276,9 @@ rs2_intrinsics IntrinsicsFor(rs2_stream stream, int index, int width, int height
     in.fx = width * 0.75f + index;
     in.fy = width * 0.75f + 2.0f * index;
     in.model = RS2_DISTORTION_BROWN_CONRADY;
-    for (int i = 0; i < 5; ++i) in.coeffs[i] = 0.01f * static_cast<float>(i + 1) * static_cast<float>(index + 1);
+    for (int i = 0; i < 5; ++i) {
+        in.coeffs[i] = 0.01f * static_cast<float>(i + 1) * static_cast<float>(index + 1);
+    }
     return in;
 }
 
@@ -292,7 +299,9 @@ Device StandardDevice() {
 }
 
 uint8_t PixelAt(int x, int y) { return static_cast<uint8_t>((x + 3 * y) % 251); }
-float DepthAt(int x, int y) { return 0.25f + static_cast<float>(x) * 0.001f + static_cast<float>(y) * 0.0001f; }
+float DepthAt(int x, int y) {
+    return 0.25f + static_cast<float>(x) * 0.001f + static_cast<float>(y) * 0.0001f;
+}
 
 Frame InfraredFrame(int width, int height, rs2_time_t timestamp, rs2_timestamp_domain domain) {
     Frame f;
@@ -429,11 +438,13 @@ namespace {
 // recorded, scripted failures and the library's argument and interface checks
 // apply, and `fallback` is returned on failure. `get` runs under the lock.
 template <typename T, typename Get>
-T ReadFrame(const char* function, const rs2_frame* frame, rs2_error** error, bool video, T fallback, Get get) {
+T ReadFrame(const char* function, const rs2_frame* frame, rs2_error** error, bool video, T fallback,
+            Get get) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("frame", frame);
     if (!Enter(lock, function, args, error)) return fallback;
-    const Frame* data = video ? VideoData(frame, function, args, error) : FrameData(frame, function, args, error);
+    const Frame* data =
+        video ? VideoData(frame, function, args, error) : FrameData(frame, function, args, error);
     return data ? get(*data) : fallback;
 }
 }  // namespace
@@ -448,7 +459,9 @@ rs2_error* rs2_create_error(const char* what, const char* name, const char* args
 rs2_exception_type rs2_get_librealsense_exception_type(const rs2_error* error) {
     return error ? error->type : RS2_EXCEPTION_TYPE_UNKNOWN;
 }
-const char* rs2_get_failed_function(const rs2_error* error) { return error ? error->function.c_str() : nullptr; }
+const char* rs2_get_failed_function(const rs2_error* error) {
+    return error ? error->function.c_str() : nullptr;
+}
 const char* rs2_get_failed_args(const rs2_error* error) { return error ? error->args.c_str() : nullptr; }
 const char* rs2_get_error_message(const rs2_error* error) { return error ? error->message.c_str() : nullptr; }
 void rs2_free_error(rs2_error* error) { delete error; }
@@ -512,7 +525,8 @@ void rs2_config_enable_stream(rs2_config* config, rs2_stream stream, int index, 
     state().streamRequests.push_back(request);
 }
 
-rs2_pipeline_profile* rs2_pipeline_start_with_config(rs2_pipeline* pipe, rs2_config* config, rs2_error** error) {
+rs2_pipeline_profile* rs2_pipeline_start_with_config(rs2_pipeline* pipe, rs2_config* config,
+                                                     rs2_error** error) {
     State& s = state();
     Lock lock(s.mutex);
     const auto args = ArgsText()("pipe", pipe)("config", config);
@@ -575,7 +589,9 @@ void rs2_delete_pipeline_profile(rs2_pipeline_profile* profile) {
 rs2_stream_profile_list* rs2_pipeline_profile_get_streams(rs2_pipeline_profile* profile, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("profile", profile);
-    if (!Enter(lock, __func__, args, error) || !NotNull(profile, "profile", __func__, args, error)) return nullptr;
+    if (!Enter(lock, __func__, args, error) || !NotNull(profile, "profile", __func__, args, error)) {
+        return nullptr;
+    }
     auto* list = new rs2_stream_profile_list;
     for (const StreamProfile& p : profile->streams) list->profiles.push_back(rs2_stream_profile{p});
     return list;
@@ -586,12 +602,14 @@ int rs2_get_stream_profiles_count(const rs2_stream_profile_list* list, rs2_error
     if (!Enter(lock, __func__, args, error) || !NotNull(list, "list", __func__, args, error)) return 0;
     return static_cast<int>(list->profiles.size());
 }
-const rs2_stream_profile* rs2_get_stream_profile(const rs2_stream_profile_list* list, int index, rs2_error** error) {
+const rs2_stream_profile* rs2_get_stream_profile(const rs2_stream_profile_list* list, int index,
+                                                 rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("list", list)("index", index);
     if (!Enter(lock, __func__, args, error) || !NotNull(list, "list", __func__, args, error)) return nullptr;
     if (index < 0 || index >= static_cast<int>(list->profiles.size())) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE, "out of range value for argument \"index\"");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE,
+                 "out of range value for argument \"index\"");
         return nullptr;
     }
     return &list->profiles[index];
@@ -601,8 +619,8 @@ void rs2_delete_stream_profiles_list(rs2_stream_profile_list* list) {
     delete list;
 }
 
-void rs2_get_stream_profile_data(const rs2_stream_profile* mode, rs2_stream* stream, rs2_format* format, int* index,
-                                 int* unique_id, int* framerate, rs2_error** error) {
+void rs2_get_stream_profile_data(const rs2_stream_profile* mode, rs2_stream* stream, rs2_format* format,
+                                 int* index, int* unique_id, int* framerate, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("mode", mode);
     if (!Enter(lock, __func__, args, error) || !NotNull(mode, "mode", __func__, args, error)) return;
@@ -618,7 +636,8 @@ int rs2_stream_profile_is(const rs2_stream_profile* mode, rs2_extension type, rs
     if (!Enter(lock, __func__, args, error) || !NotNull(mode, "mode", __func__, args, error)) return 0;
     return type == RS2_EXTENSION_VIDEO_PROFILE && mode->profile.isVideo ? 1 : 0;
 }
-void rs2_get_video_stream_intrinsics(const rs2_stream_profile* mode, rs2_intrinsics* intrinsics, rs2_error** error) {
+void rs2_get_video_stream_intrinsics(const rs2_stream_profile* mode, rs2_intrinsics* intrinsics,
+                                     rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("mode", mode)("intrinsics", intrinsics);
     if (!Enter(lock, __func__, args, error) || !NotNull(mode, "mode", __func__, args, error) ||
@@ -636,7 +655,9 @@ void rs2_get_video_stream_intrinsics(const rs2_stream_profile* mode, rs2_intrins
 rs2_device* rs2_pipeline_profile_get_device(rs2_pipeline_profile* profile, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("profile", profile);
-    if (!Enter(lock, __func__, args, error) || !NotNull(profile, "profile", __func__, args, error)) return nullptr;
+    if (!Enter(lock, __func__, args, error) || !NotNull(profile, "profile", __func__, args, error)) {
+        return nullptr;
+    }
     return new rs2_device;
 }
 void rs2_delete_device(rs2_device* device) {
@@ -647,13 +668,17 @@ void rs2_delete_device(rs2_device* device) {
 rs2_sensor_list* rs2_query_sensors(const rs2_device* device, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("device", device);
-    if (!Enter(lock, __func__, args, error) || !NotNull(device, "device", __func__, args, error)) return nullptr;
+    if (!Enter(lock, __func__, args, error) || !NotNull(device, "device", __func__, args, error)) {
+        return nullptr;
+    }
     return new rs2_sensor_list{state().device.sensors, {}};
 }
 int rs2_get_sensors_count(const rs2_sensor_list* info_list, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("info_list", info_list);
-    if (!Enter(lock, __func__, args, error) || !NotNull(info_list, "info_list", __func__, args, error)) return 0;
+    if (!Enter(lock, __func__, args, error) || !NotNull(info_list, "info_list", __func__, args, error)) {
+        return 0;
+    }
     return static_cast<int>(info_list->sensors.size());
 }
 void rs2_delete_sensor_list(rs2_sensor_list* info_list) {
@@ -665,7 +690,8 @@ rs2_sensor* rs2_create_sensor(const rs2_sensor_list* list, int index, rs2_error*
     const auto args = ArgsText()("list", list)("index", index);
     if (!Enter(lock, __func__, args, error) || !NotNull(list, "list", __func__, args, error)) return nullptr;
     if (index < 0 || index >= static_cast<int>(list->sensors.size())) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE, "out of range value for argument \"index\"");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE,
+                 "out of range value for argument \"index\"");
         return nullptr;
     }
     auto* sensor = new rs2_sensor;
@@ -742,7 +768,8 @@ rs2_frame* rs2_pipeline_wait_for_frames(rs2_pipeline* pipe, unsigned int timeout
         --s.blockedWaits;
         if (s.waitResults.empty()) {
             if (s.disconnected) {
-                SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, "Camera disconnected");
+                SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED,
+                         "Camera disconnected");
                 return nullptr;
             }
             return timedOut();
@@ -754,7 +781,9 @@ rs2_frame* rs2_pipeline_wait_for_frames(rs2_pipeline* pipe, unsigned int timeout
     switch (result.kind) {
         case WaitResult::Kind::FrameSet: return NewFrameSet(std::move(result.frameSet));
         case WaitResult::Kind::Timeout: return timedOut();
-        case WaitResult::Kind::Error: SetError(error, __func__, args, result.type, result.message); return nullptr;
+        case WaitResult::Kind::Error:
+            SetError(error, __func__, args, result.type, result.message);
+            return nullptr;
     }
     return nullptr;
 }
@@ -773,7 +802,9 @@ int rs2_is_frame_extendable_to(const rs2_frame* frame, rs2_extension extension_t
 int rs2_embedded_frames_count(rs2_frame* composite, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("composite", composite);
-    if (!Enter(lock, __func__, args, error) || !NotNull(composite, "composite", __func__, args, error)) return 0;
+    if (!Enter(lock, __func__, args, error) || !NotNull(composite, "composite", __func__, args, error)) {
+        return 0;
+    }
     if (composite->data) {
         SetError(error, __func__, args, RS2_EXCEPTION_TYPE_COUNT,
                  "Object does not support \"librealsense::composite_frame\" interface! ");
@@ -784,9 +815,12 @@ int rs2_embedded_frames_count(rs2_frame* composite, rs2_error** error) {
 rs2_frame* rs2_extract_frame(rs2_frame* composite, int index, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("composite", composite)("index", index);
-    if (!Enter(lock, __func__, args, error) || !NotNull(composite, "composite", __func__, args, error)) return nullptr;
+    if (!Enter(lock, __func__, args, error) || !NotNull(composite, "composite", __func__, args, error)) {
+        return nullptr;
+    }
     if (index < 0 || index >= static_cast<int>(composite->parts.size())) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE, "out of range value for argument \"index\"");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE,
+                 "out of range value for argument \"index\"");
         return nullptr;
     }
     rs2_frame* part = composite->parts[index];
@@ -847,7 +881,8 @@ rs2_metadata_type rs2_get_frame_metadata(const rs2_frame* frame, rs2_frame_metad
     }
     return it->second;
 }
-int rs2_supports_frame_metadata(const rs2_frame* frame, rs2_frame_metadata_value frame_metadata, rs2_error** error) {
+int rs2_supports_frame_metadata(const rs2_frame* frame, rs2_frame_metadata_value frame_metadata,
+                                rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("frame", frame)("frame_metadata", frame_metadata);
     if (!Enter(lock, __func__, args, error)) return 0;
@@ -858,7 +893,9 @@ int rs2_supports_frame_metadata(const rs2_frame* frame, rs2_frame_metadata_value
 float rs2_depth_frame_get_distance(const rs2_frame* frame_ref, int x, int y, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("frame_ref", frame_ref)("x", x)("y", y);
-    if (!Enter(lock, __func__, args, error) || !NotNull(frame_ref, "frame_ref", __func__, args, error)) return 0.0f;
+    if (!Enter(lock, __func__, args, error) || !NotNull(frame_ref, "frame_ref", __func__, args, error)) {
+        return 0.0f;
+    }
     state().depthQueries.push_back({x, y});
     const Frame* data = frame_ref->data.get();
     if (!data || !data->isDepthFrame) {
@@ -867,11 +904,13 @@ float rs2_depth_frame_get_distance(const rs2_frame* frame_ref, int x, int y, rs2
         return 0.0f;
     }
     if (x < 0 || x >= data->width) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE, "out of range value for argument \"x\"");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE,
+                 "out of range value for argument \"x\"");
         return 0.0f;
     }
     if (y < 0 || y >= data->height) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE, "out of range value for argument \"y\"");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE,
+                 "out of range value for argument \"y\"");
         return 0.0f;
     }
     return data->distances[static_cast<std::size_t>(y) * data->width + x];
@@ -896,7 +935,8 @@ void rs2_project_point_to_pixel(float pixel[2], const rs2_intrinsics* intrin, co
     pixel[0] = point[0] / point[2] * intrin->fx + intrin->ppx;
     pixel[1] = point[1] / point[2] * intrin->fy + intrin->ppy;
 }
-void rs2_deproject_pixel_to_point(float point[3], const rs2_intrinsics* intrin, const float pixel[2], float depth) {
+void rs2_deproject_pixel_to_point(float point[3], const rs2_intrinsics* intrin, const float pixel[2],
+                                  float depth) {
     Lock lock(state().mutex);
     state().calls.emplace_back(__func__);
     state().projectionIntrinsics.push_back(*intrin);

@@ -25,7 +25,8 @@ typedef enum rs2_frame_metadata_value {
 
 rs2_metadata_type rs2_get_frame_metadata(const rs2_frame* frame, rs2_frame_metadata_value frame_metadata,
                                          rs2_error** error);
-int rs2_supports_frame_metadata(const rs2_frame* frame, rs2_frame_metadata_value frame_metadata, rs2_error** error);
+int rs2_supports_frame_metadata(const rs2_frame* frame, rs2_frame_metadata_value frame_metadata,
+                                rs2_error** error);
 rs2_timestamp_domain rs2_get_frame_timestamp_domain(const rs2_frame* frameset, rs2_error** error);
 rs2_time_t rs2_get_frame_timestamp(const rs2_frame* frame, rs2_error** error);
 const void* rs2_get_frame_data(const rs2_frame* frame, rs2_error** error);
