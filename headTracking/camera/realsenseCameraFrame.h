@@ -37,7 +37,8 @@ public:
     // library applies them; independent of the frame's images.
     bool DeprojectPixelToPoint(glm::dvec2 pixel, float depth, glm::vec3* point) const override;
     // Writes the point's z to `depth` first, then the pixel.
-    bool ProjectPointToPixel(const glm::vec3& point, glm::dvec2* pixel, float* depth) const override;
+    bool ProjectPointToPixel(const glm::vec3& point, glm::dvec2* pixel,
+                             float* depth) const override;
 
 private:
     const RealsenseCamera* camera_;

@@ -74,7 +74,8 @@ TEST_F(RealsenseCameraFrames, FirstInfraredFrameOfTheSetIsTheImage) {
     auto second = fakeRealsense::InfraredFrame(32, 24, 1.0);
     second.profile.index = 2;
     fakeRealsense::FrameSet set{
-        {fakeRealsense::DepthFrame(64, 48, 1.0), fakeRealsense::InfraredFrame(64, 48, 1.0), second}, true};
+        {fakeRealsense::DepthFrame(64, 48, 1.0), fakeRealsense::InfraredFrame(64, 48, 1.0), second},
+        true};
     Deliver({set});
     EXPECT_EQ(listener.Frames()[0].images[0].width, 64);
 }
@@ -82,10 +83,11 @@ TEST_F(RealsenseCameraFrames, FirstInfraredFrameOfTheSetIsTheImage) {
 TEST_F(RealsenseCameraFrames, TimestampIsReadOnce) {
     Timestamp first;
     Timestamp second;
-    Deliver({fakeRealsense::InfraredAndDepth(64, 48, 77.5)}, [&](Camera*, const CameraFrame& frame) {
-        first = frame.timestamp();
-        second = frame.timestamp();
-    });
+    Deliver({fakeRealsense::InfraredAndDepth(64, 48, 77.5)},
+            [&](Camera*, const CameraFrame& frame) {
+                first = frame.timestamp();
+                second = frame.timestamp();
+            });
     EXPECT_EQ(first.ms, second.ms);
     EXPECT_EQ(first.space, second.space);
     EXPECT_EQ(fakeRealsense::CallCount("rs2_get_frame_timestamp"), 1);
@@ -110,9 +112,11 @@ TEST_F(RealsenseCameraFrames, GlobalTimeIsCorrectedBySensorMinusFrameTimestamp) 
 
 TEST_F(RealsenseCameraFrames, OtherDomainsKeepTheLibraryTimestampInTheUnknownSpace) {
     Deliver({fakeRealsense::FrameSet{
-                 {fakeRealsense::InfraredFrame(64, 48, 12.5, RS2_TIMESTAMP_DOMAIN_HARDWARE_CLOCK)}, true},
+                 {fakeRealsense::InfraredFrame(64, 48, 12.5, RS2_TIMESTAMP_DOMAIN_HARDWARE_CLOCK)},
+                 true},
              fakeRealsense::FrameSet{
-                 {fakeRealsense::InfraredFrame(64, 48, 13.5, RS2_TIMESTAMP_DOMAIN_SYSTEM_TIME)}, true}});
+                 {fakeRealsense::InfraredFrame(64, 48, 13.5, RS2_TIMESTAMP_DOMAIN_SYSTEM_TIME)},
+                 true}});
     const auto frames = listener.Frames();
     EXPECT_EQ(frames[0].timestamp.space, Timestamp::Space::Unknown);
     EXPECT_EQ(frames[0].timestamp.ms, 12.5);
@@ -129,7 +133,8 @@ TEST_F(RealsenseCameraFrames, MissingMetadataFallsBackToTheLibraryClock) {
     const auto timestamp = listener.Frames()[0].timestamp;
     EXPECT_EQ(timestamp.space, Timestamp::Space::Unknown);
     EXPECT_EQ(timestamp.ms, 123456.5);
-    EXPECT_EQ(log.Count(err, "Failed to query frame timestamp: func=\"rs2_get_frame_metadata\""), 1);
+    EXPECT_EQ(log.Count(err, "Failed to query frame timestamp: func=\"rs2_get_frame_metadata\""),
+              1);
 }
 
 TEST_F(RealsenseCameraFrames, SetWithoutInfraredIsDeliveredWithoutImageAndLogsOnce) {
@@ -150,11 +155,13 @@ TEST_F(RealsenseCameraFrames, SetWithoutInfraredIsDeliveredWithoutImageAndLogsOn
     EXPECT_EQ(first.ms, 4242.5);
     EXPECT_EQ(second.ms, 4242.5);
     EXPECT_EQ(
-        log.Count(err,
-                  "Failed to query frame image desc: func=\"rs2_get_frame_width\" args=\"frame:nullptr\" "
-                  "message=\"null pointer passed for argument \"frame\"\""),
+        log.Count(
+            err,
+            "Failed to query frame image desc: func=\"rs2_get_frame_width\" args=\"frame:nullptr\" "
+            "message=\"null pointer passed for argument \"frame\"\""),
         1);
-    EXPECT_EQ(log.Count(err, "Failed to query frame timestamp: func=\"rs2_get_frame_timestamp\""), 1);
+    EXPECT_EQ(log.Count(err, "Failed to query frame timestamp: func=\"rs2_get_frame_timestamp\""),
+              1);
     EXPECT_EQ(log.Count(err, "Failed to"), 2);
 }
 
@@ -200,18 +207,19 @@ TEST_F(RealsenseCameraFrames, GetDepthFailuresPropagateAsLibraryErrors) {
         EXPECT_EQ(depth, -1.0f);
     };
     int frameNumber = 0;
-    Deliver({fakeRealsense::InfraredAndDepth(64, 48, 1.0),
-             fakeRealsense::FrameSet{{fakeRealsense::InfraredFrame(64, 48, 2.0)}, true},
-             fakeRealsense::FrameSet{{wrongFormat, fakeRealsense::InfraredFrame(64, 48, 3.0)}, true}},
-            [&](Camera*, const CameraFrame& frame) {
-                if (++frameNumber == 1) {
-                    expectThrows(frame, {64.0, 10.0});  // outside the image
-                    expectThrows(frame, {std::nan(""), 10.0});
-                    expectThrows(frame, {1e12, 10.0});
-                } else {
-                    expectThrows(frame, {10.0, 10.0});  // no depth image
-                }
-            });
+    Deliver(
+        {fakeRealsense::InfraredAndDepth(64, 48, 1.0),
+         fakeRealsense::FrameSet{{fakeRealsense::InfraredFrame(64, 48, 2.0)}, true},
+         fakeRealsense::FrameSet{{wrongFormat, fakeRealsense::InfraredFrame(64, 48, 3.0)}, true}},
+        [&](Camera*, const CameraFrame& frame) {
+            if (++frameNumber == 1) {
+                expectThrows(frame, {64.0, 10.0});  // outside the image
+                expectThrows(frame, {std::nan(""), 10.0});
+                expectThrows(frame, {1e12, 10.0});
+            } else {
+                expectThrows(frame, {10.0, 10.0});  // no depth image
+            }
+        });
     EXPECT_EQ(thrown, 5);
     EXPECT_EQ(log.Count(err, "Failed to"), 0);
 }
@@ -246,5 +254,6 @@ TEST_F(RealsenseCameraFrames, TextFormShowsTheInfraredImageAndTimestamp) {
     std::string text;
     Deliver({fakeRealsense::InfraredAndDepth(64, 48, 2.5)},
             [&](Camera*, const CameraFrame& frame) { text = fmt::format("{}", frame); });
-    EXPECT_EQ(text, "{{.width=64, .height=48, .rotation=0}, {.space=Timestamp::Space::System, .ms=2.5}}");
+    EXPECT_EQ(text,
+              "{{.width=64, .height=48, .rotation=0}, {.space=Timestamp::Space::System, .ms=2.5}}");
 }

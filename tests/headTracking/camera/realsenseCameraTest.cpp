@@ -28,7 +28,8 @@ namespace {
 using Write = fakeRealsense::OptionWrite;
 using Request = fakeRealsense::StreamRequest;
 
-RealsenseCameraConfiguration WithDynamic(bool emitter, bool autoExposure, float exposure, float gain) {
+RealsenseCameraConfiguration WithDynamic(bool emitter, bool autoExposure, float exposure,
+                                         float gain) {
     RealsenseCameraConfiguration c;
     c.dynamicConfiguration = {emitter, autoExposure, exposure, gain};
     return c;
@@ -108,7 +109,8 @@ TEST_F(RealsenseCameraOpen, IntrinsicsAreReportedOnceOnTheConstructingThread) {
 
 TEST_F(RealsenseCameraOpen, IntrinsicsComeFromTheFirstInfraredStreamOfTheActiveProfile) {
     auto device = fakeRealsense::StandardDevice();
-    device.activeStreams = {device.profiles[0], device.profiles[2], device.profiles[1]};  // depth, IR 2, IR 1
+    // Depth, infrared 2, infrared 1.
+    device.activeStreams = {device.profiles[0], device.profiles[2], device.profiles[1]};
     fakeRealsense::Reset(device);
     Open();
     ASSERT_EQ(listener.Intrinsics().size(), 1u);
@@ -145,7 +147,8 @@ TEST_F(RealsenseCameraOpen, FailuresBeforeThePipelineStartsPropagateWithoutLogLi
         EXPECT_EQ(e.get_failed_function(), "rs2_create_pipeline");
     }
     EXPECT_EQ(log.Count(err, ""), 0);
-    EXPECT_EQ(fakeRealsense::CallCount("rs2_delete_context"), 1);  // the pipeline's failure frees the context
+    // The pipeline's failure frees the context.
+    EXPECT_EQ(fakeRealsense::CallCount("rs2_delete_context"), 1);
 }
 
 TEST_F(RealsenseCameraOpen, FailuresWhileStartingAreLoggedAndRethrown) {
@@ -162,10 +165,11 @@ TEST_F(RealsenseCameraOpen, FailuresWhileStartingAreLoggedAndRethrown) {
     }
     const auto lines = log.Matching("Failed to start realsense pipe");
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_THAT(lines[0],
-                MatchesRegex("Failed to start realsense pipe: func=\"rs2_pipeline_start_with_config\" "
-                             "args=\"pipe:0x[0-9a-f]+, config:0x[0-9a-f]+\" "
-                             "message=\"No device connected\""));
+    EXPECT_THAT(
+        lines[0],
+        MatchesRegex("Failed to start realsense pipe: func=\"rs2_pipeline_start_with_config\" "
+                     "args=\"pipe:0x[0-9a-f]+, config:0x[0-9a-f]+\" "
+                     "message=\"No device connected\""));
     EXPECT_EQ(log.Count(err, "Failed to start realsense pipe"), 1);
 }
 
@@ -192,9 +196,10 @@ TEST_F(RealsenseCameraOpen, AFailingOptionStopsTheSequenceWithEarlierOptionsInFo
                                  RS2_OPTION_EXPOSURE};
     fakeRealsense::Reset(device);
     EXPECT_THROW(Open(WithDynamic(true, false, 8500.0f, 16.0f)), rs2::invalid_value_error);
-    EXPECT_THAT(fakeRealsense::OptionWrites(), ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f},
-                                                           Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
-                                                           Write{0, RS2_OPTION_EXPOSURE, 8500.0f}));
+    EXPECT_THAT(fakeRealsense::OptionWrites(),
+                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f},
+                            Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
+                            Write{0, RS2_OPTION_EXPOSURE, 8500.0f}));
     EXPECT_EQ(log.Count(err, "Failed to start realsense pipe: func=\"rs2_set_option\""), 1);
     EXPECT_EQ(log.Count(err, "message=\"object doesn't support option #4\""), 1);
 }
@@ -210,13 +215,14 @@ using RealsenseCameraSettings = RealsenseFixture;
 
 TEST_F(RealsenseCameraSettings, AutoExposureOnWritesNeitherExposureNorGain) {
     Open(WithDynamic(true, true, 123.0f, 7.0f));
-    EXPECT_THAT(fakeRealsense::OptionWrites(), ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f},
-                                                           Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 1.0f},
-                                                           Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
-    EXPECT_EQ(
-        log.Count(debug,
-                  "[RealsenseCamera] Dynamic config: emitter=true, autoExposure=true, exposure=123, gain=7"),
-        1);
+    EXPECT_THAT(fakeRealsense::OptionWrites(),
+                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f},
+                            Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 1.0f},
+                            Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
+    EXPECT_EQ(log.Count(debug,
+                        "[RealsenseCamera] Dynamic config: emitter=true, autoExposure=true, "
+                        "exposure=123, gain=7"),
+              1);
 }
 
 TEST_F(RealsenseCameraSettings, AutoExposureOffWritesExposureThenGainAfterIt) {
@@ -224,29 +230,32 @@ TEST_F(RealsenseCameraSettings, AutoExposureOffWritesExposureThenGainAfterIt) {
     EXPECT_THAT(
         fakeRealsense::OptionWrites(),
         ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 0.0f},
-                    Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f}, Write{0, RS2_OPTION_EXPOSURE, 8500.5f},
-                    Write{0, RS2_OPTION_GAIN, 16.0f}, Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
+                    Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
+                    Write{0, RS2_OPTION_EXPOSURE, 8500.5f}, Write{0, RS2_OPTION_GAIN, 16.0f},
+                    Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
 }
 
 TEST_F(RealsenseCameraSettings, EngineDefaultsLeaveExposureToTheSensor) {
     Open();
-    EXPECT_EQ(log.Count(debug,
-                        "[RealsenseCamera] Dynamic config: emitter=false, autoExposure=true, exposure=9000, "
-                        "gain=50"),
-              1);
+    EXPECT_EQ(
+        log.Count(
+            debug,
+            "[RealsenseCamera] Dynamic config: emitter=false, autoExposure=true, exposure=9000, "
+            "gain=50"),
+        1);
     EXPECT_EQ(fakeRealsense::OptionWrites().size(), 3u);
 }
 
 TEST_F(RealsenseCameraSettings, MissingEmitterIsSkippedSilently) {
     auto device = fakeRealsense::StandardDevice();
-    device.sensors[0].options = {RS2_OPTION_ENABLE_AUTO_EXPOSURE, RS2_OPTION_EXPOSURE, RS2_OPTION_GAIN,
-                                 RS2_OPTION_GLOBAL_TIME_ENABLED};
+    device.sensors[0].options = {RS2_OPTION_ENABLE_AUTO_EXPOSURE, RS2_OPTION_EXPOSURE,
+                                 RS2_OPTION_GAIN, RS2_OPTION_GLOBAL_TIME_ENABLED};
     fakeRealsense::Reset(device);
     Open(WithDynamic(true, false, 100.0f, 2.0f));
-    EXPECT_THAT(
-        fakeRealsense::OptionWrites(),
-        ElementsAre(Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f}, Write{0, RS2_OPTION_EXPOSURE, 100.0f},
-                    Write{0, RS2_OPTION_GAIN, 2.0f}, Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
+    EXPECT_THAT(fakeRealsense::OptionWrites(),
+                ElementsAre(Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
+                            Write{0, RS2_OPTION_EXPOSURE, 100.0f}, Write{0, RS2_OPTION_GAIN, 2.0f},
+                            Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
     EXPECT_EQ(log.Count(err, ""), 0);
 }
 
@@ -265,15 +274,14 @@ TEST_F(RealsenseCameraSettings, UpdateOnAStoppedCameraWritesAgainIncludingGlobal
     const size_t before = fakeRealsense::OptionWrites().size();
     const size_t linesBefore = log.Matching("[RealsenseCamera] ").size();
     UpdateRealsenseCameraDynamicConfiguration(camera.get(), {true, false, 100.0f, 2.0f});
-    EXPECT_THAT(
-        WritesSince(before),
-        ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f},
-                    Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f}, Write{0, RS2_OPTION_EXPOSURE, 100.0f},
-                    Write{0, RS2_OPTION_GAIN, 2.0f}, Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
-    EXPECT_THAT(
-        CameraLinesSince(log, linesBefore),
-        ElementsAre(
-            "[RealsenseCamera] Dynamic config: emitter=true, autoExposure=false, exposure=100, gain=2"));
+    EXPECT_THAT(WritesSince(before),
+                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f},
+                            Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
+                            Write{0, RS2_OPTION_EXPOSURE, 100.0f}, Write{0, RS2_OPTION_GAIN, 2.0f},
+                            Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
+    EXPECT_THAT(CameraLinesSince(log, linesBefore),
+                ElementsAre("[RealsenseCamera] Dynamic config: emitter=true, autoExposure=false, "
+                            "exposure=100, gain=2"));
     EXPECT_TRUE(fakeRealsense::WaitThreads().empty());
 }
 
@@ -289,11 +297,11 @@ TEST_F(RealsenseCameraSettings, UpdateOnACapturingCameraStopsAppliesAndRestarts)
     UpdateRealsenseCameraDynamicConfiguration(camera.get(), {false, true, 1.0f, 1.0f});
     fakeRealsense::TimeOutIdleWaits(false);
 
-    EXPECT_THAT(
-        CameraLinesSince(log, linesBefore),
-        ElementsAre("[RealsenseCamera] StopCapture",
-                    "[RealsenseCamera] Dynamic config: emitter=false, autoExposure=true, exposure=1, gain=1",
-                    "[RealsenseCamera] StartCapture"));
+    EXPECT_THAT(CameraLinesSince(log, linesBefore),
+                ElementsAre("[RealsenseCamera] StopCapture",
+                            "[RealsenseCamera] Dynamic config: emitter=false, autoExposure=true, "
+                            "exposure=1, gain=1",
+                            "[RealsenseCamera] StartCapture"));
     EXPECT_THAT(WritesSince(before), ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 0.0f},
                                                  Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 1.0f},
                                                  Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
@@ -307,8 +315,8 @@ TEST_F(RealsenseCameraSettings, FailedUpdateIsLoggedRethrownAndLeavesCaptureStop
     Open();
     camera->StartCapture();
     const size_t linesBefore = log.Matching("[RealsenseCamera] ").size();
-    fakeRealsense::FailNextCall("rs2_pipeline_get_active_profile", RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE,
-                                "not streaming");
+    fakeRealsense::FailNextCall("rs2_pipeline_get_active_profile",
+                                RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE, "not streaming");
     fakeRealsense::TimeOutIdleWaits(true);
     EXPECT_THROW(UpdateRealsenseCameraDynamicConfiguration(camera.get(), {}),
                  rs2::wrong_api_call_sequence_error);
@@ -316,9 +324,10 @@ TEST_F(RealsenseCameraSettings, FailedUpdateIsLoggedRethrownAndLeavesCaptureStop
 
     EXPECT_THAT(CameraLinesSince(log, linesBefore), ElementsAre("[RealsenseCamera] StopCapture"));
     EXPECT_THAT(log.Matching("Failed to update dynamic configuration"),
-                ElementsAre(MatchesRegex("Failed to update dynamic configuration: "
-                                         "func=\"rs2_pipeline_get_active_profile\" args=\"pipe:0x[0-9a-f]+\" "
-                                         "message=\"not streaming\"")));
+                ElementsAre(MatchesRegex(
+                    "Failed to update dynamic configuration: "
+                    "func=\"rs2_pipeline_get_active_profile\" args=\"pipe:0x[0-9a-f]+\" "
+                    "message=\"not streaming\"")));
     // Capture can be started again.
     camera->StartCapture();
     fakeRealsense::PushFrameSet(SmallSet(2.0));
@@ -361,7 +370,8 @@ TEST_F(RealsenseCameraCapture, FramesArriveOnTheCaptureThreadAndAreReleasedAfter
         EXPECT_EQ(frames[i].images[0].width, 160);
         EXPECT_EQ(frames[i].images[0].height, 120);
         EXPECT_EQ(frames[i].images[0].rotation, 0);
-        EXPECT_EQ(static_cast<const void*>(frames[i].images[0].data), dataPointers[i]);  // not a copy
+        EXPECT_EQ(static_cast<const void*>(frames[i].images[0].data),
+                  dataPointers[i]);  // not a copy
         EXPECT_EQ(frames[i].pixels[159 + 119 * 160], fakeRealsense::PixelAt(159, 119));
         EXPECT_EQ(frames[i].timestamp.ms, 10.0 + static_cast<double>(i));
     }
@@ -471,9 +481,9 @@ TEST_F(RealsenseCameraCapture, StopCaptureFromInsideTheListenerRaisesWouldDeadlo
 // Every class of library error from the wait: unrecoverable ones end the
 // thread with a critical line, all others are logged as errors and capture
 // goes on.
-class RealsenseCameraWaitErrors : public RealsenseFixture,
-                                  public ::testing::WithParamInterface<std::pair<rs2_exception_type, bool>> {
-};
+class RealsenseCameraWaitErrors
+    : public RealsenseFixture,
+      public ::testing::WithParamInterface<std::pair<rs2_exception_type, bool>> {};
 
 TEST_P(RealsenseCameraWaitErrors, UnrecoverableEndsCaptureOthersAreLogged) {
     const auto [type, unrecoverable] = GetParam();
@@ -495,13 +505,14 @@ TEST_P(RealsenseCameraWaitErrors, UnrecoverableEndsCaptureOthersAreLogged) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryType, RealsenseCameraWaitErrors,
-                         ::testing::Values(std::pair{RS2_EXCEPTION_TYPE_UNKNOWN, false},
-                                           std::pair{RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, true},
-                                           std::pair{RS2_EXCEPTION_TYPE_BACKEND, true},
-                                           std::pair{RS2_EXCEPTION_TYPE_INVALID_VALUE, false},
-                                           std::pair{RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE, false},
-                                           std::pair{RS2_EXCEPTION_TYPE_NOT_IMPLEMENTED, false},
-                                           std::pair{RS2_EXCEPTION_TYPE_DEVICE_IN_RECOVERY_MODE, true},
-                                           std::pair{RS2_EXCEPTION_TYPE_IO, false},
-                                           std::pair{RS2_EXCEPTION_TYPE_COUNT, false}));
+INSTANTIATE_TEST_SUITE_P(
+    EveryType, RealsenseCameraWaitErrors,
+    ::testing::Values(std::pair{RS2_EXCEPTION_TYPE_UNKNOWN, false},
+                      std::pair{RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, true},
+                      std::pair{RS2_EXCEPTION_TYPE_BACKEND, true},
+                      std::pair{RS2_EXCEPTION_TYPE_INVALID_VALUE, false},
+                      std::pair{RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE, false},
+                      std::pair{RS2_EXCEPTION_TYPE_NOT_IMPLEMENTED, false},
+                      std::pair{RS2_EXCEPTION_TYPE_DEVICE_IN_RECOVERY_MODE, true},
+                      std::pair{RS2_EXCEPTION_TYPE_IO, false},
+                      std::pair{RS2_EXCEPTION_TYPE_COUNT, false}));

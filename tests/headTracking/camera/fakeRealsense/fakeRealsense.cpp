@@ -162,8 +162,8 @@ private:
     std::string text_;
 };
 
-void SetError(rs2_error** error, const char* function, const ArgsText& args, rs2_exception_type type,
-              const std::string& message) {
+void SetError(rs2_error** error, const char* function, const ArgsText& args,
+              rs2_exception_type type, const std::string& message) {
     if (error) *error = new rs2_error{message, function, args.str(), type, {}};
 }
 
@@ -187,7 +187,8 @@ void Record(const char* function) {
 
 // The library's own failures: argument checks raise std::runtime_error,
 // reported with the type RS2_EXCEPTION_TYPE_COUNT.
-bool NotNull(const void* p, const char* name, const char* function, const ArgsText& args, rs2_error** error) {
+bool NotNull(const void* p, const char* name, const char* function, const ArgsText& args,
+             rs2_error** error) {
     if (p) return true;
     SetError(error, function, args, RS2_EXCEPTION_TYPE_COUNT,
              std::string("null pointer passed for argument \"") + name + "\"");
@@ -195,8 +196,9 @@ bool NotNull(const void* p, const char* name, const char* function, const ArgsTe
 }
 
 bool Matches(const StreamRequest& r, const StreamProfile& p) {
-    return (r.stream == RS2_STREAM_ANY || r.stream == p.stream) && (r.index == -1 || r.index == p.index) &&
-           (r.width == 0 || r.width == p.width) && (r.height == 0 || r.height == p.height) &&
+    return (r.stream == RS2_STREAM_ANY || r.stream == p.stream) &&
+           (r.index == -1 || r.index == p.index) && (r.width == 0 || r.width == p.width) &&
+           (r.height == 0 || r.height == p.height) &&
            (r.format == RS2_FORMAT_ANY || r.format == p.format) &&
            (r.framerate == 0 || r.framerate == p.framerate);
 }
@@ -249,7 +251,8 @@ const Frame* FrameData(const rs2_frame* frame, const char* function, const ArgsT
     return frame->data.get();
 }
 
-StreamProfile Profile(rs2_stream stream, rs2_format format, int index, int width, int height, int framerate) {
+StreamProfile Profile(rs2_stream stream, rs2_format format, int index, int width, int height,
+                      int framerate) {
     StreamProfile p;
     p.stream = stream;
     p.format = format;
@@ -289,12 +292,13 @@ Device StandardDevice() {
         d.profiles.push_back(Profile(RS2_STREAM_INFRARED, RS2_FORMAT_Y8, 1, w, h, fps));
         d.profiles.push_back(Profile(RS2_STREAM_INFRARED, RS2_FORMAT_Y8, 2, w, h, fps));
     }
-    d.sensors.push_back(Sensor{true,
-                               {RS2_OPTION_EXPOSURE, RS2_OPTION_GAIN, RS2_OPTION_ENABLE_AUTO_EXPOSURE,
-                                RS2_OPTION_EMITTER_ENABLED, RS2_OPTION_GLOBAL_TIME_ENABLED}});
+    d.sensors.push_back(
+        Sensor{true,
+               {RS2_OPTION_EXPOSURE, RS2_OPTION_GAIN, RS2_OPTION_ENABLE_AUTO_EXPOSURE,
+                RS2_OPTION_EMITTER_ENABLED, RS2_OPTION_GLOBAL_TIME_ENABLED}});
     d.sensors.push_back(Sensor{false,
-                               {RS2_OPTION_EXPOSURE, RS2_OPTION_GAIN, RS2_OPTION_ENABLE_AUTO_EXPOSURE,
-                                RS2_OPTION_GLOBAL_TIME_ENABLED}});
+                               {RS2_OPTION_EXPOSURE, RS2_OPTION_GAIN,
+                                RS2_OPTION_ENABLE_AUTO_EXPOSURE, RS2_OPTION_GLOBAL_TIME_ENABLED}});
     return d;
 }
 
@@ -310,7 +314,9 @@ Frame InfraredFrame(int width, int height, rs2_time_t timestamp, rs2_timestamp_d
     f.height = height;
     f.pixels.resize(static_cast<std::size_t>(width) * height);
     for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) f.pixels[static_cast<std::size_t>(y) * width + x] = PixelAt(x, y);
+        for (int x = 0; x < width; ++x) {
+            f.pixels[static_cast<std::size_t>(y) * width + x] = PixelAt(x, y);
+        }
     }
     f.timestamp = timestamp;
     f.domain = domain;
@@ -328,7 +334,9 @@ Frame DepthFrame(int width, int height, rs2_time_t timestamp) {
     f.pixels.assign(static_cast<std::size_t>(width) * height * 2, 0);
     f.distances.resize(static_cast<std::size_t>(width) * height);
     for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) f.distances[static_cast<std::size_t>(y) * width + x] = DepthAt(x, y);
+        for (int x = 0; x < width; ++x) {
+            f.distances[static_cast<std::size_t>(y) * width + x] = DepthAt(x, y);
+        }
     }
     f.timestamp = timestamp;
     f.isDepthFrame = true;
@@ -336,7 +344,8 @@ Frame DepthFrame(int width, int height, rs2_time_t timestamp) {
 }
 
 FrameSet InfraredAndDepth(int width, int height, rs2_time_t timestamp) {
-    return FrameSet{{DepthFrame(width, height, timestamp), InfraredFrame(width, height, timestamp)}, true};
+    return FrameSet{{DepthFrame(width, height, timestamp), InfraredFrame(width, height, timestamp)},
+                    true};
 }
 
 void Reset(Device device) {
@@ -368,7 +377,9 @@ void Push(WaitResult result) {
 }
 }  // namespace
 
-void PushFrameSet(FrameSet frameSet) { Push({WaitResult::Kind::FrameSet, std::move(frameSet), {}, {}}); }
+void PushFrameSet(FrameSet frameSet) {
+    Push({WaitResult::Kind::FrameSet, std::move(frameSet), {}, {}});
+}
 void PushTimeout() { Push({WaitResult::Kind::Timeout, {}, {}, {}}); }
 void PushError(rs2_exception_type type, const std::string& message) {
     Push({WaitResult::Kind::Error, {}, type, message});
@@ -389,7 +400,8 @@ void TimeOutIdleWaits(bool atOnce) {
 bool WaitUntilIdle(std::chrono::milliseconds limit) {
     State& s = state();
     Lock lock(s.mutex);
-    return s.changed.wait_for(lock, limit, [&] { return s.waitResults.empty() && s.blockedWaits > 0; });
+    return s.changed.wait_for(lock, limit,
+                              [&] { return s.waitResults.empty() && s.blockedWaits > 0; });
 }
 
 std::size_t PendingWaitResults() {
@@ -397,7 +409,8 @@ std::size_t PendingWaitResults() {
     return state().waitResults.size();
 }
 
-void FailNextCall(const std::string& function, rs2_exception_type type, const std::string& message) {
+void FailNextCall(const std::string& function, rs2_exception_type type,
+                  const std::string& message) {
     Lock lock(state().mutex);
     state().failures[function].push_back({type, message});
 }
@@ -453,7 +466,8 @@ T ReadFrame(const char* function, const rs2_frame* frame, rs2_error** error, boo
 
 extern "C" {
 
-rs2_error* rs2_create_error(const char* what, const char* name, const char* args, rs2_exception_type type) {
+rs2_error* rs2_create_error(const char* what, const char* name, const char* args,
+                            rs2_exception_type type) {
     return new rs2_error{what ? what : "", name ? name : "", args ? args : "", type, {}};
 }
 rs2_exception_type rs2_get_librealsense_exception_type(const rs2_error* error) {
@@ -462,8 +476,12 @@ rs2_exception_type rs2_get_librealsense_exception_type(const rs2_error* error) {
 const char* rs2_get_failed_function(const rs2_error* error) {
     return error ? error->function.c_str() : nullptr;
 }
-const char* rs2_get_failed_args(const rs2_error* error) { return error ? error->args.c_str() : nullptr; }
-const char* rs2_get_error_message(const rs2_error* error) { return error ? error->message.c_str() : nullptr; }
+const char* rs2_get_failed_args(const rs2_error* error) {
+    return error ? error->args.c_str() : nullptr;
+}
+const char* rs2_get_error_message(const rs2_error* error) {
+    return error ? error->message.c_str() : nullptr;
+}
 void rs2_free_error(rs2_error* error) { delete error; }
 
 int rs2_get_api_version(rs2_error**) { return RS2_API_VERSION; }
@@ -479,10 +497,11 @@ rs2_context* rs2_create_context(int api_version, rs2_error** error) {
     const int minor = (api_version % 10000) / 100;
     if (major != RS2_API_MAJOR_VERSION || minor > RS2_API_MINOR_VERSION) {
         std::ostringstream message;
-        message << "API version mismatch: librealsense.so was compiled with API version 2.50.0 but the "
-                   "application was compiled with "
-                << major << '.' << minor << '.' << api_version % 100
-                << "! Make sure correct version of the library is installed (make install)";
+        message
+            << "API version mismatch: librealsense.so was compiled with API version 2.50.0 but the "
+               "application was compiled with "
+            << major << '.' << minor << '.' << api_version % 100
+            << "! Make sure correct version of the library is installed (make install)";
         SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE, message.str());
         return nullptr;
     }
@@ -496,7 +515,9 @@ void rs2_delete_context(rs2_context* context) {
 rs2_pipeline* rs2_create_pipeline(rs2_context* ctx, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("ctx", ctx);
-    if (!Enter(lock, __func__, args, error) || !NotNull(ctx, "ctx", __func__, args, error)) return nullptr;
+    if (!Enter(lock, __func__, args, error) || !NotNull(ctx, "ctx", __func__, args, error)) {
+        return nullptr;
+    }
     return new rs2_pipeline;
 }
 void rs2_delete_pipeline(rs2_pipeline* pipe) {
@@ -514,12 +535,14 @@ void rs2_delete_config(rs2_config* config) {
     delete config;
 }
 
-void rs2_config_enable_stream(rs2_config* config, rs2_stream stream, int index, int width, int height,
-                              rs2_format format, int framerate, rs2_error** error) {
+void rs2_config_enable_stream(rs2_config* config, rs2_stream stream, int index, int width,
+                              int height, rs2_format format, int framerate, rs2_error** error) {
     Lock lock(state().mutex);
-    const auto args = ArgsText()("config", config)("stream", stream)("index", index)("width", width)(
-        "height", height)("format", format)("framerate", framerate);
-    if (!Enter(lock, __func__, args, error) || !NotNull(config, "config", __func__, args, error)) return;
+    const auto args = ArgsText()("config", config)("stream", stream)("index", index)(
+        "width", width)("height", height)("format", format)("framerate", framerate);
+    if (!Enter(lock, __func__, args, error) || !NotNull(config, "config", __func__, args, error)) {
+        return;
+    }
     const StreamRequest request{stream, index, width, height, format, framerate};
     config->requests.push_back(request);
     state().streamRequests.push_back(request);
@@ -540,7 +563,8 @@ rs2_pipeline_profile* rs2_pipeline_start_with_config(rs2_pipeline* pipe, rs2_con
         return nullptr;
     }
     if (s.disconnected) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, "Camera disconnected");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED,
+                 "Camera disconnected");
         return nullptr;
     }
     if (s.device.profiles.empty()) {
@@ -573,10 +597,13 @@ rs2_pipeline_profile* rs2_pipeline_start_with_config(rs2_pipeline* pipe, rs2_con
 rs2_pipeline_profile* rs2_pipeline_get_active_profile(rs2_pipeline* pipe, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("pipe", pipe);
-    if (!Enter(lock, __func__, args, error) || !NotNull(pipe, "pipe", __func__, args, error)) return nullptr;
+    if (!Enter(lock, __func__, args, error) || !NotNull(pipe, "pipe", __func__, args, error)) {
+        return nullptr;
+    }
     if (!pipe->started) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE,
-                 "get_active_profile() can only be called between a start() and a following stop()");
+        SetError(
+            error, __func__, args, RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE,
+            "get_active_profile() can only be called between a start() and a following stop()");
         return nullptr;
     }
     return new rs2_pipeline_profile{pipe->active, {}};
@@ -586,10 +613,12 @@ void rs2_delete_pipeline_profile(rs2_pipeline_profile* profile) {
     delete profile;
 }
 
-rs2_stream_profile_list* rs2_pipeline_profile_get_streams(rs2_pipeline_profile* profile, rs2_error** error) {
+rs2_stream_profile_list* rs2_pipeline_profile_get_streams(rs2_pipeline_profile* profile,
+                                                          rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("profile", profile);
-    if (!Enter(lock, __func__, args, error) || !NotNull(profile, "profile", __func__, args, error)) {
+    if (!Enter(lock, __func__, args, error) ||
+        !NotNull(profile, "profile", __func__, args, error)) {
         return nullptr;
     }
     auto* list = new rs2_stream_profile_list;
@@ -599,14 +628,18 @@ rs2_stream_profile_list* rs2_pipeline_profile_get_streams(rs2_pipeline_profile* 
 int rs2_get_stream_profiles_count(const rs2_stream_profile_list* list, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("list", list);
-    if (!Enter(lock, __func__, args, error) || !NotNull(list, "list", __func__, args, error)) return 0;
+    if (!Enter(lock, __func__, args, error) || !NotNull(list, "list", __func__, args, error)) {
+        return 0;
+    }
     return static_cast<int>(list->profiles.size());
 }
 const rs2_stream_profile* rs2_get_stream_profile(const rs2_stream_profile_list* list, int index,
                                                  rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("list", list)("index", index);
-    if (!Enter(lock, __func__, args, error) || !NotNull(list, "list", __func__, args, error)) return nullptr;
+    if (!Enter(lock, __func__, args, error) || !NotNull(list, "list", __func__, args, error)) {
+        return nullptr;
+    }
     if (index < 0 || index >= static_cast<int>(list->profiles.size())) {
         SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE,
                  "out of range value for argument \"index\"");
@@ -619,11 +652,14 @@ void rs2_delete_stream_profiles_list(rs2_stream_profile_list* list) {
     delete list;
 }
 
-void rs2_get_stream_profile_data(const rs2_stream_profile* mode, rs2_stream* stream, rs2_format* format,
-                                 int* index, int* unique_id, int* framerate, rs2_error** error) {
+void rs2_get_stream_profile_data(const rs2_stream_profile* mode, rs2_stream* stream,
+                                 rs2_format* format, int* index, int* unique_id, int* framerate,
+                                 rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("mode", mode);
-    if (!Enter(lock, __func__, args, error) || !NotNull(mode, "mode", __func__, args, error)) return;
+    if (!Enter(lock, __func__, args, error) || !NotNull(mode, "mode", __func__, args, error)) {
+        return;
+    }
     *stream = mode->profile.stream;
     *format = mode->profile.format;
     *index = mode->profile.index;
@@ -633,7 +669,9 @@ void rs2_get_stream_profile_data(const rs2_stream_profile* mode, rs2_stream* str
 int rs2_stream_profile_is(const rs2_stream_profile* mode, rs2_extension type, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("mode", mode)("type", type);
-    if (!Enter(lock, __func__, args, error) || !NotNull(mode, "mode", __func__, args, error)) return 0;
+    if (!Enter(lock, __func__, args, error) || !NotNull(mode, "mode", __func__, args, error)) {
+        return 0;
+    }
     return type == RS2_EXTENSION_VIDEO_PROFILE && mode->profile.isVideo ? 1 : 0;
 }
 void rs2_get_video_stream_intrinsics(const rs2_stream_profile* mode, rs2_intrinsics* intrinsics,
@@ -645,8 +683,9 @@ void rs2_get_video_stream_intrinsics(const rs2_stream_profile* mode, rs2_intrins
         return;
     }
     if (!mode->profile.isVideo) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_COUNT,
-                 "Object does not support \"librealsense::video_stream_profile_interface\" interface! ");
+        SetError(
+            error, __func__, args, RS2_EXCEPTION_TYPE_COUNT,
+            "Object does not support \"librealsense::video_stream_profile_interface\" interface! ");
         return;
     }
     *intrinsics = mode->profile.intrinsics;
@@ -655,7 +694,8 @@ void rs2_get_video_stream_intrinsics(const rs2_stream_profile* mode, rs2_intrins
 rs2_device* rs2_pipeline_profile_get_device(rs2_pipeline_profile* profile, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("profile", profile);
-    if (!Enter(lock, __func__, args, error) || !NotNull(profile, "profile", __func__, args, error)) {
+    if (!Enter(lock, __func__, args, error) ||
+        !NotNull(profile, "profile", __func__, args, error)) {
         return nullptr;
     }
     return new rs2_device;
@@ -676,7 +716,8 @@ rs2_sensor_list* rs2_query_sensors(const rs2_device* device, rs2_error** error) 
 int rs2_get_sensors_count(const rs2_sensor_list* info_list, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("info_list", info_list);
-    if (!Enter(lock, __func__, args, error) || !NotNull(info_list, "info_list", __func__, args, error)) {
+    if (!Enter(lock, __func__, args, error) ||
+        !NotNull(info_list, "info_list", __func__, args, error)) {
         return 0;
     }
     return static_cast<int>(info_list->sensors.size());
@@ -688,7 +729,9 @@ void rs2_delete_sensor_list(rs2_sensor_list* info_list) {
 rs2_sensor* rs2_create_sensor(const rs2_sensor_list* list, int index, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("list", list)("index", index);
-    if (!Enter(lock, __func__, args, error) || !NotNull(list, "list", __func__, args, error)) return nullptr;
+    if (!Enter(lock, __func__, args, error) || !NotNull(list, "list", __func__, args, error)) {
+        return nullptr;
+    }
     if (index < 0 || index >= static_cast<int>(list->sensors.size())) {
         SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE,
                  "out of range value for argument \"index\"");
@@ -704,17 +747,23 @@ void rs2_delete_sensor(rs2_sensor* sensor) {
     Record(__func__);
     delete sensor;
 }
-int rs2_is_sensor_extendable_to(const rs2_sensor* sensor, rs2_extension extension, rs2_error** error) {
+int rs2_is_sensor_extendable_to(const rs2_sensor* sensor, rs2_extension extension,
+                                rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("sensor", sensor)("extension", extension);
-    if (!Enter(lock, __func__, args, error) || !NotNull(sensor, "sensor", __func__, args, error)) return 0;
+    if (!Enter(lock, __func__, args, error) || !NotNull(sensor, "sensor", __func__, args, error)) {
+        return 0;
+    }
     return extension == RS2_EXTENSION_DEPTH_SENSOR && sensor->isDepthSensor ? 1 : 0;
 }
 
 int rs2_supports_option(const rs2_options* options, rs2_option option, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("options", options)("option", option);
-    if (!Enter(lock, __func__, args, error) || !NotNull(options, "options", __func__, args, error)) return 0;
+    if (!Enter(lock, __func__, args, error) ||
+        !NotNull(options, "options", __func__, args, error)) {
+        return 0;
+    }
     const auto& s = options->supported;
     return std::find(s.begin(), s.end(), option) != s.end() ? 1 : 0;
 }
@@ -722,9 +771,13 @@ void rs2_set_option(const rs2_options* options, rs2_option option, float value, 
     State& s = state();
     Lock lock(s.mutex);
     const auto args = ArgsText()("options", options)("option", option)("value", value);
-    if (!Enter(lock, __func__, args, error) || !NotNull(options, "options", __func__, args, error)) return;
+    if (!Enter(lock, __func__, args, error) ||
+        !NotNull(options, "options", __func__, args, error)) {
+        return;
+    }
     if (s.disconnected) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, "Camera disconnected");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED,
+                 "Camera disconnected");
         return;
     }
     const auto& supported = options->supported;
@@ -736,11 +789,14 @@ void rs2_set_option(const rs2_options* options, rs2_option option, float value, 
     s.optionWrites.push_back({options->sensorIndex, option, value});
 }
 
-rs2_frame* rs2_pipeline_wait_for_frames(rs2_pipeline* pipe, unsigned int timeout_ms, rs2_error** error) {
+rs2_frame* rs2_pipeline_wait_for_frames(rs2_pipeline* pipe, unsigned int timeout_ms,
+                                        rs2_error** error) {
     State& s = state();
     Lock lock(s.mutex);
     const auto args = ArgsText()("pipe", pipe)("timeout_ms", timeout_ms);
-    if (!Enter(lock, __func__, args, error) || !NotNull(pipe, "pipe", __func__, args, error)) return nullptr;
+    if (!Enter(lock, __func__, args, error) || !NotNull(pipe, "pipe", __func__, args, error)) {
+        return nullptr;
+    }
     s.waitTimeouts.push_back(timeout_ms);
     const auto self = std::this_thread::get_id();
     if (std::find(s.waitThreads.begin(), s.waitThreads.end(), self) == s.waitThreads.end()) {
@@ -758,13 +814,15 @@ rs2_frame* rs2_pipeline_wait_for_frames(rs2_pipeline* pipe, unsigned int timeout
     };
     if (s.waitResults.empty()) {
         if (s.disconnected) {
-            SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, "Camera disconnected");
+            SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED,
+                     "Camera disconnected");
             return nullptr;
         }
         ++s.blockedWaits;
         s.changed.notify_all();
-        s.changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                           [&] { return !s.waitResults.empty() || s.timeOutIdleWaits || s.disconnected; });
+        s.changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
+            return !s.waitResults.empty() || s.timeOutIdleWaits || s.disconnected;
+        });
         --s.blockedWaits;
         if (s.waitResults.empty()) {
             if (s.disconnected) {
@@ -788,10 +846,13 @@ rs2_frame* rs2_pipeline_wait_for_frames(rs2_pipeline* pipe, unsigned int timeout
     return nullptr;
 }
 
-int rs2_is_frame_extendable_to(const rs2_frame* frame, rs2_extension extension_type, rs2_error** error) {
+int rs2_is_frame_extendable_to(const rs2_frame* frame, rs2_extension extension_type,
+                               rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("frame", frame)("extension_type", extension_type);
-    if (!Enter(lock, __func__, args, error) || !NotNull(frame, "frame", __func__, args, error)) return 0;
+    if (!Enter(lock, __func__, args, error) || !NotNull(frame, "frame", __func__, args, error)) {
+        return 0;
+    }
     switch (extension_type) {
         case RS2_EXTENSION_COMPOSITE_FRAME: return frame->data ? 0 : 1;
         case RS2_EXTENSION_VIDEO_FRAME: return frame->data && frame->data->isVideoFrame ? 1 : 0;
@@ -802,7 +863,8 @@ int rs2_is_frame_extendable_to(const rs2_frame* frame, rs2_extension extension_t
 int rs2_embedded_frames_count(rs2_frame* composite, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("composite", composite);
-    if (!Enter(lock, __func__, args, error) || !NotNull(composite, "composite", __func__, args, error)) {
+    if (!Enter(lock, __func__, args, error) ||
+        !NotNull(composite, "composite", __func__, args, error)) {
         return 0;
     }
     if (composite->data) {
@@ -815,7 +877,8 @@ int rs2_embedded_frames_count(rs2_frame* composite, rs2_error** error) {
 rs2_frame* rs2_extract_frame(rs2_frame* composite, int index, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("composite", composite)("index", index);
-    if (!Enter(lock, __func__, args, error) || !NotNull(composite, "composite", __func__, args, error)) {
+    if (!Enter(lock, __func__, args, error) ||
+        !NotNull(composite, "composite", __func__, args, error)) {
         return nullptr;
     }
     if (index < 0 || index >= static_cast<int>(composite->parts.size())) {
@@ -830,7 +893,9 @@ rs2_frame* rs2_extract_frame(rs2_frame* composite, int index, rs2_error** error)
 void rs2_frame_add_ref(rs2_frame* frame, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("frame", frame);
-    if (!Enter(lock, __func__, args, error) || !NotNull(frame, "frame", __func__, args, error)) return;
+    if (!Enter(lock, __func__, args, error) || !NotNull(frame, "frame", __func__, args, error)) {
+        return;
+    }
     ++frame->references;
 }
 void rs2_release_frame(rs2_frame* frame) {
@@ -842,7 +907,9 @@ void rs2_release_frame(rs2_frame* frame) {
 const rs2_stream_profile* rs2_get_frame_stream_profile(const rs2_frame* frame, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("frame", frame);
-    if (!Enter(lock, __func__, args, error) || !FrameData(frame, __func__, args, error)) return nullptr;
+    if (!Enter(lock, __func__, args, error) || !FrameData(frame, __func__, args, error)) {
+        return nullptr;
+    }
     return &frame->profile;
 }
 
@@ -853,20 +920,23 @@ int rs2_get_frame_height(const rs2_frame* frame, rs2_error** error) {
     return ReadFrame(__func__, frame, error, true, 0, [](const Frame& f) { return f.height; });
 }
 const void* rs2_get_frame_data(const rs2_frame* frame, rs2_error** error) {
-    return ReadFrame(__func__, frame, error, false, static_cast<const void*>(nullptr), [](const Frame& f) {
-        const void* pixels = f.pixels.data();
-        state().frameDataPointers.push_back(pixels);
-        return pixels;
-    });
+    return ReadFrame(__func__, frame, error, false, static_cast<const void*>(nullptr),
+                     [](const Frame& f) {
+                         const void* pixels = f.pixels.data();
+                         state().frameDataPointers.push_back(pixels);
+                         return pixels;
+                     });
 }
 rs2_time_t rs2_get_frame_timestamp(const rs2_frame* frame, rs2_error** error) {
-    return ReadFrame(__func__, frame, error, false, 0.0, [](const Frame& f) { return f.timestamp; });
+    return ReadFrame(__func__, frame, error, false, 0.0,
+                     [](const Frame& f) { return f.timestamp; });
 }
 rs2_timestamp_domain rs2_get_frame_timestamp_domain(const rs2_frame* frameset, rs2_error** error) {
     return ReadFrame(__func__, frameset, error, false, RS2_TIMESTAMP_DOMAIN_COUNT,
                      [](const Frame& f) { return f.domain; });
 }
-rs2_metadata_type rs2_get_frame_metadata(const rs2_frame* frame, rs2_frame_metadata_value frame_metadata,
+rs2_metadata_type rs2_get_frame_metadata(const rs2_frame* frame,
+                                         rs2_frame_metadata_value frame_metadata,
                                          rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("frame", frame)("frame_metadata", frame_metadata);
@@ -893,7 +963,8 @@ int rs2_supports_frame_metadata(const rs2_frame* frame, rs2_frame_metadata_value
 float rs2_depth_frame_get_distance(const rs2_frame* frame_ref, int x, int y, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("frame_ref", frame_ref)("x", x)("y", y);
-    if (!Enter(lock, __func__, args, error) || !NotNull(frame_ref, "frame_ref", __func__, args, error)) {
+    if (!Enter(lock, __func__, args, error) ||
+        !NotNull(frame_ref, "frame_ref", __func__, args, error)) {
         return 0.0f;
     }
     state().depthQueries.push_back({x, y});
@@ -928,15 +999,16 @@ rs2_time_t rs2_get_time(rs2_error** error) {
 
 // Pinhole projection; the intrinsics handed in are recorded, the distortion
 // model is not applied.
-void rs2_project_point_to_pixel(float pixel[2], const rs2_intrinsics* intrin, const float point[3]) {
+void rs2_project_point_to_pixel(float pixel[2], const rs2_intrinsics* intrin,
+                                const float point[3]) {
     Lock lock(state().mutex);
     state().calls.emplace_back(__func__);
     state().projectionIntrinsics.push_back(*intrin);
     pixel[0] = point[0] / point[2] * intrin->fx + intrin->ppx;
     pixel[1] = point[1] / point[2] * intrin->fy + intrin->ppy;
 }
-void rs2_deproject_pixel_to_point(float point[3], const rs2_intrinsics* intrin, const float pixel[2],
-                                  float depth) {
+void rs2_deproject_pixel_to_point(float point[3], const rs2_intrinsics* intrin,
+                                  const float pixel[2], float depth) {
     Lock lock(state().mutex);
     state().calls.emplace_back(__func__);
     state().projectionIntrinsics.push_back(*intrin);

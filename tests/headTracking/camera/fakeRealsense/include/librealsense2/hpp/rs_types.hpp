@@ -40,7 +40,9 @@ public:
     static void handle(rs2_error* e);
 
 private:
-    static std::string TextOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
+    static std::string TextOrEmpty(const char* text) {
+        return text ? std::string(text) : std::string();
+    }
 
     std::string function_;
     std::string args_;
