@@ -4,12 +4,14 @@ install(TARGETS quiloHeadTrackingEngine EXPORT quiloHeadTrackingTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The headers of the interface; the OS layer and the internal *Detail.h
-# headers stay behind.
+# headers stay behind, and so does the RealSense camera's frame header, which
+# needs librealsense2's headers.
 foreach(dir common headTracking)
   install(DIRECTORY ${dir} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
     FILES_MATCHING PATTERN "*.h"
     PATTERN "platform" EXCLUDE
-    PATTERN "*Detail.h" EXCLUDE)
+    PATTERN "*Detail.h" EXCLUDE
+    PATTERN "realsenseCameraFrame.h" EXCLUDE)
 endforeach()
 install(FILES ${CMAKE_BINARY_DIR}/generated/common/buildInfo.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/common)
