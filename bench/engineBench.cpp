@@ -1,0 +1,122 @@
+// Engine overhead per frame, from the camera's callback to the frame
+// adapter's publication (polling and a C frame callback on, a scripted
+// detector reporting three fixed faces, so detector time is negligible), and
+// the cost of polling a frame through the C interface and reading it.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "common/platform.h"
+#include "fakeRealsense.h"
+#include "headTracking/camera/sharedCamera.h"
+#include "headTracking/capi/quiloHeadTracking.h"
+#include "headTracking/common/frameAdapter.h"
+#include "headTracking/engine/engine.h"
+#include "headTracking/engine/testPlugins/scriptedDetector.h"
+
+namespace {
+
+void InstallScriptedDetector() {
+    const std::filesystem::path sandbox = QUILO_TEST_SANDBOX_DIR;
+    const auto plugin = sandbox / "quiloHeadTrackingBlinkDetectorcpu.so";
+    std::filesystem::remove(plugin);
+    std::filesystem::copy_file(std::filesystem::path(QUILO_TEST_PLUGIN_DIR) / "quiloTestBlinkDetectorScripted.so",
+                               plugin);
+    quilo::test::DetectorScript script;
+    script.maxNumOfFacesLimit = 3;
+    for (double x : {224.0, 424.0, 624.0}) {
+        quilo::head::DetectedFace face;
+        face.rightEyePixel = {x - 20.0, 240.0};
+        face.leftEyePixel = {x + 20.0, 240.0};
+        face.rightEyeDepth = face.leftEyeDepth = 0.6f;
+        script.thereafter.push_back(face);
+    }
+    quilo::test::ResetScriptedDetector(script);
+}
+
+void CountingCallback(quilo_head_tracking_frame* frame, void* user) {
+    quilo_head_tracking_result_t result;
+    quiloHeadTrackingFrameGetTrackingResult(frame, &result);
+    *static_cast<int*>(user) += result.numFaces;
+}
+
+void BM_EngineFrameOverhead(benchmark::State& state) {
+    InstallScriptedDetector();
+    auto platform = quilo::Platform::Create({});
+    int faces = 0;
+    // The C interface's callback path: a frame handle wrapping the engine's frame.
+    quilo::head::FrameAdapter adapter(
+        [&](const quilo::head::Frame& frame) {
+            const auto handle = quilo::head::WrapFrame(frame);
+            CountingCallback(reinterpret_cast<quilo_head_tracking_frame*>(handle.get()), &faces);
+        },
+        /*enablePolling=*/true);
+    quilo::SharedCameraSink sink;
+    quilo::head::EngineInitArgs args;
+    args.platform = platform.get();
+    args.frameAdapter = &adapter;
+    args.sharedCameraSink = &sink;
+    args.configuration.faceDetector.maxNumOfFaces = 3;
+    args.configuration.profiling = true;
+    quilo::head::Engine engine(args);
+    quilo::CameraIntrinsics intrinsics;
+    intrinsics.width = 848;
+    intrinsics.height = 480;
+    intrinsics.ppx = 424.0f;
+    intrinsics.ppy = 240.0f;
+    intrinsics.fx = intrinsics.fy = 420.0f;
+    sink.onIntrinsicsChange(intrinsics);
+    engine.StartTracking();
+
+    std::vector<uint8_t> pixels(848 * 480, 100);
+    const quilo::ImageDesc image{848, 480, 0, pixels.data()};
+    double ms = 1000.0;
+    for (auto _ : state) {
+        sink.onFrameAvailable(image, quilo::Timestamp{quilo::Timestamp::Space::System, ms});
+        ms += 11.0;
+    }
+    engine.StopTracking();
+    state.counters["faces/frame"] = benchmark::Counter(static_cast<double>(faces) / state.iterations());
+}
+BENCHMARK(BM_EngineFrameOverhead);
+
+void BM_PollAndReadFrame(benchmark::State& state) {
+    InstallScriptedDetector();
+    fakeRealsense::Reset();
+    quilo_head_tracking_engine_init_args_t args{};
+    args.maxNumOfFaces = 3;
+    args.logLevel = 7;
+    args.enablePolling = 1;
+    quilo_head_tracking_engine* engine = nullptr;
+    if (quiloHeadTrackingEngineInitArgs(&args, &engine) != 0) {
+        state.SkipWithError("engine creation failed");
+        return;
+    }
+    quiloHeadTrackingEngineStartTracking(engine);
+    for (int i = 0; i < 3; ++i) fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 1000.0 + 11 * i));
+    fakeRealsense::WaitUntilIdle();
+
+    quilo_head_tracking_result_t result;
+    quilo_head_tracking_raw_faces_t raw;
+    quilo_head_tracking_detected_faces_t detected;
+    quilo_head_tracking_frame_profiling_t profiling;
+    for (auto _ : state) {
+        quilo_head_tracking_frame* frame = nullptr;
+        quiloHeadTrackingEngineGetLatestFrame(engine, &frame);
+        quiloHeadTrackingFrameGetTrackingResult(frame, &result);
+        quiloHeadTrackingFrameGetRawFaces(frame, &raw);
+        quiloHeadTrackingFrameGetDetectedFaces(frame, &detected);
+        quiloHeadTrackingFrameGetProfiling(frame, &profiling);
+        quiloHeadTrackingFrameRelease(frame);
+        benchmark::DoNotOptimize(result);
+    }
+    state.counters["faces"] = result.numFaces;
+    fakeRealsense::TimeOutIdleWaits(true);
+    quiloHeadTrackingEngineRelease(engine);
+}
+BENCHMARK(BM_PollAndReadFrame);
+
+}  // namespace
+
+BENCHMARK_MAIN();
