@@ -1,0 +1,322 @@
+/*
+ * The head-tracking engine's C interface.
+ *
+ * Every function that returns a status catches every C++ exception inside: no
+ * exception ever leaves this interface. Status 1 means a null handle was
+ * passed (nothing happened); status 2 means the engine failed and the failure
+ * has been logged at critical level.
+ *
+ * Threads: a host creates, configures, starts, stops and releases an engine
+ * from its own threads. The frame callback and the virtual-face hook run on
+ * the engine's processing thread (the camera's), one frame at a time. The
+ * setters may be called while tracking runs; an engine handle must not be
+ * released while another thread still uses it.
+ *
+ * Records are laid out with 4-byte packing: 8-byte members may sit at offsets
+ * that are not multiples of 8. Define your own records with 4-byte packing
+ * too, or use these.
+ */
+#ifndef QUILO_HEAD_TRACKING_H
+#define QUILO_HEAD_TRACKING_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(QUILO_BUILDING_LIBRARY)
+#define QUILO_CAPI __declspec(dllexport)
+#else
+#define QUILO_CAPI __declspec(dllimport)
+#endif
+#else
+#define QUILO_CAPI __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+#define QUILO_STATIC_ASSERT(cond, name) static_assert(cond, #name)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define QUILO_STATIC_ASSERT(cond, name) _Static_assert(cond, #name)
+#else
+#define QUILO_STATIC_ASSERT(cond, name) typedef char quilo_static_assert_##name[(cond) ? 1 : -1]
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Status codes; the values are stable. */
+typedef enum quilo_head_tracking_status_e {
+    kQuiloHeadTrackingStatusSuccess = 0,              /* the call did its work */
+    kQuiloHeadTrackingStatusErrorInvalidInstance = 1, /* the handle passed was null */
+    kQuiloHeadTrackingStatusErrorUnknown = 2          /* the engine failed; logged */
+} quilo_head_tracking_status_e;
+
+/* Opaque handles. */
+typedef struct quilo_head_tracking_engine quilo_head_tracking_engine;
+typedef struct quilo_head_tracking_frame quilo_head_tracking_frame;
+
+/* Capacity of every face array of the frame records below. */
+#define QUILO_HEAD_TRACKING_MAX_FACES 3
+
+#pragma pack(push, 4)
+
+typedef struct quilo_head_tracking_vec3_t {
+    float x;
+    float y;
+    float z;
+} quilo_head_tracking_vec3_t;
+
+typedef struct quilo_head_tracking_dvec2_t {
+    double x;
+    double y;
+} quilo_head_tracking_dvec2_t;
+
+typedef struct quilo_head_tracking_kalman_coeffs_t {
+    quilo_head_tracking_vec3_t a; /* per-axis velocity scale, mm per ms */
+    quilo_head_tracking_vec3_t b; /* per-axis gain at zero velocity */
+} quilo_head_tracking_kalman_coeffs_t;
+
+/* Filter and selection parameters; the engine's defaults in brackets. */
+typedef struct quilo_head_tracking_filter_properties_t {
+    float restartThreshold;                   /* [0.5] */
+    float maxTrackGap;                        /* [600] ms */
+    float velDampingTime;                     /* [100] ms */
+    float minFitDist;                         /* [40] exclusive bounds of the weighted distance */
+    float maxFitDist;                         /* [2000] */
+    float angleYMax;                          /* [pi/4] radians, half-width of the yaw window */
+    float interocularDistanceMin;             /* [30] mm, exclusive */
+    float interocularDistanceMax;             /* [80] mm, exclusive */
+    float bufferLim;                          /* [600] ms */
+    quilo_head_tracking_vec3_t mainFaceSkew;  /* [(0, 0, 0)] mm, display space */
+    quilo_head_tracking_vec3_t mainFaceScale; /* [(4, 4, 1)] */
+    quilo_head_tracking_kalman_coeffs_t kalman;
+} quilo_head_tracking_filter_properties_t;
+
+typedef struct quilo_head_tracking_timestamp_t {
+    int32_t space; /* 0: system clock (ms since 1970); -1: unknown clock */
+    double ms;
+} quilo_head_tracking_timestamp_t;
+
+/* Called on the engine's processing thread for every processed frame. The
+ * frame handle is valid only during the call and must not be released. */
+typedef void (*quilo_head_tracking_frame_callback_t)(quilo_head_tracking_frame* frame, void* userData);
+
+/* One virtual face, in display space. */
+typedef struct quilo_head_tracking_virtual_face_t {
+    quilo_head_tracking_vec3_t position; /* centre between the eyes, mm */
+    float interocularDistance;           /* mm */
+} quilo_head_tracking_virtual_face_t;
+
+typedef struct quilo_head_tracking_virtual_face_hook_context_t {
+    quilo_head_tracking_timestamp_t timestamp;        /* in: the camera frame's */
+    int32_t numDetectedFaces;                         /* in: faces the detector found */
+    int32_t maxNumOfFaces;                            /* in: capacity of virtualFaces */
+    quilo_head_tracking_virtual_face_t* virtualFaces; /* in: maxNumOfFaces zeroed entries */
+    int32_t numVirtualFaces;                          /* out, preset 0: entries filled */
+    int32_t replaceDetectedFaces;                     /* out, preset 0: non-zero drops the detector's faces */
+} quilo_head_tracking_virtual_face_hook_context_t;
+
+/* Called on the processing thread for every frame; returns non-zero when it
+ * filled the context. Entries beyond maxNumOfFaces are ignored; virtual faces
+ * whose eyes the camera cannot project are skipped. */
+typedef int (*quilo_head_tracking_virtual_face_hook_t)(quilo_head_tracking_virtual_face_hook_context_t* context,
+                                                       void* userData);
+
+typedef struct quilo_head_tracking_engine_init_args_t {
+    int32_t width;         /* camera image width; 0: the camera chooses */
+    int32_t height;        /* camera image height; 0: the camera chooses */
+    int32_t fps;           /* frames per second; 0: the camera chooses */
+    float binningFactor;   /* carried with the camera settings */
+    int32_t maxNumOfFaces; /* requested; the detector may settle on another count */
+    int32_t logLevel;      /* a quilo_log_level_e: 0 default, 1 trace ... 7 off */
+    /* Not read at creation: the engine starts with its default filter
+     * properties; pass these to quiloHeadTrackingEngineSetFilterProperties. */
+    quilo_head_tracking_filter_properties_t filterProperties;
+    quilo_head_tracking_frame_callback_t frameCallback; /* may be null */
+    void* frameCallbackUserData;                        /* passed back to frameCallback */
+    int32_t enablePolling;                              /* non-zero: keep the latest frame for polling */
+    quilo_head_tracking_virtual_face_hook_t virtualFaceHook; /* may be null */
+    void* virtualFaceHookUserData;                           /* passed back to virtualFaceHook */
+} quilo_head_tracking_engine_init_args_t;
+
+/* A tracked face, display space. */
+typedef struct quilo_head_tracking_face_t {
+    quilo_head_tracking_vec3_t position; /* mm */
+    quilo_head_tracking_vec3_t velocity; /* mm per ms */
+    quilo_head_tracking_vec3_t angles;   /* radians; y is the yaw */
+    int32_t rawFaceIndex;                /* -1 for a face coasting without a detection */
+} quilo_head_tracking_face_t;
+
+/* An accepted detection, camera space. */
+typedef struct quilo_head_tracking_raw_face_t {
+    quilo_head_tracking_vec3_t rightEye;     /* mm; the person's right eye */
+    quilo_head_tracking_vec3_t leftEye;      /* mm */
+    quilo_head_tracking_vec3_t trackedPoint; /* mm */
+    int32_t detectionIndex;
+} quilo_head_tracking_raw_face_t;
+
+/* A detection as the detector reported it; pixels of the camera image. */
+typedef struct quilo_head_tracking_detected_face_t {
+    quilo_head_tracking_dvec2_t rightEyePixel;
+    float rightEyeDepth; /* metres */
+    quilo_head_tracking_dvec2_t leftEyePixel;
+    float leftEyeDepth; /* metres */
+    quilo_head_tracking_vec3_t headPosition;
+    quilo_head_tracking_vec3_t angles; /* radians; y is the yaw */
+} quilo_head_tracking_detected_face_t;
+
+/* In the three face records below, numFaces is the number of entries copied:
+ * at most QUILO_HEAD_TRACKING_MAX_FACES, the first ones of the frame (so the
+ * main face first). A frame that holds more keeps the rest to itself. Entries
+ * beyond numFaces are left as they were. */
+typedef struct quilo_head_tracking_result_t {
+    int32_t numFaces;
+    quilo_head_tracking_face_t faces[QUILO_HEAD_TRACKING_MAX_FACES];
+    quilo_head_tracking_timestamp_t timestamp;
+    int32_t trackingStarted; /* 0 or 1 */
+} quilo_head_tracking_result_t;
+
+typedef struct quilo_head_tracking_raw_faces_t {
+    int32_t numFaces;
+    quilo_head_tracking_raw_face_t faces[QUILO_HEAD_TRACKING_MAX_FACES];
+} quilo_head_tracking_raw_faces_t;
+
+typedef struct quilo_head_tracking_detected_faces_t {
+    int32_t numFaces;
+    quilo_head_tracking_detected_face_t faces[QUILO_HEAD_TRACKING_MAX_FACES];
+} quilo_head_tracking_detected_faces_t;
+
+/* Nanoseconds of the system clock since 1970; all 0 when not profiled. */
+typedef struct quilo_head_tracking_frame_profiling_t {
+    int64_t cameraExposureTime;
+    int64_t faceDetectorStartTime;
+    int64_t faceDetectorEndTime;
+    int64_t apiTimestamp;
+} quilo_head_tracking_frame_profiling_t;
+
+#pragma pack(pop)
+
+/* The layouts are part of the interface. */
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_vec3_t) == 12, vec3_size);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_dvec2_t) == 16, dvec2_size);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_kalman_coeffs_t) == 24, kalman_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_kalman_coeffs_t, b) == 12, kalman_b);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_filter_properties_t) == 84, filter_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_filter_properties_t, maxTrackGap) == 4, filter_gap);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_filter_properties_t, angleYMax) == 20, filter_angle);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_filter_properties_t, bufferLim) == 32, filter_buffer);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_filter_properties_t, mainFaceSkew) == 36, filter_skew);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_filter_properties_t, mainFaceScale) == 48, filter_scale);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_filter_properties_t, kalman) == 60, filter_kalman);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_timestamp_t) == 12, timestamp_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_timestamp_t, ms) == 4, timestamp_ms);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_virtual_face_t) == 16, virtual_face_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_virtual_face_t, interocularDistance) == 12, virtual_face_iod);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_virtual_face_hook_context_t) == 36, hook_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_virtual_face_hook_context_t, numDetectedFaces) == 12, hook_detected);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_virtual_face_hook_context_t, maxNumOfFaces) == 16, hook_max);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_virtual_face_hook_context_t, virtualFaces) == 20, hook_faces);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_virtual_face_hook_context_t, numVirtualFaces) == 28, hook_num);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_virtual_face_hook_context_t, replaceDetectedFaces) == 32,
+                    hook_replace);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_engine_init_args_t) == 144, init_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_engine_init_args_t, binningFactor) == 12, init_binning);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_engine_init_args_t, maxNumOfFaces) == 16, init_max);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_engine_init_args_t, logLevel) == 20, init_log);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_engine_init_args_t, filterProperties) == 24, init_filter);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_engine_init_args_t, frameCallback) == 108, init_callback);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_engine_init_args_t, frameCallbackUserData) == 116, init_cb_data);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_engine_init_args_t, enablePolling) == 124, init_polling);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_engine_init_args_t, virtualFaceHook) == 128, init_hook);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_engine_init_args_t, virtualFaceHookUserData) == 136, init_hook_data);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_face_t) == 40, face_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_face_t, velocity) == 12, face_velocity);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_face_t, angles) == 24, face_angles);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_face_t, rawFaceIndex) == 36, face_index);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_raw_face_t) == 40, raw_face_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_raw_face_t, leftEye) == 12, raw_face_left);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_raw_face_t, trackedPoint) == 24, raw_face_tracked);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_raw_face_t, detectionIndex) == 36, raw_face_index);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_detected_face_t) == 64, detected_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_detected_face_t, rightEyeDepth) == 16, detected_right_depth);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_detected_face_t, leftEyePixel) == 20, detected_left_pixel);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_detected_face_t, leftEyeDepth) == 36, detected_left_depth);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_detected_face_t, headPosition) == 40, detected_head);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_detected_face_t, angles) == 52, detected_angles);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_result_t) == 140, result_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_result_t, faces) == 4, result_faces);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_result_t, timestamp) == 124, result_timestamp);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_result_t, trackingStarted) == 136, result_started);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_raw_faces_t) == 124, raw_faces_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_raw_faces_t, faces) == 4, raw_faces_faces);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_detected_faces_t) == 196, detected_faces_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_detected_faces_t, faces) == 4, detected_faces_faces);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_frame_profiling_t) == 32, profiling_size);
+
+/* ---- Engine functions. A null engine gives status 1 and does nothing. ---- */
+
+/* Creates an engine from the record, which is read during the call only. On
+ * success returns 0 with *out set; on failure 2 with *out null, everything
+ * built released and the reason logged. Fails when the record asks for
+ * neither a frame callback nor polling, or when no detector or camera can be
+ * set up. */
+QUILO_CAPI int quiloHeadTrackingEngineInitArgs(const quilo_head_tracking_engine_init_args_t* args,
+                                               quilo_head_tracking_engine** out);
+/* Destroys the engine, stopping delivery first. A null engine is ignored. */
+QUILO_CAPI void quiloHeadTrackingEngineRelease(quilo_head_tracking_engine* engine);
+/* Starts a tracking session. 0 also when one was already running; 2 when a
+ * component (detector, camera) could not be set up. */
+QUILO_CAPI int quiloHeadTrackingEngineStartTracking(quilo_head_tracking_engine* engine);
+/* Stops the session; 0 also when none was running. */
+QUILO_CAPI int quiloHeadTrackingEngineStopTracking(quilo_head_tracking_engine* engine);
+/* Sets *out to null, then to a new handle owning a copy of the latest frame
+ * (an empty frame before the first one). Release it with
+ * quiloHeadTrackingFrameRelease; it stays valid after the engine is released.
+ * 2 when polling is not enabled. Any thread. */
+QUILO_CAPI int quiloHeadTrackingEngineGetLatestFrame(quilo_head_tracking_engine* engine,
+                                                     quilo_head_tracking_frame** out);
+/* The detector's largest face count; 0 while the engine has no detector. */
+QUILO_CAPI int quiloHeadTrackingEngineGetMaxNumOfDetectedFacesLimit(quilo_head_tracking_engine* engine, int* out);
+/* Camera position in display space, mm. */
+QUILO_CAPI int quiloHeadTrackingEngineSetCameraPosition(quilo_head_tracking_engine* engine, float x, float y,
+                                                        float z);
+/* Camera rotation as nine floats, column-major (m0..m2 the first column). */
+QUILO_CAPI int quiloHeadTrackingEngineSetCameraRotation(quilo_head_tracking_engine* engine, float m0, float m1,
+                                                        float m2, float m3, float m4, float m5, float m6, float m7,
+                                                        float m8);
+/* Camera position (mm) and a rotation vector whose length is an angle in degrees. */
+QUILO_CAPI int quiloHeadTrackingEngineSetCameraTransform(quilo_head_tracking_engine* engine,
+                                                         const quilo_head_tracking_vec3_t* position,
+                                                         const quilo_head_tracking_vec3_t* rotation);
+QUILO_CAPI int quiloHeadTrackingEngineSetFilterProperties(quilo_head_tracking_engine* engine,
+                                                          const quilo_head_tracking_filter_properties_t* properties);
+/* 2 when count is outside 1 to the detector's limit (always while the engine
+ * has no detector). */
+QUILO_CAPI int quiloHeadTrackingEngineSetMaxNumOfDetectedFaces(quilo_head_tracking_engine* engine, int count);
+/* Left first. Both non-zero: track the midpoint of the eyes. */
+QUILO_CAPI int quiloHeadTrackingEngineSetTrackedEyes(quilo_head_tracking_engine* engine, int trackLeftEye,
+                                                     int trackRightEye);
+/* "0.6.74"; a constant string. */
+QUILO_CAPI const char* quiloHeadTrackingGetVersion(void);
+
+/* ---- Frame functions. A null frame gives status 1 and writes nothing. ----
+ * A frame handle may be read from several threads at once; the output
+ * pointers must be valid. */
+
+QUILO_CAPI int quiloHeadTrackingFrameGetTrackingResult(quilo_head_tracking_frame* frame,
+                                                       quilo_head_tracking_result_t* result);
+QUILO_CAPI int quiloHeadTrackingFrameGetRawFaces(quilo_head_tracking_frame* frame,
+                                                 quilo_head_tracking_raw_faces_t* raw);
+QUILO_CAPI int quiloHeadTrackingFrameGetDetectedFaces(quilo_head_tracking_frame* frame,
+                                                      quilo_head_tracking_detected_faces_t* detected);
+QUILO_CAPI int quiloHeadTrackingFrameGetProfiling(quilo_head_tracking_frame* frame,
+                                                  quilo_head_tracking_frame_profiling_t* profiling);
+/* Destroys a handle from quiloHeadTrackingEngineGetLatestFrame. A null frame
+ * is ignored. Never release a handle passed to the frame callback. */
+QUILO_CAPI void quiloHeadTrackingFrameRelease(quilo_head_tracking_frame* frame);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUILO_HEAD_TRACKING_H */

@@ -1,0 +1,426 @@
+#include "headTracking/engine/engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "common/assetManager.h"
+#include "common/exception.h"
+#include "common/log.h"
+#include "common/platform.h"
+#include "common/rotation.h"
+#include "headTracking/camera/realsenseCamera.h"
+#include "headTracking/camera/sharedCamera.h"
+#include "headTracking/engine/blinkDetector.h"
+#include "headTracking/engine/core/faceTracker.h"
+#include "headTracking/engine/engineFrame.h"
+
+namespace quilo::head {
+
+namespace {
+
+// Nanoseconds of a frame time in milliseconds, truncated toward zero; 0 when
+// the value does not fit.
+int64_t MillisecondsToNanoseconds(double ms) {
+    const double ns = ms * 1000000.0;
+    if (!(std::fabs(ns) < 9.2e18)) return 0;
+    return static_cast<int64_t>(ns);
+}
+
+// Marks the thread that is processing a frame, so that a session is never
+// started or stopped from inside that frame's callbacks.
+class ProcessingScope {
+public:
+    explicit ProcessingScope(std::atomic<std::thread::id>& owner) : owner_(owner) {
+        owner_.store(std::this_thread::get_id());
+    }
+    ~ProcessingScope() { owner_.store(std::thread::id()); }
+
+private:
+    std::atomic<std::thread::id>& owner_;
+};
+
+}  // namespace
+
+Engine::Engine(const EngineInitArgs& args)
+    : platform(args.platform),
+      assetManager(args.assetManager),
+      configuration(args.configuration),
+      frameCallback(args.frameCallback),
+      frameAdapter(args.frameAdapter),
+      virtualFaceHook(args.virtualFaceHook),
+      profiling(args.configuration.profiling),
+      sharedCameraSink(args.sharedCameraSink) {
+    if (platform == nullptr) QUILO_THROW("Unexpected EngineInitArgs arguments: platform is not set.");
+    if (!frameCallback && frameAdapter == nullptr) {
+        QUILO_THROW(
+            "Unexpected EngineInitArgs arguments: neither frameCallback nor frameAdapter are specified. At least "
+            "one should be.");
+    }
+
+    if (configuration.faceDetector.backend == kQuiloFaceDetectorBackendUnknown) {
+        for (auto backend : {kQuiloFaceDetectorBackendCPU, kQuiloFaceDetectorBackendGPU}) {
+            if (IsBlinkDetectorBackendSupported(backend)) {
+                configuration.faceDetector.backend = backend;
+                break;
+            }
+        }
+        if (configuration.faceDetector.backend == kQuiloFaceDetectorBackendUnknown) {
+            QUILO_THROW("No supported face detector backends has been found. Check package integrity.");
+        }
+    }
+
+    if (sharedCameraSink != nullptr) camera = std::make_unique<SharedCamera>(this, sharedCameraSink);
+
+    if (!configuration.initializeFaceDetectorLazily) {
+        auto created = CreateDetector(configuration.faceDetector);
+        if (!created) QUILO_THROW("Failed to create face detector");
+        configuration.faceDetector.maxNumOfFaces = created->GetMaxNumOfDetectedFaces();
+        ReplaceDetector(std::move(created));
+        RaiseChange(kFaceCountChanged);
+        if (!camera) camera = CreateRealsenseCamera();
+    }
+
+    QUILO_LOG_INFO("[Engine] Initialized: {} shared camera", args.sharedCameraSink ? "with" : "without");
+    QUILO_LOG_INFO("[Engine] configuration: {}", args.configuration);
+}
+
+Engine::~Engine() = default;
+
+std::shared_ptr<FaceDetector> Engine::CreateDetector(const FaceDetector::Configuration& settings) const {
+    const BlinkDetectorConfiguration config{settings, std::string()};
+    if (assetManager != nullptr) return CreateBlinkDetector(config, assetManager);
+    const auto temporary = AssetManager::Create(platform);
+    return CreateBlinkDetector(config, temporary.get());
+}
+
+std::unique_ptr<Camera> Engine::CreateRealsenseCamera() {
+    RealsenseCameraConfiguration settings;
+    settings.width = configuration.camera.width;
+    settings.height = configuration.camera.height;
+    settings.fps = configuration.camera.fps;
+    settings.binningFactor = configuration.camera.binningFactor;
+    settings.dynamicConfiguration.emitter = false;
+    settings.dynamicConfiguration.autoExposure = true;
+    settings.dynamicConfiguration.exposure = 9000.0f;
+    settings.dynamicConfiguration.gain = 50.0f;
+    return quilo::head::CreateRealsenseCamera(this, settings);
+}
+
+std::shared_ptr<FaceDetector> Engine::CurrentDetector() const {
+    std::lock_guard<std::mutex> lock(detectorMutex);
+    return detector;
+}
+
+void Engine::ReplaceDetector(std::shared_ptr<FaceDetector> next) {
+    {
+        std::lock_guard<std::mutex> lock(detectorMutex);
+        detector.swap(next);
+    }
+    // `next` now holds the previous detector, released here, outside the lock.
+}
+
+std::unique_lock<std::mutex> Engine::LockConfiguration() { return std::unique_lock<std::mutex>(configMutex); }
+
+// ---- Getters ----
+
+int Engine::GetCameraFps() const { return camera ? camera->GetFps() : 0; }
+
+bool Engine::SetCameraFps(int fps) { return camera ? camera->SetFps(fps) : false; }
+
+Slice<int> Engine::GetSupportedCameraFps() { return camera ? camera->GetSupportedFps() : Slice<int>{}; }
+
+quilo_face_detector_backend_e Engine::GetFaceDetectorBackend() {
+    const auto current = CurrentDetector();
+    return current ? current->GetBackend() : kQuiloFaceDetectorBackendUnknown;
+}
+
+int Engine::GetMaxNumOfDetectedFacesLimit() const {
+    const auto current = CurrentDetector();
+    return current ? current->GetMaxNumOfDetectedFacesLimit() : 0;
+}
+
+// ---- Setters ----
+
+void Engine::SetTrackedEyes(bool left, bool right) {
+    QUILO_LOG_TRACE("[Engine] SetTrackedEyes(.l={}, .r={})", left, right);
+    const auto lock = LockConfiguration();
+    configuration.faceTracker.trackLeftEye = left;
+    configuration.faceTracker.trackRightEye = right;
+    RaiseChange(kTrackerConfigurationChanged);
+}
+
+void Engine::SetFilterProperties(const FilterProperties& properties) {
+    QUILO_LOG_TRACE("[Engine] SetFilterProperties({})", properties);
+    const auto lock = LockConfiguration();
+    configuration.faceTracker.filterProperties = properties;
+    RaiseChange(kTrackerConfigurationChanged);
+}
+
+void Engine::SetCameraPosition(const glm::vec3& position) {
+    QUILO_LOG_TRACE("[Engine] SetCameraPosition({})", position);
+    const auto lock = LockConfiguration();
+    configuration.faceTracker.cameraPosition = position;
+    RaiseChange(kTrackerConfigurationChanged);
+}
+
+void Engine::SetCameraRotation(float m0, float m1, float m2, float m3, float m4, float m5, float m6, float m7,
+                               float m8) {
+    const glm::mat3 rotation(m0, m1, m2, m3, m4, m5, m6, m7, m8);
+    QUILO_LOG_TRACE("[Engine] SetCameraRotation({})", rotation);
+    const auto lock = LockConfiguration();
+    configuration.faceTracker.cameraRotation = rotation;
+    RaiseChange(kTrackerConfigurationChanged);
+}
+
+void Engine::SetCameraTransform(const glm::vec3& position, const glm::vec3& rotation) {
+    QUILO_LOG_TRACE("[Engine] SetCameraTransform(position={}, rotation={})", position, rotation);
+    const glm::mat3 matrix = GetRotationMatFromRodriguesNotation(rotation);
+    const auto lock = LockConfiguration();
+    configuration.faceTracker.cameraPosition = position;
+    configuration.faceTracker.cameraRotation = matrix;
+    RaiseChange(kTrackerConfigurationChanged);
+}
+
+void Engine::SetMaxNumOfDetectedFaces(int n) {
+    QUILO_LOG_TRACE("[Engine] SetMaxNumOfDetectedFaces({})", n);
+    const auto current = CurrentDetector();
+    const int limit = current ? current->GetMaxNumOfDetectedFacesLimit() : 0;
+    if (n < 1 || !current || n > limit) {
+        QUILO_THROW("Invalid max num of detected faces: must be in [1; {}] range, got {}", limit, n);
+    }
+    if (n == current->GetMaxNumOfDetectedFaces()) return;
+    const auto lock = LockConfiguration();
+    configuration.faceDetector.maxNumOfFaces = n;
+    RaiseChange(kFaceCountChanged);
+}
+
+bool Engine::SetFaceDetectorBackend(quilo_face_detector_backend_e backend) {
+    QUILO_LOG_TRACE("[Engine] SetFaceDetectorBackend({})", quilo_face_detector_backend_to_string(backend));
+    if (backend == kQuiloFaceDetectorBackendUnknown) return false;
+
+    FaceDetector::Configuration settings;
+    {
+        const auto lock = LockConfiguration();
+        configuration.faceDetector.backend = backend;
+        settings = configuration.faceDetector;
+    }
+    const auto current = CurrentDetector();
+    if (!current || current->GetBackend() == backend) return true;
+
+    auto created = CreateDetector(settings);
+    if (!created) return false;
+    if (tracking.load()) {
+        std::lock_guard<std::mutex> lock(pendingDetectorMutex);
+        pendingDetector = std::move(created);
+    } else {
+        created->OnCameraIntrinsicsChange(intrinsics);
+        ReplaceDetector(std::move(created));
+    }
+    return true;
+}
+
+void Engine::SetProfiling(bool enabled) { profiling.store(enabled); }
+
+// ---- Sessions ----
+
+bool Engine::StartTracking() {
+    QUILO_LOG_DEBUG("[Engine] StartTracking");
+    return StartTracking(TrackingSessionInitArgs{});
+}
+
+bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
+    QUILO_LOG_DEBUG("[Engine] StartTracking({})", args);
+    if (tracking.load()) return false;
+    if (processingThread.load() == std::this_thread::get_id()) {
+        QUILO_LOG_ERROR("[Engine] StartTracking must not be called while a frame is being processed");
+        return false;
+    }
+    try {
+        if (!detector) {
+            auto created = CreateDetector(configuration.faceDetector);
+            if (!created) QUILO_THROW("Failed to create face detector");
+            configuration.faceDetector.maxNumOfFaces = created->GetMaxNumOfDetectedFaces();
+            ReplaceDetector(std::move(created));
+            RaiseChange(kFaceCountChanged);
+        }
+        tracker = std::make_unique<FaceTracker>(*detector, configuration.faceTracker);
+        tracker->CameraDidChange(intrinsics);
+        configDirty.fetch_and(~kTrackerConfigurationChanged);
+        if (!camera) camera = CreateRealsenseCamera();
+        camera->StartCapture();
+        tracking.store(true);
+        return true;
+    } catch (const std::exception& e) {
+        QUILO_LOG_ERROR("Failed to start tracking: one of components is corrupted - {}", e.what());
+        QUILO_LOG_DEBUG("[Engine] StopTracking");
+        EndSession();
+        throw;
+    }
+}
+
+bool Engine::StopTracking() {
+    QUILO_LOG_DEBUG("[Engine] StopTracking");
+    if (!tracking.load()) return false;
+    if (processingThread.load() == std::this_thread::get_id()) {
+        QUILO_LOG_ERROR("[Engine] StopTracking must not be called while a frame is being processed");
+        return false;
+    }
+    tracking.store(false);
+    EndSession();
+    return true;
+}
+
+void Engine::EndSession() {
+    if (camera) {
+        try {
+            camera->StopCapture();
+        } catch (const std::exception& e) {
+            QUILO_LOG_ERROR("[Engine] Failed to stop capture: {}", e.what());
+        }
+        if (configuration.initializeFaceDetectorLazily) camera.reset();
+    }
+    tracker.reset();
+    if (configuration.initializeFaceDetectorLazily) ReplaceDetector(nullptr);
+    QUILO_LOG_TRACE("[Engine] Tracking has been stopped");
+}
+
+// ---- Frames ----
+
+void Engine::OnCameraIntrinsicsChange(Camera*, const CameraIntrinsics& intr) {
+    QUILO_LOG_TRACE("[Engine] OnCameraIntrinsicsChange({})", intr);
+    if (tracker) tracker->CameraDidChange(intr);
+    if (detector) detector->OnCameraIntrinsicsChange(intr);
+    intrinsics = intr;
+}
+
+void Engine::OnCameraFrameAvailable(Camera*, const CameraFrame& frame) {
+    QUILO_LOG_TRACE("[Engine] OnCameraFrameAvailable({})", frame);
+    // Frames pushed while no session runs, and frames without an image, never
+    // reach the detector or the tracker.
+    if (!tracking.load()) return;
+    if (frame.imageDescs().size == 0) {
+        QUILO_LOG_DEBUG("[Engine] Skipping a frame without image");
+        return;
+    }
+    try {
+        const ProcessingScope scope(processingThread);
+        ProcessFrame(frame);
+    } catch (const std::exception& e) {
+        QUILO_LOG_ERROR("Failed to process frame: {}", e.what());
+    }
+}
+
+void Engine::ProcessFrame(const CameraFrame& frame) {
+    // 1. Configuration changes made since the last frame. The values are
+    // copied under the lock and applied after it is dropped.
+    if (configDirty.load() != 0) {
+        int changes = 0;
+        FaceTracker::Configuration trackerConfiguration;
+        int maxNumOfFaces = 0;
+        {
+            const auto lock = LockConfiguration();
+            changes = configDirty.exchange(0);
+            if (changes & kTrackerConfigurationChanged) trackerConfiguration = configuration.faceTracker;
+            maxNumOfFaces = configuration.faceDetector.maxNumOfFaces;
+        }
+        if (changes & kTrackerConfigurationChanged) tracker->UpdateConfiguration(trackerConfiguration);
+        if (changes & kFaceCountChanged) {
+            detector->SetMaxNumOfDetectedFaces(maxNumOfFaces);
+            tracker->OnMaxNumOfDetectedFacesChange(maxNumOfFaces);
+            appliedMaxNumOfFaces = maxNumOfFaces;
+        }
+    }
+
+    // 2. A detector the host switched to while tracking.
+    std::shared_ptr<FaceDetector> switched;
+    {
+        std::lock_guard<std::mutex> lock(pendingDetectorMutex);
+        switched.swap(pendingDetector);
+    }
+    if (switched) {
+        FaceDetector* installed = switched.get();
+        ReplaceDetector(std::move(switched));
+        installed->OnCameraIntrinsicsChange(tracker->intrinsics());
+    }
+
+    // 3. Detection, timed when profiling.
+    FrameProfiling timings;
+    const bool profiled = profiling.load() && frameAdapter != nullptr;
+    FaceDetector::Output* output = nullptr;
+    if (profiled) {
+        timings.cameraExposureTime = MillisecondsToNanoseconds(frame.timestamp().ms);
+        timings.faceDetectorStartTime = platform->GetSystemTimeNs();
+        output = &detector->DetectFaces(frame);
+        timings.faceDetectorEndTime = platform->GetSystemTimeNs();
+    } else {
+        output = &detector->DetectFaces(frame);
+    }
+
+    // 4. Virtual faces.
+    if (virtualFaceHook) AddVirtualFaces(frame, *output, appliedMaxNumOfFaces);
+
+    // 5. Tracking.
+    tracker->Update(*output, frame, 0.0f);
+
+    // 6. The host's frame callback.
+    if (frameCallback) frameCallback(*tracker, *output, frame);
+
+    // 7. The frame adapter.
+    if (frameAdapter != nullptr) {
+        if (profiled) {
+            timings.apiTimestamp = platform->GetSystemTimeNs();
+            QUILO_LOG_DEBUG("[Engine] profiling={}", timings);
+        }
+        const EngineFrame engineFrame(tracker.get(), output, timings);
+        frameAdapter->OnFrame(engineFrame);
+    }
+}
+
+void Engine::AddVirtualFaces(const CameraFrame& frame, FaceDetector::Output& output, int maxNumOfFaces) {
+    // The hook gets maxNumOfFaces real, zeroed entries to write into.
+    const size_t capacity = static_cast<size_t>(std::max(maxNumOfFaces, 0));
+    if (virtualFaces.size() < capacity) virtualFaces.resize(capacity);
+    std::fill_n(virtualFaces.begin(), capacity, glm::vec4(0.0f));
+
+    VirtualFaceHookContext context;
+    context.timestamp = frame.timestamp();
+    context.numDetectedFaces = static_cast<int32_t>(output.detections.size());
+    context.maxNumOfFaces = maxNumOfFaces;
+    context.virtualFaces = virtualFaces.data();
+    context.numVirtualFaces = 0;
+    context.replaceDetectedFaces = false;
+    if (!virtualFaceHook(&context)) return;
+
+    const int count = std::max(std::min(context.numVirtualFaces, maxNumOfFaces), 0);
+    auto& detections = output.detections;
+    if (context.replaceDetectedFaces) {
+        detections.clear();
+    } else if (static_cast<int>(detections.size()) + count > maxNumOfFaces) {
+        detections.resize(static_cast<size_t>(std::max(maxNumOfFaces - count, 0)));
+    }
+
+    // Display space back to camera space (the inverse of the tracker's
+    // F * (R * v) + t), then the camera's own projection of both eyes.
+    const auto& pose = tracker->configuration();
+    const glm::mat3 inverseRotation = glm::inverse(pose.cameraRotation);
+    for (int i = 0; i < count; ++i) {
+        glm::vec4& entry = virtualFaces[static_cast<size_t>(i)];
+        glm::vec3 d = glm::vec3(entry) - pose.cameraPosition;
+        d.x = -d.x;
+        d.y = -d.y;
+        d = inverseRotation * d;
+        d /= 1000.0f;
+        const float w = entry.w / 1000.0f;
+        entry = glm::vec4(d, w);
+
+        const glm::vec3 leftEye = d + glm::vec3(w * 0.5f, 0.0f, 0.0f);
+        const glm::vec3 rightEye = d - glm::vec3(w * 0.5f, 0.0f, 0.0f);
+        DetectedFace detection;
+        if (!frame.ProjectPointToPixel(leftEye, &detection.leftEyePixel, &detection.leftEyeDepth)) continue;
+        if (!frame.ProjectPointToPixel(rightEye, &detection.rightEyePixel, &detection.rightEyeDepth)) continue;
+        detections.push_back(detection);
+    }
+}
+
+}  // namespace quilo::head

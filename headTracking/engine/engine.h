@@ -1,0 +1,162 @@
+// The engine a host creates to track heads: it owns the camera, the face
+// detector and, while tracking, the face tracker, and runs every camera frame
+// through detector, virtual-face hook, tracker, frame callback and frame
+// adapter on the camera's delivery thread.
+//
+// Threads: host threads construct the engine, start and stop sessions and call
+// the setters and getters; the camera's delivery thread (the RealSense capture
+// thread, or the host thread pushing into a shared-camera sink) delivers
+// frames. Setters may be called while tracking runs: they store the change
+// under the configuration lock and the delivery thread applies it at the start
+// of the next frame. StartTracking, StopTracking and the destructor must not
+// run concurrently with each other, and a host that pushes images itself must
+// not push while a session starts or stops.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <glm/glm.hpp>
+
+#include "common/export.h"
+#include "headTracking/camera/camera.h"
+#include "headTracking/common/engineConfiguration.h"
+#include "headTracking/common/types.h"
+#include "headTracking/engine/faceDetector.h"
+
+namespace quilo::head {
+
+class FaceTracker;
+
+class QUILO_API Engine : public Camera::Listener {
+public:
+    // Copies the arguments, chooses the detector back end (the first supported
+    // of CPU, GPU when none is set), creates a SharedCamera when a sink is
+    // given and, unless the detector is created lazily, the detector and
+    // (without a sink) the RealSense camera. Throws quilo::Exception when the
+    // platform is missing, when neither a frame callback nor a frame adapter
+    // is given, when no back end is supported or when the detector cannot be
+    // created; camera creation failures propagate unchanged.
+    explicit Engine(const EngineInitArgs& args);
+    // Destroys the camera first (which stops delivery), then the rest. Does
+    // not stop a running session; logs nothing. Never call it from a callback.
+    ~Engine();
+
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // ---- Sessions ----
+
+    // Starts a session: creates what a lazy engine lacks, a new tracker from
+    // the current configuration, and starts capture. false when a session is
+    // already running. Throws when a component cannot be set up; what this
+    // call set up is undone first.
+    bool StartTracking(const TrackingSessionInitArgs& args);
+    bool StartTracking();
+    // Stops capture (a lazy engine also releases the camera and the detector)
+    // and destroys the tracker. false when no session was running. Returns
+    // only when no frame of this engine's camera is being processed.
+    bool StopTracking();
+
+    // ---- Getters (any host thread) ----
+
+    // The camera's rate; 0 without a camera.
+    int GetCameraFps() const;
+    // false without a camera.
+    bool SetCameraFps(int fps);
+    // Empty without a camera.
+    Slice<int> GetSupportedCameraFps();
+    // The current detector's back end; unknown without a detector.
+    quilo_face_detector_backend_e GetFaceDetectorBackend();
+    // The current detector's face-count limit; 0 without a detector.
+    int GetMaxNumOfDetectedFacesLimit() const;
+
+    // ---- Setters (any host thread; applied at the next frame while tracking) ----
+
+    void SetTrackedEyes(bool left, bool right);
+    void SetFilterProperties(const FilterProperties& properties);
+    // Camera position in display space, mm.
+    void SetCameraPosition(const glm::vec3& position);
+    // Nine floats, column-major: m0..m2 are the first column.
+    void SetCameraRotation(float m0, float m1, float m2, float m3, float m4, float m5, float m6, float m7,
+                           float m8);
+    // Position (mm) and a rotation vector whose length is an angle in degrees.
+    void SetCameraTransform(const glm::vec3& position, const glm::vec3& rotation);
+    // Throws quilo::Exception unless 1 <= n <= the detector's limit (always
+    // without a detector). Reaches the detector and the tracker at the next frame.
+    void SetMaxNumOfDetectedFaces(int n);
+    // Loads a detector for the back end: installed at once while idle, at the
+    // next frame while tracking. false for the unknown back end or when the
+    // detector cannot be created (the current one stays in use; the back end
+    // is remembered for the next detector created).
+    bool SetFaceDetectorBackend(quilo_face_detector_backend_e backend);
+    // Per-frame profiling; takes effect with the next frame.
+    void SetProfiling(bool enabled);
+
+    // ---- Camera::Listener (the camera's delivery thread) ----
+
+    // Processes one frame. Frames that arrive while no session runs, and
+    // frames without an image, are dropped. Never lets a standard exception
+    // escape: a failing frame is logged and dropped.
+    void OnCameraFrameAvailable(Camera* camera, const CameraFrame& frame) override;
+    // Passes new camera geometry to the tracker and the detector.
+    void OnCameraIntrinsicsChange(Camera* camera, const CameraIntrinsics& intrinsics) override;
+
+private:
+    // Change bits of configDirty.
+    static constexpr int kTrackerConfigurationChanged = 1;
+    static constexpr int kFaceCountChanged = 2;
+
+    void ProcessFrame(const CameraFrame& frame);
+    void AddVirtualFaces(const CameraFrame& frame, FaceDetector::Output& output, int maxNumOfFaces);
+    std::shared_ptr<FaceDetector> CreateDetector(const FaceDetector::Configuration& settings) const;
+    std::unique_ptr<Camera> CreateRealsenseCamera();
+    // The current detector, kept alive for the caller. Host threads use it;
+    // the delivery thread, the only writer while tracking, reads `detector`.
+    std::shared_ptr<FaceDetector> CurrentDetector() const;
+    // Replaces `detector` under detectorMutex; the old one is released after
+    // the lock is dropped, since releasing may unload its plugin.
+    void ReplaceDetector(std::shared_ptr<FaceDetector> next);
+    // Steps shared by StopTracking and the rollback of a failed StartTracking.
+    void EndSession();
+    // Setters always take configMutex, in a session or not: it costs nothing
+    // and keeps a setter racing with a session start safe.
+    std::unique_lock<std::mutex> LockConfiguration();
+    void RaiseChange(int bits) { configDirty.fetch_or(bits); }
+
+    Platform* platform;
+    AssetManager* assetManager;
+    EngineConfiguration configuration;  // guarded by configMutex while tracking
+    EngineFrameCallback frameCallback;
+    FrameAdapter* frameAdapter;
+    VirtualFaceHook virtualFaceHook;
+    std::vector<glm::vec4> virtualFaces;  // delivery thread only
+    CameraIntrinsics intrinsics;
+    std::atomic<bool> profiling;
+    // Read by the delivery thread to drop frames outside a session.
+    std::atomic<bool> tracking{false};
+    // Guards `configuration` and the consumption of configDirty while tracking.
+    std::mutex configMutex;
+    std::atomic<int> configDirty{-1};
+    // The face count last applied to detector, buffer and tracker; delivery thread only.
+    int appliedMaxNumOfFaces = 0;
+    std::shared_ptr<FaceDetector> detector;  // written under detectorMutex
+    std::unique_ptr<FaceTracker> tracker;
+    // Guards `pendingDetector`.
+    std::mutex pendingDetectorMutex;
+    std::shared_ptr<FaceDetector> pendingDetector;
+    // Guards writes of `detector` and host reads of it, so a host call never
+    // uses a detector the delivery thread is releasing.
+    mutable std::mutex detectorMutex;
+    // The thread inside ProcessFrame, if any: sessions are never started or
+    // stopped from a frame's own callbacks.
+    std::atomic<std::thread::id> processingThread{};
+    SharedCameraSink* sharedCameraSink;
+    std::unique_ptr<Camera> camera;
+};
+
+}  // namespace quilo::head

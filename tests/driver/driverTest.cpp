@@ -1,0 +1,14 @@
+// The console program's exit codes: -1 without a camera, 0 after its ten
+// iterations with the simulated device streaming.
+#include <gtest/gtest.h>
+
+#include "support/process.h"
+
+TEST(ConsoleProgram, ExitsWithMinusOneWithoutACamera) {
+    // This build has no RealSense camera support (or no camera is attached).
+    EXPECT_EQ(quilo::test::RunProgram(QUILO_DRIVER, {}, {}), 255);
+}
+
+TEST(ConsoleProgram, RunsItsTenIterationsWithTheSimulatedDevice) {
+    EXPECT_EQ(quilo::test::RunProgram(QUILO_DRIVER_SIMULATED, {}, {}), 0);
+}

@@ -1,0 +1,432 @@
+// The engine through its class interface, fed by a shared camera, with the
+// scripted detector plugin beside its library: construction, sessions,
+// configuration changes reaching the next frame, back-end switches,
+// profiling, the virtual-face hook and failing callbacks.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "common/exception.h"
+#include "common/platform.h"
+#include "headTracking/camera/sharedCamera.h"
+#include "headTracking/common/frameAdapter.h"
+#include "headTracking/engine/core/faceTracker.h"
+#include "headTracking/engine/engine.h"
+#include "support/logCapture.h"
+#include "support/sandbox.h"
+#include "testPlugins/scriptedDetector.h"
+
+using ::testing::HasSubstr;
+using namespace quilo;
+using namespace quilo::head;
+using quilo::test::DetectorOperation;
+using quilo::test::Sandbox;
+
+namespace {
+
+const std::string kCpu = "quiloHeadTrackingBlinkDetectorcpu";
+const std::string kGpu = "quiloHeadTrackingBlinkDetectorgpu";
+const std::string kScripted = "quiloTestBlinkDetectorScripted";
+
+// A clock that advances by one microsecond per reading.
+class SteppingPlatform final : public Platform {
+public:
+    int64_t GetSystemTimeNs() const override { return now_.fetch_add(1000) + 1000; }
+
+private:
+    mutable std::atomic<int64_t> now_{1'000'000'000};
+};
+
+// A face 600 mm in front of a 640 x 480 camera with a 500 px focal length:
+// the eyes 48 mm apart around pixel (cx, 240).
+DetectedFace FaceAt(double cx, float yaw = 0.0f) {
+    DetectedFace d;
+    d.rightEyePixel = {cx - 20.0, 240.0};
+    d.leftEyePixel = {cx + 20.0, 240.0};
+    d.rightEyeDepth = 0.6f;
+    d.leftEyeDepth = 0.6f;
+    d.angles = {0.0f, yaw, 0.0f};
+    return d;
+}
+
+CameraIntrinsics TestIntrinsics() {
+    CameraIntrinsics i;
+    i.width = 640;
+    i.height = 480;
+    i.ppx = 320.0f;
+    i.ppy = 240.0f;
+    i.fx = 500.0f;
+    i.fy = 500.0f;
+    return i;
+}
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        quilo::test::DetectorScript script;
+        script.maxNumOfFacesLimit = 3;
+        script.thereafter = {FaceAt(320.0)};
+        quilo::test::ResetScriptedDetector(script);
+        Sandbox::Install(kScripted, kCpu);
+        pixels_.assign(640 * 480, 128);
+    }
+    void TearDown() override { quilo::test::ResetScriptedDetector(); }
+
+    EngineInitArgs Args(bool lazy = false) {
+        EngineInitArgs args;
+        args.platform = &platform_;
+        args.frameAdapter = &adapter_;
+        args.sharedCameraSink = &sink_;
+        args.configuration.faceDetector.maxNumOfFaces = 2;
+        args.configuration.initializeFaceDetectorLazily = lazy;
+        return args;
+    }
+
+    // Pushes one image `step` frames of 10 ms into the session.
+    void Push(int frames = 1) {
+        for (int i = 0; i < frames; ++i) {
+            ImageDesc image{640, 480, 0, pixels_.data()};
+            sink_.onFrameAvailable(image, Timestamp{Timestamp::Space::System, 1000.0 + 10.0 * pushed_++});
+        }
+    }
+
+    static int64_t Count(DetectorOperation operation) {
+        return quilo::test::GetScriptedDetectorRecord().Count(operation);
+    }
+
+    Sandbox sandbox_;
+    quilo::test::LogCapture log_;
+    SteppingPlatform platform_;
+    FrameAdapter adapter_{nullptr, true};
+    SharedCameraSink sink_;
+    std::vector<uint8_t> pixels_;
+    int pushed_ = 0;
+};
+
+TEST_F(EngineTest, ConstructionChecksItsArgumentsPlatformFirst) {
+    EngineInitArgs args;
+    try {
+        Engine engine(args);
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_THAT(e.what(), HasSubstr("Unexpected EngineInitArgs arguments: platform is not set. in "
+                                        "quilo::head::Engine::Engine headTracking/engine/engine.cpp:"));
+    }
+    args.platform = &platform_;
+    try {
+        Engine engine(args);
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_THAT(e.what(), HasSubstr("neither frameCallback nor frameAdapter are specified"));
+    }
+}
+
+TEST_F(EngineTest, BackendChoiceFollowsThePluginsPresent) {
+    std::filesystem::remove(Sandbox::Directory() / (kCpu + ".so"));
+    EXPECT_THROW(
+        {
+            try {
+                Engine engine(Args());
+            } catch (const Exception& e) {
+                EXPECT_THAT(e.what(), HasSubstr("No supported face detector backends has been found."));
+                throw;
+            }
+        },
+        Exception);
+
+    Sandbox::Install(kScripted, kGpu);
+    Engine engine(Args());
+    EXPECT_EQ(engine.GetFaceDetectorBackend(), kQuiloFaceDetectorBackendGPU);
+
+    // A configured backend is taken without probing and fails at creation.
+    auto args = Args();
+    args.configuration.faceDetector.backend = kQuiloFaceDetectorBackendCPU;
+    try {
+        Engine other(args);
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_THAT(e.what(), HasSubstr("Failed to create face detector"));
+    }
+}
+
+TEST_F(EngineTest, EagerSessionTracksPushedFramesAndDropsIdleOnes) {
+    Engine engine(Args());
+    // The caller's configuration is logged, not the detector's face count.
+    EXPECT_EQ(log_.Count(spdlog::level::info, "[Engine] Initialized: with shared camera"), 1u);
+    EXPECT_EQ(log_.Count(spdlog::level::info, "faceDetector={.maxNumOfFaces=2}"), 1u);
+    EXPECT_EQ(engine.GetMaxNumOfDetectedFacesLimit(), 3);
+    EXPECT_EQ(engine.GetCameraFps(), 0);
+    EXPECT_FALSE(engine.SetCameraFps(30));
+    EXPECT_EQ(engine.GetSupportedCameraFps().size, 0);
+
+    sink_.onIntrinsicsChange(TestIntrinsics());
+    Push(3);  // idle: never reaches the detector
+    EXPECT_EQ(Count(DetectorOperation::DetectFaces), 0);
+
+    EXPECT_TRUE(engine.StartTracking());
+    EXPECT_FALSE(engine.StartTracking());
+    Push(3);
+    EXPECT_EQ(Count(DetectorOperation::DetectFaces), 3);
+    // The first frame of the first session passes the face count on.
+    EXPECT_EQ(Count(DetectorOperation::SetMaxNumOfDetectedFaces), 1);
+
+    const auto frame = adapter_.GetFrame();
+    ASSERT_EQ(frame.faces().size, 1);
+    EXPECT_NEAR(frame.faces()[0].position.z, 600.0f, 1.0f);
+    EXPECT_NEAR(frame.faces()[0].position.x, 0.0f, 1.0f);
+    EXPECT_TRUE(frame.trackingStarted());
+    EXPECT_EQ(frame.timestamp().ms, 1050.0);
+    EXPECT_EQ(frame.detections().size, 1);
+    EXPECT_EQ(frame.profiling().apiTimestamp, 0);  // profiling is off
+
+    EXPECT_TRUE(engine.StopTracking());
+    EXPECT_FALSE(engine.StopTracking());
+    Push(2);
+    EXPECT_EQ(Count(DetectorOperation::DetectFaces), 3);
+    // The adapter keeps the last frame after the stop.
+    EXPECT_EQ(adapter_.GetFrame().timestamp().ms, 1050.0);
+
+    // A restart keeps the eager engine's detector.
+    EXPECT_TRUE(engine.StartTracking());
+    Push();
+    EXPECT_EQ(Count(DetectorOperation::Create), 1);
+    EXPECT_TRUE(engine.StopTracking());
+}
+
+TEST_F(EngineTest, LazyEngineLoadsThePluginPerSessionAndUsesTheSharedCameraOnce) {
+    Engine engine(Args(/*lazy=*/true));
+    EXPECT_EQ(engine.GetMaxNumOfDetectedFacesLimit(), 0);
+    EXPECT_EQ(engine.GetFaceDetectorBackend(), kQuiloFaceDetectorBackendUnknown);
+    EXPECT_THROW(engine.SetMaxNumOfDetectedFaces(1), Exception);
+    EXPECT_EQ(Count(DetectorOperation::Create), 0);
+
+    sink_.onIntrinsicsChange(TestIntrinsics());
+    EXPECT_TRUE(engine.StartTracking());
+    EXPECT_EQ(Count(DetectorOperation::Create), 1);
+    Push(2);
+    EXPECT_EQ(Count(DetectorOperation::DetectFaces), 2);
+    EXPECT_TRUE(engine.StopTracking());
+    EXPECT_EQ(Count(DetectorOperation::Delete), 1);
+    // The stop destroyed the shared camera, which empties the sink.
+    EXPECT_FALSE(sink_.onFrameAvailable);
+    EXPECT_FALSE(sink_.onIntrinsicsChange);
+}
+
+TEST_F(EngineTest, IdleChangesReachTheNextSessionsTracker) {
+    Engine engine(Args());
+    sink_.onIntrinsicsChange(TestIntrinsics());
+    engine.SetTrackedEyes(/*left=*/true, /*right=*/false);
+    engine.SetCameraPosition({10.0f, 20.0f, 30.0f});
+    engine.StartTracking();
+    Push(2);
+    const auto frame = adapter_.GetFrame();
+    ASSERT_EQ(frame.rawFaces().size, 1);
+    EXPECT_EQ(frame.rawFaces()[0].trackedPoint, frame.rawFaces()[0].leftEye);
+    ASSERT_EQ(frame.faces().size, 1);
+    // Display space: x and y negated, then the camera position added.
+    EXPECT_NEAR(frame.faces()[0].position.x, -frame.rawFaces()[0].leftEye.x + 10.0f, 1e-3f);
+    EXPECT_NEAR(frame.faces()[0].position.z, 630.0f, 1.0f);
+    engine.StopTracking();
+}
+
+TEST_F(EngineTest, SettersWhileTrackingApplyAtTheNextFrame) {
+    Engine engine(Args());
+    sink_.onIntrinsicsChange(TestIntrinsics());
+    engine.StartTracking();
+    Push(2);
+
+    EXPECT_THROW(engine.SetMaxNumOfDetectedFaces(0), Exception);
+    EXPECT_THROW(engine.SetMaxNumOfDetectedFaces(4), Exception);
+    engine.SetMaxNumOfDetectedFaces(3);
+    EXPECT_EQ(Count(DetectorOperation::SetMaxNumOfDetectedFaces), 1);
+    Push();
+    const auto calls = quilo::test::GetScriptedDetectorRecord().calls;
+    ASSERT_EQ(Count(DetectorOperation::SetMaxNumOfDetectedFaces), 2);
+    for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
+        if (it->operation == DetectorOperation::SetMaxNumOfDetectedFaces) {
+            EXPECT_EQ(it->count, 3);
+            break;
+        }
+    }
+
+    // Turned half round about y, the camera sees the face behind the display,
+    // where the yaw window (|yaw + atan2(x, z)| <= pi/4) rejects it.
+    engine.SetCameraRotation(-1, 0, 0, 0, 1, 0, 0, 0, -1);
+    Push(2);  // the tracker restarts: one priming frame, then a full one
+    EXPECT_EQ(adapter_.GetFrame().faces().size, 0);
+    engine.SetCameraRotation(1, 0, 0, 0, 1, 0, 0, 0, 1);
+    Push(2);
+    EXPECT_EQ(adapter_.GetFrame().faces().size, 1);
+    engine.StopTracking();
+}
+
+TEST_F(EngineTest, BackendSwitchWhileTrackingInstallsAtTheNextFrame) {
+    Sandbox::Install(kScripted, kGpu);
+    Engine engine(Args());
+    sink_.onIntrinsicsChange(TestIntrinsics());
+    EXPECT_EQ(engine.GetFaceDetectorBackend(), kQuiloFaceDetectorBackendCPU);
+    EXPECT_FALSE(engine.SetFaceDetectorBackend(kQuiloFaceDetectorBackendUnknown));
+    EXPECT_TRUE(engine.SetFaceDetectorBackend(kQuiloFaceDetectorBackendCPU));
+    EXPECT_EQ(Count(DetectorOperation::Create), 1);
+
+    engine.StartTracking();
+    Push();
+    EXPECT_TRUE(engine.SetFaceDetectorBackend(kQuiloFaceDetectorBackendGPU));
+    EXPECT_EQ(Count(DetectorOperation::Create), 2);
+    EXPECT_EQ(Count(DetectorOperation::Delete), 0);  // waits for the next frame
+    Push();
+    EXPECT_EQ(Count(DetectorOperation::Delete), 1);
+    EXPECT_EQ(engine.GetFaceDetectorBackend(), kQuiloFaceDetectorBackendGPU);
+    // The installed detector got the tracker's intrinsics before detecting.
+    const auto record = quilo::test::GetScriptedDetectorRecord();
+    bool sawIntrinsics = false;
+    for (const auto& call : record.calls) {
+        if (call.detector == 2 && call.operation == DetectorOperation::OnCameraIntrinsicsChange) {
+            sawIntrinsics = call.intrinsics.fx == 500.0f;
+        }
+    }
+    EXPECT_TRUE(sawIntrinsics);
+    engine.StopTracking();
+}
+
+TEST_F(EngineTest, ProfilingTimesTheDetectorWhenOn) {
+    auto args = Args();
+    args.configuration.profiling = true;
+    Engine engine(args);
+    sink_.onIntrinsicsChange(TestIntrinsics());
+    engine.StartTracking();
+    Push();
+    auto p = adapter_.GetFrame().profiling();
+    EXPECT_EQ(p.cameraExposureTime, 1'000'000'000);  // 1000 ms
+    EXPECT_GT(p.faceDetectorStartTime, 0);
+    EXPECT_GT(p.faceDetectorEndTime, p.faceDetectorStartTime);
+    EXPECT_GT(p.apiTimestamp, p.faceDetectorEndTime);
+    EXPECT_EQ(log_.Count(spdlog::level::debug, "[Engine] profiling={.cameraExposureTime=1000000000"), 1u);
+
+    engine.SetProfiling(false);
+    Push();
+    p = adapter_.GetFrame().profiling();
+    EXPECT_EQ(p.cameraExposureTime, 0);
+    EXPECT_EQ(p.apiTimestamp, 0);
+    engine.StopTracking();
+}
+
+TEST_F(EngineTest, AFailingFrameCallbackDropsThatFrameOnly) {
+    auto args = Args();
+    int calls = 0;
+    args.frameCallback = [&](const FaceTracker&, const FaceDetector::Output&, const CameraFrame& frame) {
+        ++calls;
+        if (frame.timestamp().ms == 1010.0) throw std::runtime_error("host failure");
+    };
+    Engine engine(args);
+    sink_.onIntrinsicsChange(TestIntrinsics());
+    engine.StartTracking();
+    Push();
+    Push();
+    EXPECT_EQ(adapter_.GetFrame().timestamp().ms, 1000.0);
+    EXPECT_EQ(log_.Count(spdlog::level::err, "Failed to process frame: host failure"), 1u);
+    Push();
+    EXPECT_EQ(adapter_.GetFrame().timestamp().ms, 1020.0);
+    EXPECT_EQ(calls, 3);
+    engine.StopTracking();
+}
+
+TEST_F(EngineTest, VirtualFacesThatCannotBeProjectedOnlyRemoveDetections) {
+    auto args = Args();
+    int hookCalls = 0;
+    args.virtualFaceHook = [&](VirtualFaceHookContext* context) {
+        ++hookCalls;
+        EXPECT_EQ(context->numDetectedFaces, 1);
+        EXPECT_EQ(context->maxNumOfFaces, 2);
+        for (int i = 0; i < context->maxNumOfFaces; ++i) context->virtualFaces[i] = glm::vec4(0, 0, 600, 60);
+        context->numVirtualFaces = 5;  // more than the buffer holds: only 2 are used
+        context->replaceDetectedFaces = true;
+        return true;
+    };
+    Engine engine(args);
+    sink_.onIntrinsicsChange(TestIntrinsics());
+    engine.StartTracking();
+    Push();
+    EXPECT_EQ(hookCalls, 1);
+    // A shared camera cannot project: every virtual face is skipped.
+    EXPECT_EQ(adapter_.GetFrame().detections().size, 0);
+    engine.StopTracking();
+}
+
+TEST_F(EngineTest, InvalidTrackedEyesKeepTheSessionAndFailTheNextStart) {
+    Engine engine(Args());
+    sink_.onIntrinsicsChange(TestIntrinsics());
+    engine.StartTracking();
+    Push(2);
+    engine.SetTrackedEyes(false, false);
+    Push(2);
+    EXPECT_EQ(log_.Count(spdlog::level::err, "[FaceTracker] UpdateConfiguration failed: invalid config"), 1u);
+    EXPECT_EQ(adapter_.GetFrame().faces().size, 1);
+    engine.StopTracking();
+    EXPECT_THROW(engine.StartTracking(), Exception);
+    EXPECT_EQ(log_.Count(spdlog::level::err, "Failed to start tracking: one of components is corrupted - "
+                                             "invalid configuration"),
+              1u);
+    // Nothing of the failed session remains: frames are dropped.
+    const auto detections = Count(DetectorOperation::DetectFaces);
+    Push();
+    EXPECT_EQ(Count(DetectorOperation::DetectFaces), detections);
+}
+
+TEST_F(EngineTest, SessionsCannotBeStoppedFromTheirOwnFrames) {
+    auto args = Args();
+    Engine* self = nullptr;
+    args.frameCallback = [&](const FaceTracker&, const FaceDetector::Output&, const CameraFrame&) {
+        EXPECT_FALSE(self->StopTracking());
+    };
+    Engine engine(args);
+    self = &engine;
+    sink_.onIntrinsicsChange(TestIntrinsics());
+    engine.StartTracking();
+    Push();
+    EXPECT_EQ(adapter_.GetFrame().timestamp().ms, 1000.0);  // the frame went through
+    EXPECT_TRUE(engine.StopTracking());
+}
+
+// Host threads poll and change the configuration while another host thread
+// pushes frames.
+TEST_F(EngineTest, SettersAndPollingRaceFramesSafely) {
+    Engine engine(Args());
+    sink_.onIntrinsicsChange(TestIntrinsics());
+    engine.StartTracking();
+
+    std::atomic<bool> done{false};
+    std::thread pusher([&] {
+        for (int i = 0; i < 300; ++i) Push();
+        done = true;
+    });
+    std::thread setter([&] {
+        for (int i = 0; !done; ++i) {
+            engine.SetCameraPosition({float(i % 7), 0, 0});
+            FilterProperties p;
+            p.mainFaceSkew.x = float(i % 5);
+            engine.SetFilterProperties(p);
+            engine.SetMaxNumOfDetectedFaces(1 + i % 3);
+            engine.SetTrackedEyes(true, i % 2 == 0);
+            engine.SetProfiling(i % 2 == 1);
+        }
+    });
+    std::thread poller([&] {
+        while (!done) {
+            const auto frame = adapter_.GetFrame();
+            EXPECT_LE(frame.faces().size, 3);
+            EXPECT_GE(engine.GetMaxNumOfDetectedFacesLimit(), 3);
+            EXPECT_EQ(engine.GetFaceDetectorBackend(), kQuiloFaceDetectorBackendCPU);
+        }
+    });
+    pusher.join();
+    setter.join();
+    poller.join();
+    engine.StopTracking();
+    EXPECT_EQ(Count(DetectorOperation::DetectFaces), 300);
+}
+
+}  // namespace
