@@ -15,7 +15,7 @@ namespace {
 constexpr std::size_t kHeaderBytes = 18;
 constexpr std::size_t kSignatureBytes = 12;
 // ID length 0, no colour map, image type 2 or 10, then nine zeros: empty
-// colour-map specification, origin (0, 0).
+// colour-map fields, origin (0, 0).
 constexpr std::uint8_t kUncompressedSignature[kSignatureBytes] = {0, 0, 2};
 constexpr std::uint8_t kCompressedSignature[kSignatureBytes] = {0, 0, 10};
 

@@ -10,7 +10,7 @@
 #include "headTracking/common/types.h"
 
 namespace quilo::detail {
-// Base of the record formatters: they take no format specification.
+// Base of the record formatters: they take no format options.
 struct PlainFormatter {
     constexpr auto parse(fmt::format_parse_context& ctx) { return ctx.begin(); }
 };
