@@ -162,7 +162,7 @@ TEST_F(CapiTest, CreateStartPollCallbackStopRestartRelease) {
     ASSERT_EQ(result.numFaces, 1);
     EXPECT_EQ(result.trackingStarted, 1);
     EXPECT_EQ(result.timestamp.space, 0);
-    EXPECT_DOUBLE_EQ(result.timestamp.ms, 1020.0);
+    EXPECT_DOUBLE_EQ(double{result.timestamp.ms}, 1020.0);
     EXPECT_EQ(result.faces[0].rawFaceIndex, 0);
     EXPECT_GT(result.faces[0].position.z, 500.0f);
 
@@ -189,7 +189,7 @@ TEST_F(CapiTest, CreateStartPollCallbackStopRestartRelease) {
     quilo_head_tracking_detected_faces_t detected{};
     EXPECT_EQ(quiloHeadTrackingFrameGetDetectedFaces(frame, &detected), 0);
     ASSERT_EQ(detected.numFaces, 1);
-    EXPECT_EQ(detected.faces[0].rightEyePixel.x, 404.0);
+    EXPECT_EQ(double{detected.faces[0].rightEyePixel.x}, 404.0);
     EXPECT_EQ(detected.faces[0].leftEyeDepth, 0.6f);
     quiloHeadTrackingFrameRelease(frame);
 }
@@ -296,7 +296,7 @@ TEST_F(CapiTest, RecordsNeverHoldMoreThanThreeFaces) {
     memset(&detected, 0x7f, sizeof detected);
     ASSERT_EQ(quiloHeadTrackingFrameGetDetectedFaces(frame, &detected), 0);
     EXPECT_EQ(detected.numFaces, 3);
-    EXPECT_EQ(detected.faces[2].rightEyePixel.x, 380.0);
+    EXPECT_EQ(double{detected.faces[2].rightEyePixel.x}, 380.0);
     quilo_head_tracking_result_t result;
     ASSERT_EQ(quiloHeadTrackingFrameGetTrackingResult(frame, &result), 0);
     EXPECT_LE(result.numFaces, 3);
@@ -331,13 +331,13 @@ TEST_F(CapiTest, VirtualFaceHook) {
     // The detection gave way to three projected virtual faces.
     ASSERT_EQ(detected.numFaces, 3);
     EXPECT_NEAR(detected.faces[0].rightEyeDepth, 0.6f, 1e-4f);
-    EXPECT_LT(detected.faces[0].rightEyePixel.x, detected.faces[0].leftEyePixel.x + 1000.0);
+    EXPECT_LT(double{detected.faces[0].rightEyePixel.x}, double{detected.faces[0].leftEyePixel.x} + 1000.0);
 
     hook.numVirtualFaces = 1;
     Stream(1);
     detected = detections();
     ASSERT_EQ(detected.numFaces, 2);  // the detection, then the virtual face
-    EXPECT_EQ(detected.faces[0].rightEyePixel.x, 404.0);
+    EXPECT_EQ(double{detected.faces[0].rightEyePixel.x}, 404.0);
 
     hook.replace = 1;
     Stream(1);
@@ -347,7 +347,7 @@ TEST_F(CapiTest, VirtualFaceHook) {
     Stream(1);
     detected = detections();
     ASSERT_EQ(detected.numFaces, 1);
-    EXPECT_EQ(detected.faces[0].rightEyePixel.x, 404.0);
+    EXPECT_EQ(double{detected.faces[0].rightEyePixel.x}, 404.0);
     EXPECT_EQ(hook.calls, 4);
 }
 
