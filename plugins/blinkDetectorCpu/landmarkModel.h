@@ -1,0 +1,69 @@
+// dlib's 68-point face landmark model (the iBUG 300-W scheme), read from
+// dlib's own file format and evaluated from a compact copy of its regression
+// trees: leaf vectors are stored as 16-bit integers with one scale per
+// cascade level and fetched ahead of use, which halves the memory traffic
+// that dominates the model's run time, and the landmarks come out in
+// sub-pixel floats instead of dlib's rounded integers.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace quilo::head::cpu {
+
+inline constexpr int kLandmarkCount = 68;
+// The six points around the person's right eye (on the image's left side in
+// an unmirrored image) and around the left eye.
+inline constexpr int kRightEyeFirst = 36;
+inline constexpr int kLeftEyeFirst = 42;
+
+using Landmarks = std::array<cv::Point2f, kLandmarkCount>;
+
+// Mean of the six landmarks of the eye whose first point is `first`.
+cv::Point2f EyeCentre(const Landmarks& landmarks, int first);
+
+// Box convention of the model: the normalised shape coordinates (0, 0) and
+// (1, 1) map to the points (x, y) and (x + width, y + height).
+using FaceBox = cv::Rect2f;
+
+class LandmarkModel {
+public:
+    // Reads a model in dlib's shape_predictor format with 68 points. Throws a
+    // std::exception (dlib::serialization_error or std::runtime_error) when the
+    // bytes are not such a model; nothing is kept then.
+    LandmarkModel(const void* data, size_t size);
+
+    // Places the landmarks of the face in `box` on the 8-bit grey `image`.
+    // Pixels outside the image read as 0, as in dlib. Thread-safe: the model
+    // is not changed.
+    void Predict(const cv::Mat& image, const FaceBox& box, Landmarks* landmarks) const;
+
+    // The box the model expects around a face with these landmarks: the box of
+    // dlib's face detector it was trained on, as a function of the landmarks'
+    // centroid and spread.
+    static FaceBox BoxAround(const Landmarks& landmarks);
+
+private:
+    struct Level {
+        int32_t treeCount = 0;
+        int32_t splitsPerTree = 0;  // a full tree: leaves = splits + 1
+        std::vector<uint16_t> splitFirst;   // feature indices of each split, tree after tree
+        std::vector<uint16_t> splitSecond;
+        std::vector<float> splitThreshold;
+        std::vector<int16_t> leaves;        // kLandmarkCount * 2 values per leaf
+        float leafScale = 0.0f;             // leaf value = leaves[i] * leafScale
+        std::vector<uint16_t> anchor;       // landmark each feature pixel is placed from
+        std::vector<cv::Point2f> delta;     // its offset in the normalised mean shape
+    };
+
+    void ReadLevels(std::istream& in);
+
+    std::array<float, kLandmarkCount * 2> meanShape_{};
+    std::vector<Level> levels_;
+};
+
+}  // namespace quilo::head::cpu

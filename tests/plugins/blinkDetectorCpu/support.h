@@ -1,0 +1,85 @@
+// Test data and helpers for the tests and benchmarks of the CPU face
+// detector: grey images from the shared test photographs, their eye
+// annotations, an asset manager over a folder, and camera frames with depth.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "common/assetManager.h"
+#include "headTracking/camera/camera.h"
+#include "plugins/blinkDetectorCpu/blinkDetectorCpu.h"
+
+namespace quilo::head::cpu::test {
+
+std::filesystem::path TestData(const std::string& relative);
+
+// An 8-bit grey image: colour pixels become the mean of their three channels,
+// as dlib makes them (its models and the annotations were made that way).
+// Empty when the file cannot be read.
+cv::Mat LoadGrey(const std::filesystem::path& path);
+
+struct EyeAnnotation {
+    std::string image;
+    int faceIndex = 0;
+    cv::Point2d rightEye;  // the person's right eye
+    cv::Point2d leftEye;
+    double EyeDistance() const { return cv::norm(leftEye - rightEye); }
+};
+
+// The rows of an eye annotation file (image,face_index,right_eye_x,...);
+// none when it cannot be read.
+std::vector<EyeAnnotation> LoadEyeAnnotations(const std::filesystem::path& csv);
+
+// Reads assets from one folder; a missing file throws like the engine's manager.
+class FolderAssetManager : public AssetManager {
+public:
+    explicit FolderAssetManager(std::filesystem::path folder) : folder_(std::move(folder)) {}
+    AssetBuffer ReadBytes(const std::string& name, AssetLocation* location) override;
+    std::string ReadText(const std::string& name, AssetLocation* location) override;
+    std::filesystem::path GetAssetPath(const std::string& name, AssetLocation* location) override;
+
+private:
+    std::filesystem::path folder_;
+};
+
+// The assets folder the build fills beside the engine library.
+std::filesystem::path BuildAssets();
+
+// One landmark model for the whole test program: reading it takes a while.
+std::shared_ptr<const LandmarkModel> SharedModel();
+
+// A detector on the shared model and the build's cascade.
+std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings = {});
+
+// A frame of one grey image (which must outlive it) whose depth, when given,
+// comes from `depthAt` (metres; return false for no reading at that pixel).
+class TestFrame : public CameraFrame {
+public:
+    using DepthFunction = std::function<bool(glm::dvec2 pixel, float* depth)>;
+    explicit TestFrame(const cv::Mat& grey, DepthFunction depthAt = nullptr, double ms = 0.0);
+
+    Timestamp timestamp() const override { return {Timestamp::Space::System, ms_}; }
+    Slice<ImageDesc> imageDescs() const override { return {&image_, 1}; }
+    bool GetDepth(glm::dvec2 pixel, float* depth) const override;
+    bool DeprojectPixelToPoint(glm::dvec2, float, glm::vec3*) const override { return false; }
+    bool ProjectPointToPixel(const glm::vec3&, glm::dvec2*, float*) const override { return false; }
+
+private:
+    ImageDesc image_;
+    DepthFunction depthAt_;
+    double ms_;
+};
+
+// `image` pasted into a grey canvas of `size` at `topLeft` after scaling by `scale`.
+cv::Mat Compose(const cv::Size& size, uint8_t background,
+                const std::vector<std::tuple<cv::Mat, double, cv::Point>>& pieces);
+
+}  // namespace quilo::head::cpu::test
