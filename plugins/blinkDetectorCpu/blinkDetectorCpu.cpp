@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <optional>
 #include <cmath>
 #include <stdexcept>
 #include <utility>
@@ -373,6 +374,13 @@ std::unique_ptr<BlinkDetectorCpu> CreateBlinkDetectorCpu(const BlinkDetectorConf
     settings.maxNumOfFaces = configuration.settings.maxNumOfFaces;
     settings = ParseDetectorOptions(configuration.detectorOptions, settings);
 
+    // The cascade first: it is quick to read, the landmark model takes seconds.
+    std::optional<FaceFinder> finder;
+    try {
+        finder.emplace(assets.ReadText(kFaceCascadeAsset, nullptr));
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error(fmt::format("asset \"{}\": {}", kFaceCascadeAsset, e.what()));
+    }
     std::shared_ptr<const LandmarkModel> model;
     {
         const AssetBuffer bytes = assets.ReadBytes(kLandmarkModelAsset, nullptr);
@@ -382,12 +390,7 @@ std::unique_ptr<BlinkDetectorCpu> CreateBlinkDetectorCpu(const BlinkDetectorConf
             throw std::runtime_error(fmt::format("asset \"{}\": {}", kLandmarkModelAsset, e.what()));
         }
     }
-    const std::string cascade = assets.ReadText(kFaceCascadeAsset, nullptr);
-    try {
-        return std::make_unique<BlinkDetectorCpu>(settings, std::move(model), FaceFinder(cascade));
-    } catch (const std::runtime_error& e) {
-        throw std::runtime_error(fmt::format("asset \"{}\": {}", kFaceCascadeAsset, e.what()));
-    }
+    return std::make_unique<BlinkDetectorCpu>(settings, std::move(model), std::move(*finder));
 }
 
 }  // namespace quilo::head::cpu

@@ -60,7 +60,10 @@ FaceFinder::FaceFinder(const std::string& cascadeXml) {
     }
     window_ = cascade_.getOriginalWindowSize();
     if (window_.width <= 0 || window_.height <= 0) throw std::runtime_error("invalid face cascade: no window size");
-    hog_ = dlib::get_frontal_face_detector();
+    // dlib builds its detector from text compiled into its header, which
+    // takes a while; later finders copy the first one.
+    static const dlib::frontal_face_detector prototype = dlib::get_frontal_face_detector();
+    hog_ = prototype;
 }
 
 FaceBox FaceFinder::ToModelBox(const cv::Rect2f& c) {

@@ -12,6 +12,13 @@
 namespace quilo::head::cpu::test {
 namespace {
 
+// Sanitizer builds run the long sequences on fewer frames.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 struct Match {
     const EyeAnnotation* truth;
     double error;  // larger eye error over the true eye distance; < 0 when not found
@@ -116,6 +123,81 @@ TEST(BlinkDetectorCpuAccuracy, HandPlacedEyesOfThePortrait) {
     std::cout << fmt::format("astronaut: normalised eye error {:.3f}\n", error);
     EXPECT_GE(error, 0.0);
     EXPECT_LE(error, 0.05);
+}
+
+// A still viewer in front of a noisy sensor: the eyes the detector follows
+// stay put.
+TEST(BlinkDetectorCpuAccuracy, EyesOfAStillFaceHardlyJitter) {
+    const cv::Mat still = Compose(cv::Size(848, 480), 60,
+                                  {{LoadGrey(TestData("webcam-head-motion/00100.png")), 1.0, {224, 90}}});
+    ASSERT_FALSE(still.empty());
+    auto detector = MakeDetector();
+    // Sensor noise: Gaussian read noise of 2 grey levels plus shot noise
+    // growing with the brightness (a standard deviation of 3.5 at mid grey).
+    std::mt19937 random(8);
+    std::normal_distribution<float> unit(0.0f, 1.0f);
+    cv::Mat noisy(still.size(), CV_8UC1);
+    const int frames = kSanitized ? 30 : 100;
+    std::vector<glm::dvec2> right, left;
+    for (int i = 0; i < frames; ++i) {
+        for (int p = 0; p < still.rows * still.cols; ++p) {
+            const float value = still.data[p];
+            noisy.data[p] = cv::saturate_cast<uint8_t>(value + unit(random) * std::sqrt(4.0f + value / 16.0f));
+        }
+        TestFrame frame(noisy, nullptr, 11.1 * i);
+        const auto& faces = detector->DetectFaces(frame).detections;
+        ASSERT_EQ(faces.size(), 1u) << "frame " << i;
+        right.push_back(faces[0].rightEyePixel);
+        left.push_back(faces[0].leftEyePixel);
+    }
+    auto deviation = [](const std::vector<glm::dvec2>& points) {
+        glm::dvec2 mean(0.0), square(0.0);
+        for (const auto& p : points) mean += p;
+        mean /= static_cast<double>(points.size());
+        for (const auto& p : points) square += (p - mean) * (p - mean);
+        const glm::dvec2 sd = glm::sqrt(square / static_cast<double>(points.size()));
+        return std::max(sd.x, sd.y);
+    };
+    const double jitter = std::max(deviation(right), deviation(left));
+    std::cout << fmt::format("eye jitter over {} noisy frames: {:.3f} px (standard deviation, worst coordinate)\n",
+                             frames, jitter);
+    EXPECT_LT(jitter, 0.5);
+}
+
+// Real head motion: frames in tracking mode place the eyes where a full
+// detection of the same frame places them, while the cascade searches the
+// whole image only every tenth frame.
+TEST(BlinkDetectorCpuAccuracy, TrackingModeFollowsRealHeadMotion) {
+    auto detector = MakeDetector();
+    auto reference = MakeDetector();
+    const int step = kSanitized ? 4 : 1;
+    int frames = 0;
+    std::vector<double> errors;
+    for (int i = 1; i <= 1337; i += step) {
+        const cv::Mat image = LoadGrey(TestData(fmt::format("webcam-head-motion/{:05d}.png", i)));
+        ASSERT_FALSE(image.empty()) << i;
+        TestFrame frame(image, nullptr, 40.0 * i);
+        const auto& faces = detector->DetectFaces(frame).detections;
+        ++frames;
+        ASSERT_EQ(faces.size(), 1u) << "frame " << i;
+        if (i % 50 != 1) continue;
+        const auto placed = reference->FindAllFaces(image);
+        ASSERT_EQ(placed.size(), 1u) << "frame " << i;
+        const cv::Point2f r = EyeCentre(placed[0], kRightEyeFirst), l = EyeCentre(placed[0], kLeftEyeFirst);
+        const double apart = cv::norm(l - r);
+        errors.push_back(std::max(glm::distance(faces[0].rightEyePixel, glm::dvec2(r.x, r.y)),
+                                  glm::distance(faces[0].leftEyePixel, glm::dvec2(l.x, l.y))) / apart);
+    }
+    const auto& statistics = detector->statistics();
+    std::cout << fmt::format(
+        "webcam sequence: {} frames, {} full searches, {} faces followed, {} unconfirmed, {} lost; "
+        "tracking against full detection: median {:.3f}, largest {:.3f} eye distances\n",
+        frames, statistics.fullSearches, statistics.followed, statistics.unconfirmed, statistics.lost,
+        Percentile(errors, 0.5), Percentile(errors, 1.0));
+    EXPECT_LE(statistics.fullSearches, frames / BlinkDetectorSettings{}.detectionInterval + 2);
+    EXPECT_EQ(statistics.lost, 0);
+    EXPECT_LT(Percentile(errors, 0.5), 0.03);
+    EXPECT_LT(Percentile(errors, 1.0), 0.10);
 }
 
 TEST(BlinkDetectorCpuAccuracy, ProfileIsNoFrontalFace) {

@@ -57,21 +57,22 @@ std::filesystem::path FolderAssetManager::GetAssetPath(const std::string& name, 
 }
 
 AssetBuffer FolderAssetManager::ReadBytes(const std::string& name, AssetLocation* location) {
-    const std::string text = ReadText(name, location);
+    const auto path = GetAssetPath(name, location);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) QUILO_THROW("failed to open asset \"{}\" (\"{}\")", name, path.string());
     AssetBuffer buffer;
-    buffer.size = static_cast<int64_t>(text.size());
-    buffer.data = std::make_unique<uint8_t[]>(text.size());
-    std::copy(text.begin(), text.end(), buffer.data.get());
+    buffer.size = static_cast<int64_t>(in.tellg());
+    buffer.data = std::make_unique<uint8_t[]>(static_cast<size_t>(buffer.size));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(buffer.data.get()), buffer.size)) {
+        QUILO_THROW("failed to read asset \"{}\" (\"{}\")", name, path.string());
+    }
     return buffer;
 }
 
 std::string FolderAssetManager::ReadText(const std::string& name, AssetLocation* location) {
-    const auto path = GetAssetPath(name, location);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) QUILO_THROW("failed to open asset \"{}\" (\"{}\")", name, path.string());
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    const AssetBuffer bytes = ReadBytes(name, location);
+    return std::string(reinterpret_cast<const char*>(bytes.data.get()), static_cast<size_t>(bytes.size));
 }
 
 std::filesystem::path BuildAssets() { return QUILO_ASSETS_DIR; }
