@@ -24,7 +24,8 @@
 //   metres (the frame's deprojection, or the pinhole camera when the frame
 //   cannot deproject).
 // A face whose eyes fall outside the image, or that has no positive, finite
-// depth, is not reported.
+// depth, is not reported. Only the frame's first image is read, as it is
+// delivered (its `rotation` is not applied).
 #pragma once
 
 #include <atomic>

@@ -45,6 +45,18 @@ constexpr float kModelShiftX = -0.015f;
 constexpr float kModelShiftY = 0.066f;
 constexpr float kModelSize = 0.828f;
 
+// The pixels within `half` of `centre` that lie in the image; empty for
+// centres or sizes that are not finite.
+cv::Rect Region(cv::Point2f centre, float half, const cv::Mat& image) {
+    if (!std::isfinite(centre.x) || !std::isfinite(centre.y) || !std::isfinite(half)) return {};
+    const auto clampTo = [](float value, int high) {
+        return static_cast<int>(std::clamp(value, 0.0f, static_cast<float>(high)));
+    };
+    const int x0 = clampTo(std::floor(centre.x - half), image.cols), x1 = clampTo(std::ceil(centre.x + half), image.cols);
+    const int y0 = clampTo(std::floor(centre.y - half), image.rows), y1 = clampTo(std::ceil(centre.y + half), image.rows);
+    return cv::Rect(x0, y0, x1 - x0, y1 - y0);
+}
+
 }  // namespace
 
 FaceFinder::FaceFinder(const std::string& cascadeXml) {
@@ -108,14 +120,9 @@ std::vector<FaceBox> FaceFinder::FindFaces(const cv::Mat& image, float minEyeDis
 }
 
 bool FaceFinder::PlaceFace(const cv::Mat& image, const FaceBox& box, FaceBox* placed) {
-    if (!(box.width > 1.0f)) return false;
+    if (!(box.width > 1.0f) || box.width > 4.0f * std::max(image.cols, image.rows)) return false;
     const cv::Point2f centre(box.x + box.width / 2, box.y + box.height / 2);
-    const float half = kPlaceRegion * box.width / 2;
-    const cv::Rect region = cv::Rect(cv::Point(static_cast<int>(std::floor(centre.x - half)),
-                                               static_cast<int>(std::floor(centre.y - half))),
-                                     cv::Point(static_cast<int>(std::ceil(centre.x + half)),
-                                               static_cast<int>(std::ceil(centre.y + half)))) &
-                            cv::Rect(0, 0, image.cols, image.rows);
+    const cv::Rect region = Region(centre, kPlaceRegion * box.width / 2, image);
     if (region.width < 2 || region.height < 2) return false;
     double scale = 2.0;
     while (box.width * scale > kPlaceFaceSize) scale *= 5.0 / 6.0;
@@ -149,12 +156,7 @@ bool FaceFinder::ConfirmFace(const cv::Mat& image, const FaceBox& box) {
     // Scale the region so that the expected face is a little larger than the window.
     const double scale = expected.width / (kConfirmFaceScale * window_.width);
     const cv::Point2f centre(expected.x + expected.width / 2, expected.y + expected.height / 2);
-    const float half = kConfirmRegion * expected.width / 2;
-    const cv::Rect region = cv::Rect(cv::Point(static_cast<int>(std::floor(centre.x - half)),
-                                               static_cast<int>(std::floor(centre.y - half))),
-                                     cv::Point(static_cast<int>(std::ceil(centre.x + half)),
-                                               static_cast<int>(std::ceil(centre.y + half)))) &
-                            cv::Rect(0, 0, image.cols, image.rows);
+    const cv::Rect region = Region(centre, kConfirmRegion * expected.width / 2, image);
     const cv::Size scaledSize(static_cast<int>(std::lround(region.width / scale)),
                               static_cast<int>(std::lround(region.height / scale)));
     if (scaledSize.width < window_.width || scaledSize.height < window_.height) return false;

@@ -12,7 +12,8 @@
 // cascade alone, over the region around the face at the few scales near its
 // size, which takes a fraction of a millisecond.
 //
-// Boxes come out in the landmark model's box convention.
+// Boxes come out in the landmark model's box convention. A finder keeps
+// scratch memory: one thread at a time.
 #pragma once
 
 #include <string>
@@ -31,6 +32,12 @@ public:
     // Reads a cascade in OpenCV's XML format. Throws std::runtime_error when
     // the text is not a usable cascade.
     explicit FaceFinder(const std::string& cascadeXml);
+    // Copies would share OpenCV's cascade and its scratch memory, so a
+    // finder is only moved.
+    FaceFinder(const FaceFinder&) = delete;
+    FaceFinder& operator=(const FaceFinder&) = delete;
+    FaceFinder(FaceFinder&&) = default;
+    FaceFinder& operator=(FaceFinder&&) = default;
 
     // Every face whose eye distance is at least about `minEyeDistance` pixels,
     // largest first. The cascade scans the image at the smallest resolution
