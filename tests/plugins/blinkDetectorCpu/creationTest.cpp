@@ -1,46 +1,30 @@
 // Making a detector from its assets and options, and failing cleanly.
 #include <algorithm>
 #include <fstream>
-#include <random>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
 
 #include "blinkDetectorCpu/support.h"
 #include "common/exception.h"
+#include "support/tempFolder.h"
 
 namespace quilo::head::cpu::test {
 namespace {
 
-// A folder of its own under the system's temporary folder, removed at the end.
-class TemporaryFolder {
-public:
-    TemporaryFolder() {
-        std::random_device random;
-        path_ = std::filesystem::temp_directory_path() / ("quiloBlinkDetectorCpuTest-" + std::to_string(random()));
-        std::filesystem::create_directories(path_);
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
+void Write(const std::filesystem::path& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary) << bytes;
+}
 
-    void Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path_ / name, std::ios::binary) << bytes;
-    }
-    // The first `bytes` of `file` (all of it by default), under the same name.
-    void CopyFrom(const std::filesystem::path& file, size_t bytes = std::string::npos) const {
-        std::ifstream in(file, std::ios::binary);
-        std::string content(std::min<size_t>(bytes, std::filesystem::file_size(file)), '\0');
-        in.read(content.data(), static_cast<std::streamsize>(content.size()));
-        content.resize(static_cast<size_t>(in.gcount()));
-        Write(file.filename().string(), content);
-    }
-
-private:
-    std::filesystem::path path_;
-};
+// The first `bytes` of `file` (all of it by default) into `folder`, under the same name.
+void CopyInto(const quilo::test::TempFolder& folder, const std::filesystem::path& file,
+              size_t bytes = std::string::npos) {
+    std::ifstream in(file, std::ios::binary);
+    std::string content(std::min<size_t>(bytes, std::filesystem::file_size(file)), '\0');
+    in.read(content.data(), static_cast<std::streamsize>(content.size()));
+    content.resize(static_cast<size_t>(in.gcount()));
+    Write(folder / file.filename(), content);
+}
 
 std::unique_ptr<BlinkDetectorCpu> Create(AssetManager& assets, int32_t maxNumOfFaces = 2,
                                          const std::string& options = "") {
@@ -70,18 +54,18 @@ TEST(BlinkDetectorCpuCreation, SettlesOnAFaceCountItSupports) {
 }
 
 TEST(BlinkDetectorCpuCreation, MissingOrBrokenAssetsFailWithAnException) {
-    const TemporaryFolder folder;
+    const quilo::test::TempFolder folder;
     FolderAssetManager assets(folder.path());
     // Nothing there.
     EXPECT_THROW(Create(assets), quilo::Exception);
 
     // A cut model, a text instead of a model, an empty model.
-    folder.CopyFrom(BuildAssets() / kFaceCascadeAsset);
+    CopyInto(folder, BuildAssets() / kFaceCascadeAsset);
     for (const std::string& model : {std::string(), std::string("not a landmark model")}) {
-        folder.Write(kLandmarkModelAsset, model);
+        Write(folder / kLandmarkModelAsset, model);
         EXPECT_THROW(Create(assets), std::exception);
     }
-    folder.CopyFrom(BuildAssets() / kLandmarkModelAsset, 1 << 20);
+    CopyInto(folder, BuildAssets() / kLandmarkModelAsset, 1 << 20);
     try {
         Create(assets);
         ADD_FAILURE() << "a cut model was accepted";
@@ -90,7 +74,7 @@ TEST(BlinkDetectorCpuCreation, MissingOrBrokenAssetsFailWithAnException) {
     }
 
     // A broken cascade.
-    folder.Write(kFaceCascadeAsset, "<opencv_storage><cascade>nonsense</cascade></opencv_storage>");
+    Write(folder / kFaceCascadeAsset, "<opencv_storage><cascade>nonsense</cascade></opencv_storage>");
     try {
         Create(assets);
         ADD_FAILURE() << "a broken cascade was accepted";
@@ -114,7 +98,7 @@ TEST(BlinkDetectorCpuCreation, DetectorOptions) {
         EXPECT_THROW(ParseDetectorOptions(bad, defaults), std::invalid_argument) << bad;
     }
     // Bad options fail the creation before any asset is read.
-    const TemporaryFolder empty;
+    const quilo::test::TempFolder empty;
     FolderAssetManager assets(empty.path());
     EXPECT_THROW(Create(assets, 1, "detectionInterval=0"), std::invalid_argument);
 }

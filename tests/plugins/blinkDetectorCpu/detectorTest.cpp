@@ -207,16 +207,6 @@ TEST_F(BlinkDetectorCpuTest, KeepsTheLargestFacesUpToTheFaceCount) {
     EXPECT_EQ(detector->GetBackend(), kQuiloFaceDetectorBackendCPU);
 }
 
-// A frame whose image list is empty.
-class NoImageFrame : public CameraFrame {
-public:
-    Timestamp timestamp() const override { return {}; }
-    Slice<ImageDesc> imageDescs() const override { return {}; }
-    bool GetDepth(glm::dvec2, float*) const override { return false; }
-    bool DeprojectPixelToPoint(glm::dvec2, float, glm::vec3*) const override { return false; }
-    bool ProjectPointToPixel(const glm::vec3&, glm::dvec2*, float*) const override { return false; }
-};
-
 TEST_F(BlinkDetectorCpuTest, UnusableFramesGiveNoFaces) {
     auto detector = MakeDetector();
     TestFrame good(placed_.frame);
@@ -227,7 +217,7 @@ TEST_F(BlinkDetectorCpuTest, UnusableFramesGiveNoFaces) {
         EXPECT_EQ(detector->DetectFaces(good).detections.size(), 1u);
         return detector->DetectFaces(bad).detections.size();
     };
-    EXPECT_EQ(afterAFace(NoImageFrame()), 0u);
+    EXPECT_EQ(afterAFace(TestFrame(cv::Mat())), 0u);  // no image at all
     EXPECT_EQ(afterAFace(TrivialCameraFrame(ImageDesc{848, 480, 0, nullptr}, {})), 0u);
     EXPECT_EQ(afterAFace(TrivialCameraFrame(ImageDesc{16, 16, 0, small.data()}, {})), 0u);
     EXPECT_EQ(afterAFace(TrivialCameraFrame(ImageDesc{-848, 480, 0, small.data()}, {})), 0u);

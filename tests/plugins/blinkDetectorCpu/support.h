@@ -59,15 +59,16 @@ std::shared_ptr<const LandmarkModel> SharedModel();
 // A detector on the shared model and the build's cascade.
 std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings = {});
 
-// A frame of one grey image (which must outlive it) whose depth, when given,
-// comes from `depthAt` (metres; return false for no reading at that pixel).
+// A frame of one grey image (which must outlive it; an empty image makes a
+// frame without images) whose depth, when given, comes from `depthAt`
+// (metres; return false for no reading at that pixel).
 class TestFrame : public CameraFrame {
 public:
     using DepthFunction = std::function<bool(glm::dvec2 pixel, float* depth)>;
     explicit TestFrame(const cv::Mat& grey, DepthFunction depthAt = nullptr, double ms = 0.0);
 
     Timestamp timestamp() const override { return {Timestamp::Space::System, ms_}; }
-    Slice<ImageDesc> imageDescs() const override { return {&image_, 1}; }
+    Slice<ImageDesc> imageDescs() const override { return {&image_, image_.data != nullptr ? 1 : 0}; }
     bool GetDepth(glm::dvec2 pixel, float* depth) const override;
     bool DeprojectPixelToPoint(glm::dvec2, float, glm::vec3*) const override { return false; }
     bool ProjectPointToPixel(const glm::vec3&, glm::dvec2*, float*) const override { return false; }
