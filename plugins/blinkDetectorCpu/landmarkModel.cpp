@@ -109,7 +109,7 @@ void LandmarkModel::ReadLevels(std::istream& in) {
         level.splitFirst.reserve(trees.size() * splits);
         level.splitSecond.reserve(trees.size() * splits);
         level.splitThreshold.reserve(trees.size() * splits);
-        float largest = 0.0f;
+        level.leaves.reserve(trees.size() * (splits + 1) * kShapeSize);
         for (const auto& tree : trees) {
             if (tree.splits.size() != splits || tree.leaf_values.size() != splits + 1) Invalid("uneven trees");
             for (const auto& split : tree.splits) {
@@ -125,18 +125,8 @@ void LandmarkModel::ReadLevels(std::istream& in) {
                 if (leaf.size() != kShapeSize) Invalid("bad leaf size");
                 for (float value : leaf) {
                     if (!std::isfinite(value)) Invalid("non-finite leaf value");
-                    largest = std::max(largest, std::abs(value));
+                    level.leaves.push_back(value);
                 }
-            }
-        }
-        // 16-bit leaves: the rounding error is at most largest / 65534 per
-        // tree, far below a thousandth of a pixel on any face.
-        level.leafScale = largest / 32767.0f;
-        const float toInteger = largest > 0.0f ? 32767.0f / largest : 0.0f;
-        level.leaves.reserve(trees.size() * (splits + 1) * kShapeSize);
-        for (const auto& tree : trees) {
-            for (const auto& leaf : tree.leaf_values) {
-                for (float value : leaf) level.leaves.push_back(static_cast<int16_t>(std::lround(value * toInteger)));
             }
         }
     }
@@ -147,7 +137,6 @@ void LandmarkModel::Predict(const cv::Mat& image, const FaceBox& box, Landmarks*
     std::array<float, kShapeSize> shape = meanShape_;
     std::vector<float> features;
     std::vector<int32_t> leafOf;
-    std::array<int32_t, kShapeSize> sum;
 
     for (const Level& level : levels_) {
         // The similarity transform from the mean shape to the current shape
@@ -192,9 +181,10 @@ void LandmarkModel::Predict(const cv::Mat& image, const FaceBox& box, Landmarks*
             }
         }
 
-        // Walk every tree first, then add the leaves while the next ones are
-        // fetched: the leaves are spread over tens of megabytes, so waiting
-        // for each one in turn would dominate the run time.
+        // Walk every tree first, then add the leaves, tree after tree as dlib
+        // adds them, while the next ones are fetched: the leaves are spread
+        // over tens of megabytes, so waiting for each one in turn would
+        // dominate the run time.
         const int32_t splits = level.splitsPerTree;
         leafOf.resize(level.treeCount);
         for (int32_t t = 0; t < level.treeCount; ++t) {
@@ -208,17 +198,15 @@ void LandmarkModel::Predict(const cv::Mat& image, const FaceBox& box, Landmarks*
             leafOf[t] = static_cast<int32_t>(static_cast<size_t>(t) * (splits + 1) + (node - splits));
         }
         constexpr int32_t kAhead = 8;
-        constexpr size_t kLeafBytes = kShapeSize * sizeof(int16_t);
-        sum.fill(0);
+        constexpr size_t kLeafBytes = kShapeSize * sizeof(float);
         for (int32_t t = 0; t < level.treeCount; ++t) {
             if (t + kAhead < level.treeCount) {
                 const char* next = reinterpret_cast<const char*>(&level.leaves[static_cast<size_t>(leafOf[t + kAhead]) * kShapeSize]);
                 for (size_t offset = 0; offset < kLeafBytes; offset += 64) __builtin_prefetch(next + offset);
             }
-            const int16_t* leaf = &level.leaves[static_cast<size_t>(leafOf[t]) * kShapeSize];
-            for (int k = 0; k < kShapeSize; ++k) sum[k] += leaf[k];
+            const float* leaf = &level.leaves[static_cast<size_t>(leafOf[t]) * kShapeSize];
+            for (int k = 0; k < kShapeSize; ++k) shape[k] += leaf[k];
         }
-        for (int k = 0; k < kShapeSize; ++k) shape[k] += static_cast<float>(sum[k]) * level.leafScale;
     }
 
     for (int k = 0; k < kLandmarkCount; ++k) {

@@ -1,9 +1,9 @@
-// dlib's 68-point face landmark model (the iBUG 300-W scheme), read from
-// dlib's own file format and evaluated from a compact copy of its regression
-// trees: leaf vectors are stored as 16-bit integers with one scale per
-// cascade level and fetched ahead of use, which halves the memory traffic
-// that dominates the model's run time, and the landmarks come out in
-// sub-pixel floats instead of dlib's rounded integers.
+// dlib's 68-point face landmark model (the iBUG 300-W scheme), read with
+// dlib's own deserialisers and evaluated as dlib evaluates it, from a compact
+// copy of its regression trees: each cascade level's splits and leaves lie in
+// contiguous arrays, and the leaves (tens of megabytes, read at random) are
+// fetched ahead of use, which halves the time of a prediction. The
+// landmarks come out in sub-pixel floats; dlib rounds them to whole pixels.
 #pragma once
 
 #include <array>
@@ -54,8 +54,7 @@ private:
         std::vector<uint16_t> splitFirst;   // feature indices of each split, tree after tree
         std::vector<uint16_t> splitSecond;
         std::vector<float> splitThreshold;
-        std::vector<int16_t> leaves;        // kLandmarkCount * 2 values per leaf
-        float leafScale = 0.0f;             // leaf value = leaves[i] * leafScale
+        std::vector<float> leaves;          // kLandmarkCount * 2 values per leaf
         std::vector<uint16_t> anchor;       // landmark each feature pixel is placed from
         std::vector<cv::Point2f> delta;     // its offset in the normalised mean shape
     };

@@ -4,6 +4,8 @@
 #include <map>
 #include <random>
 
+#include <dlib/image_processing/shape_predictor.h>
+#include <dlib/opencv/cv_image.h>
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
@@ -198,6 +200,41 @@ TEST(BlinkDetectorCpuAccuracy, TrackingModeFollowsRealHeadMotion) {
     EXPECT_EQ(statistics.lost, 0);
     EXPECT_LT(Percentile(errors, 0.5), 0.03);
     EXPECT_LT(Percentile(errors, 1.0), 0.10);
+}
+
+// The compact evaluation of the landmark model places the landmarks where
+// dlib's own shape predictor does (dlib rounds them to whole pixels).
+TEST(BlinkDetectorCpuAccuracy, LandmarksAsDlibPlacesThem) {
+    dlib::shape_predictor reference;
+    dlib::deserialize((BuildAssets() / kLandmarkModelAsset).string()) >> reference;
+    const auto model = SharedModel();
+    const cv::Mat image = LoadGrey(TestData("faces-annotated/2008_002506.jpg"));
+    ASSERT_FALSE(image.empty());
+    auto detector = MakeDetector();
+    const auto faces = detector->FindAllFaces(image);
+    ASSERT_EQ(faces.size(), 3u);
+    double worst = 0.0;
+    for (const Landmarks& face : faces) {
+        // Off the usual place a little, and far off: both models must agree anywhere.
+        const FaceBox around = LandmarkModel::BoxAround(face);
+        for (const FaceBox& box : {around, FaceBox(around.x + 7, around.y - 4, around.width * 1.3f, around.height * 1.3f)}) {
+            // dlib's boxes lie on whole pixels: both start from the same one.
+            const dlib::rectangle pixels(std::lround(box.x), std::lround(box.y), std::lround(box.x + box.width),
+                                         std::lround(box.y + box.height));
+            const auto theirs = reference(dlib::cv_image<uint8_t>(image), pixels);
+            Landmarks ours;
+            model->Predict(image,
+                           FaceBox(static_cast<float>(pixels.left()), static_cast<float>(pixels.top()),
+                                   static_cast<float>(pixels.right() - pixels.left()),
+                                   static_cast<float>(pixels.bottom() - pixels.top())),
+                           &ours);
+            for (int k = 0; k < kLandmarkCount; ++k) {
+                worst = std::max(worst, static_cast<double>(std::abs(ours[k].x - theirs.part(k).x())));
+                worst = std::max(worst, static_cast<double>(std::abs(ours[k].y - theirs.part(k).y())));
+            }
+        }
+    }
+    EXPECT_LE(worst, 0.501) << "largest difference from dlib's rounded landmarks, px";
 }
 
 TEST(BlinkDetectorCpuAccuracy, ProfileIsNoFrontalFace) {
