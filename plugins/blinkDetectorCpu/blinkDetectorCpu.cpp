@@ -1,7 +1,6 @@
 #include "plugins/blinkDetectorCpu/blinkDetectorCpu.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <optional>
 #include <cmath>
@@ -259,27 +258,6 @@ bool BlinkDetectorCpu::FollowTracks(const cv::Mat& image) {
     return lost;
 }
 
-Landmarks BlinkDetectorCpu::PlaceNewFace(const cv::Mat& image, const FaceBox& box) const {
-    // The model's landmarks move with the exact place of the box, and the
-    // detector's own boxes vary by a few per cent; averaging the landmarks of
-    // the box and of four boxes shifted diagonally by 3 % of its width evens
-    // that out (on the annotated test photographs the worst eye error drops
-    // from 0.063 to 0.052 eye distances, and from 0.052 to 0.046 on the
-    // hand-annotated portrait).
-    constexpr float kShift = 0.03f;
-    const std::array<cv::Point2f, 5> kOffsets = {
-        {{0.0f, 0.0f}, {kShift, kShift}, {-kShift, kShift}, {kShift, -kShift}, {-kShift, -kShift}}};
-    Landmarks sum;
-    sum.fill(cv::Point2f(0.0f, 0.0f));
-    for (const cv::Point2f& offset : kOffsets) {
-        Landmarks landmarks;
-        model_->Predict(image, FaceBox(box.tl() + offset * box.width, box.size()), &landmarks);
-        for (int k = 0; k < kLandmarkCount; ++k) sum[k] += landmarks[k];
-    }
-    for (cv::Point2f& p : sum) p *= 1.0f / kOffsets.size();
-    return sum;
-}
-
 void BlinkDetectorCpu::SearchFaces(const cv::Mat& image) {
     const std::vector<FaceBox> found = finder_.FindFaces(image, settings_.minEyeDistance, searchInBetween_);
     searchInBetween_ = !searchInBetween_;
@@ -291,7 +269,7 @@ void BlinkDetectorCpu::SearchFaces(const cv::Mat& image) {
             continue;
         }
         Track track;
-        track.landmarks = PlaceNewFace(image, box);
+        model_->Predict(image, box, &track.landmarks);
         track.box = LandmarkModel::BoxAround(track.landmarks);
         if (!EyesInside(track.landmarks, image.cols, image.rows)) continue;
         if (std::any_of(tracks_.begin(), tracks_.end(), [&](const Track& t) { return SameFace(t.box, track.box); })) {
@@ -306,7 +284,8 @@ std::vector<Landmarks> BlinkDetectorCpu::FindAllFaces(const cv::Mat& image) {
     std::vector<Landmarks> faces;
     std::vector<FaceBox> boxes;
     for (const FaceBox& box : found) {
-        Landmarks landmarks = PlaceNewFace(image, box);
+        Landmarks landmarks;
+        model_->Predict(image, box, &landmarks);
         const FaceBox placed = LandmarkModel::BoxAround(landmarks);
         if (std::any_of(boxes.begin(), boxes.end(), [&](const FaceBox& b) { return SameFace(b, placed); })) continue;
         boxes.push_back(placed);

@@ -123,7 +123,6 @@ private:
 
     bool FollowTracks(const cv::Mat& image);
     void SearchFaces(const cv::Mat& image);
-    Landmarks PlaceNewFace(const cv::Mat& image, const FaceBox& box) const;
     void Report(const CameraFrame& frame, const ImageDesc& image, const Pinhole& camera);
 
     BlinkDetectorSettings settings_;
