@@ -11,9 +11,6 @@ namespace quilo::head::cpu::test {
 namespace {
 
 TEST(BlinkDetectorCpuConcurrency, CountsAndBackendAnswerDuringDetection) {
-    // OpenCV's own worker threads synchronise in code the thread sanitizer
-    // does not see; one thread keeps its report to this test's threads.
-    cv::setNumThreads(1);
     const cv::Mat image = LoadGrey(TestData("portraits/astronaut.png"));
     ASSERT_FALSE(image.empty());
     auto detector = MakeDetector();
