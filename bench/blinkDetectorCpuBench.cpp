@@ -43,7 +43,8 @@ BENCHMARK(BM_FullDetection)->Unit(benchmark::kMillisecond);
 // A frame without faces: the detector searches the whole frame every time.
 void BM_EmptyFrame(benchmark::State& state) {
     cv::setNumThreads(1);
-    const cv::Mat frame = Compose(kFrameSize, 60, {{Load("faces-annotated/dogs.jpg"), 0.5, {200, 10}}});
+    const cv::Mat frame =
+        Compose(kFrameSize, 60, {{Load("faces-annotated/dogs.jpg"), 0.5, {200, 10}}});
     auto detector = MakeDetector();
     TestFrame input(frame);
     size_t faces = 0;
@@ -72,10 +73,16 @@ void BM_TrackingFrame(benchmark::State& state) {
     size_t faces = 0;
     for (auto _ : state) faces = detector->DetectFaces(input).detections.size();
     state.counters["faces"] = static_cast<double>(faces);
-    state.counters["searches"] = static_cast<double>(detector->statistics().fullSearches - searchesBefore);
+    state.counters["searches"] =
+        static_cast<double>(detector->statistics().fullSearches - searchesBefore);
     if (faces != static_cast<size_t>(count)) state.SkipWithError("the viewers were not all found");
 }
-BENCHMARK(BM_TrackingFrame)->Args({1, 0})->Args({3, 0})->Args({1, 1})->Args({3, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TrackingFrame)
+    ->Args({1, 0})
+    ->Args({3, 0})
+    ->Args({1, 1})
+    ->Args({3, 1})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quilo::head::cpu::test

@@ -24,7 +24,8 @@ constexpr double kFlatRegionDeviation = 2.0;
 constexpr float kMaxDepth = 100.0f;
 
 bool Inside(cv::Point2f p, int width, int height) {
-    return p.x >= 0.0f && p.y >= 0.0f && p.x < static_cast<float>(width) && p.y < static_cast<float>(height);
+    return p.x >= 0.0f && p.y >= 0.0f && p.x < static_cast<float>(width) &&
+           p.y < static_cast<float>(height);
 }
 
 bool EyesInside(const Landmarks& landmarks, int width, int height) {
@@ -52,7 +53,8 @@ bool SameFace(const FaceBox& a, const FaceBox& b) {
 // false when there are too few of them. `answered` tells whether the frame
 // gave any depth at all, valid or not.
 template <typename Pixels>
-bool MedianDepth(const CameraFrame& frame, const Pixels& pixels, size_t count, float* depth, bool* answered) {
+bool MedianDepth(const CameraFrame& frame, const Pixels& pixels, size_t count, float* depth,
+                 bool* answered) {
     std::vector<float> valid;
     valid.reserve(count);
     pixels([&](double x, double y) {
@@ -69,8 +71,8 @@ bool MedianDepth(const CameraFrame& frame, const Pixels& pixels, size_t count, f
 }
 
 // Depth at an eye: the window around it, `radius` pixels each way, clipped to the image.
-bool EyeDepth(const CameraFrame& frame, cv::Point2f eye, int radius, int width, int height, float* depth,
-              bool* answered) {
+bool EyeDepth(const CameraFrame& frame, cv::Point2f eye, int radius, int width, int height,
+              float* depth, bool* answered) {
     const int cx = static_cast<int>(eye.x), cy = static_cast<int>(eye.y);
     const int x0 = std::max(cx - radius, 0), x1 = std::min(cx + radius, width - 1);
     const int y0 = std::max(cy - radius, 0), y1 = std::min(cy + radius, height - 1);
@@ -87,7 +89,8 @@ bool EyeDepth(const CameraFrame& frame, cv::Point2f eye, int radius, int width, 
 
 // Depth of the face's middle (between the eyes and the mouth, inside the
 // cheeks) on a grid of 9 x 9 pixels within the image.
-bool FaceDepth(const CameraFrame& frame, const FaceBox& box, int width, int height, float* depth, bool* answered) {
+bool FaceDepth(const CameraFrame& frame, const FaceBox& box, int width, int height, float* depth,
+               bool* answered) {
     constexpr int kGrid = 9;
     std::vector<std::pair<double, double>> points;
     for (int j = 0; j < kGrid; ++j) {
@@ -112,15 +115,16 @@ T ParseNumber(const std::string& pair, const std::string& value, T low, T high) 
     const char* end = value.data() + value.size();
     const auto [rest, error] = std::from_chars(value.data(), end, number);
     if (error != std::errc() || rest != end || !(number >= low && number <= high)) {
-        throw std::invalid_argument(
-            fmt::format("detector option \"{}\": expected a number from {} to {}", pair, low, high));
+        throw std::invalid_argument(fmt::format(
+            "detector option \"{}\": expected a number from {} to {}", pair, low, high));
     }
     return number;
 }
 
 }  // namespace
 
-BlinkDetectorSettings ParseDetectorOptions(const std::string& text, BlinkDetectorSettings settings) {
+BlinkDetectorSettings ParseDetectorOptions(const std::string& text,
+                                           BlinkDetectorSettings settings) {
     size_t position = 0;
     while (position < text.size()) {
         const size_t start = text.find_first_not_of(",; \t\r\n", position);
@@ -132,7 +136,8 @@ BlinkDetectorSettings ParseDetectorOptions(const std::string& text, BlinkDetecto
 
         const size_t equals = pair.find('=');
         if (equals == std::string::npos) {
-            throw std::invalid_argument(fmt::format("detector option \"{}\": expected name=value", pair));
+            throw std::invalid_argument(
+                fmt::format("detector option \"{}\": expected name=value", pair));
         }
         const std::string name = pair.substr(0, equals);
         const std::string value = pair.substr(equals + 1);
@@ -149,8 +154,8 @@ BlinkDetectorSettings ParseDetectorOptions(const std::string& text, BlinkDetecto
     return settings;
 }
 
-BlinkDetectorCpu::BlinkDetectorCpu(const BlinkDetectorSettings& settings, std::shared_ptr<const LandmarkModel> model,
-                                   FaceFinder finder)
+BlinkDetectorCpu::BlinkDetectorCpu(const BlinkDetectorSettings& settings,
+                                   std::shared_ptr<const LandmarkModel> model, FaceFinder finder)
     : settings_(settings),
       model_(std::move(model)),
       finder_(std::move(finder)),
@@ -158,9 +163,11 @@ BlinkDetectorCpu::BlinkDetectorCpu(const BlinkDetectorSettings& settings, std::s
     if (!model_) throw std::invalid_argument("BlinkDetectorCpu needs a landmark model");
     tracks_.reserve(kMaxNumOfFacesLimit * 2);
     output_.detections.reserve(kMaxNumOfFacesLimit);
-    QUILO_LOG_INFO("[BlinkDetectorCpu] created: maxNumOfFaces={}, minEyeDistance={}, detectionInterval={}, "
-                   "maxMisses={}",
-                   maxNumOfFaces_.load(), settings_.minEyeDistance, settings_.detectionInterval, settings_.maxMisses);
+    QUILO_LOG_INFO(
+        "[BlinkDetectorCpu] created: maxNumOfFaces={}, minEyeDistance={}, detectionInterval={}, "
+        "maxMisses={}",
+        maxNumOfFaces_.load(), settings_.minEyeDistance, settings_.detectionInterval,
+        settings_.maxMisses);
 }
 
 BlinkDetectorCpu::~BlinkDetectorCpu() { QUILO_LOG_INFO("[BlinkDetectorCpu] destroyed"); }
@@ -173,7 +180,9 @@ void BlinkDetectorCpu::SetMaxNumOfDetectedFaces(int32_t n) {
     maxNumOfFaces_.store(std::clamp(n, 1, kMaxNumOfFacesLimit));
 }
 
-quilo_face_detector_backend_e BlinkDetectorCpu::GetBackend() const { return kQuiloFaceDetectorBackendCPU; }
+quilo_face_detector_backend_e BlinkDetectorCpu::GetBackend() const {
+    return kQuiloFaceDetectorBackendCPU;
+}
 
 void BlinkDetectorCpu::OnCameraIntrinsicsChange(const CameraIntrinsics& intrinsics) {
     QUILO_LOG_DEBUG("[BlinkDetectorCpu] OnCameraIntrinsicsChange: {}", intrinsics);
@@ -252,14 +261,16 @@ bool BlinkDetectorCpu::FollowTracks(const cv::Mat& image) {
     // Two tracks that drifted onto one face: the older one stays.
     for (size_t i = 0; i < tracks_.size(); ++i) {
         for (size_t j = tracks_.size() - 1; j > i; --j) {
-            if (SameFace(tracks_[i].box, tracks_[j].box)) tracks_.erase(tracks_.begin() + static_cast<std::ptrdiff_t>(j));
+            if (SameFace(tracks_[i].box, tracks_[j].box))
+                tracks_.erase(tracks_.begin() + static_cast<std::ptrdiff_t>(j));
         }
     }
     return lost;
 }
 
 void BlinkDetectorCpu::SearchFaces(const cv::Mat& image) {
-    const std::vector<FaceBox> found = finder_.FindFaces(image, settings_.minEyeDistance, searchInBetween_);
+    const std::vector<FaceBox> found =
+        finder_.FindFaces(image, settings_.minEyeDistance, searchInBetween_);
     searchInBetween_ = !searchInBetween_;
     for (const FaceBox& box : found) {
         auto followed = std::find_if(tracks_.begin(), tracks_.end(),
@@ -272,7 +283,8 @@ void BlinkDetectorCpu::SearchFaces(const cv::Mat& image) {
         model_->Predict(image, box, &track.landmarks);
         track.box = LandmarkModel::BoxAround(track.landmarks);
         if (!EyesInside(track.landmarks, image.cols, image.rows)) continue;
-        if (std::any_of(tracks_.begin(), tracks_.end(), [&](const Track& t) { return SameFace(t.box, track.box); })) {
+        if (std::any_of(tracks_.begin(), tracks_.end(),
+                        [&](const Track& t) { return SameFace(t.box, track.box); })) {
             continue;
         }
         tracks_.push_back(track);
@@ -287,18 +299,22 @@ std::vector<Landmarks> BlinkDetectorCpu::FindAllFaces(const cv::Mat& image) {
         Landmarks landmarks;
         model_->Predict(image, box, &landmarks);
         const FaceBox placed = LandmarkModel::BoxAround(landmarks);
-        if (std::any_of(boxes.begin(), boxes.end(), [&](const FaceBox& b) { return SameFace(b, placed); })) continue;
+        if (std::any_of(boxes.begin(), boxes.end(),
+                        [&](const FaceBox& b) { return SameFace(b, placed); }))
+            continue;
         boxes.push_back(placed);
         faces.push_back(landmarks);
     }
     return faces;
 }
 
-void BlinkDetectorCpu::Report(const CameraFrame& frame, const ImageDesc& image, const Pinhole& camera) {
+void BlinkDetectorCpu::Report(const CameraFrame& frame, const ImageDesc& image,
+                              const Pinhole& camera) {
     for (Track& track : tracks_) {
         const cv::Point2f first = EyeCentre(track.landmarks, kRightEyeFirst);
         const cv::Point2f second = EyeCentre(track.landmarks, kLeftEyeFirst);
-        if (!Inside(first, image.width, image.height) || !Inside(second, image.width, image.height)) continue;
+        if (!Inside(first, image.width, image.height) || !Inside(second, image.width, image.height))
+            continue;
 
         const glm::vec3 angles = FitHeadPose(track.landmarks, camera, &track.pose)
                                      ? HeadAngles(track.pose)
@@ -309,15 +325,18 @@ void BlinkDetectorCpu::Report(const CameraFrame& frame, const ImageDesc& image, 
         const int radius = std::clamp(static_cast<int>(std::lround(apart * 0.1f)), 1, 8);
         bool answered = false;
         float firstDepth = 0.0f, secondDepth = 0.0f, faceDepth = 0.0f;
-        const bool firstMeasured = EyeDepth(frame, first, radius, image.width, image.height, &firstDepth, &answered);
-        const bool secondMeasured = EyeDepth(frame, second, radius, image.width, image.height, &secondDepth, &answered);
+        const bool firstMeasured =
+            EyeDepth(frame, first, radius, image.width, image.height, &firstDepth, &answered);
+        const bool secondMeasured =
+            EyeDepth(frame, second, radius, image.width, image.height, &secondDepth, &answered);
         if ((!firstMeasured || !secondMeasured) && answered &&
             FaceDepth(frame, track.box, image.width, image.height, &faceDepth, &answered)) {
             if (!firstMeasured) firstDepth = faceDepth;
             if (!secondMeasured) secondDepth = faceDepth;
         }
         if (!(firstDepth > 0.0f) || !(secondDepth > 0.0f)) {
-            const float estimate = static_cast<float>(EstimateEyeDepth(track.landmarks, camera, angles.y));
+            const float estimate =
+                static_cast<float>(EstimateEyeDepth(track.landmarks, camera, angles.y));
             if (!(firstDepth > 0.0f)) firstDepth = estimate;
             if (!(secondDepth > 0.0f)) secondDepth = estimate;
         }
@@ -329,9 +348,11 @@ void BlinkDetectorCpu::Report(const CameraFrame& frame, const ImageDesc& image, 
         DetectedFace face;
         // Landmarks 36-41 lie around the person's right eye unless the image is mirrored.
         const bool mirrored = intrinsics_.isMirrored;
-        face.rightEyePixel = mirrored ? glm::dvec2(second.x, second.y) : glm::dvec2(first.x, first.y);
+        face.rightEyePixel =
+            mirrored ? glm::dvec2(second.x, second.y) : glm::dvec2(first.x, first.y);
         face.rightEyeDepth = mirrored ? secondDepth : firstDepth;
-        face.leftEyePixel = mirrored ? glm::dvec2(first.x, first.y) : glm::dvec2(second.x, second.y);
+        face.leftEyePixel =
+            mirrored ? glm::dvec2(first.x, first.y) : glm::dvec2(second.x, second.y);
         face.leftEyeDepth = mirrored ? firstDepth : secondDepth;
         face.angles = angles;
 
@@ -340,15 +361,16 @@ void BlinkDetectorCpu::Report(const CameraFrame& frame, const ImageDesc& image, 
         glm::vec3 point(0.0f);
         if (!frame.DeprojectPixelToPoint(middle, middleDepth, &point)) {
             point = glm::vec3(static_cast<float>((middle.x - camera.ppx) / camera.fx * middleDepth),
-                              static_cast<float>((middle.y - camera.ppy) / camera.fy * middleDepth), middleDepth);
+                              static_cast<float>((middle.y - camera.ppy) / camera.fy * middleDepth),
+                              middleDepth);
         }
         face.headPosition = point;
         output_.detections.push_back(face);
     }
 }
 
-std::unique_ptr<BlinkDetectorCpu> CreateBlinkDetectorCpu(const BlinkDetectorConfiguration& configuration,
-                                                         AssetManager& assets) {
+std::unique_ptr<BlinkDetectorCpu> CreateBlinkDetectorCpu(
+    const BlinkDetectorConfiguration& configuration, AssetManager& assets) {
     BlinkDetectorSettings settings;
     settings.maxNumOfFaces = configuration.settings.maxNumOfFaces;
     settings = ParseDetectorOptions(configuration.detectorOptions, settings);
@@ -364,9 +386,11 @@ std::unique_ptr<BlinkDetectorCpu> CreateBlinkDetectorCpu(const BlinkDetectorConf
     {
         const AssetBuffer bytes = assets.ReadBytes(kLandmarkModelAsset, nullptr);
         try {
-            model = std::make_shared<const LandmarkModel>(bytes.data.get(), static_cast<size_t>(bytes.size));
+            model = std::make_shared<const LandmarkModel>(bytes.data.get(),
+                                                          static_cast<size_t>(bytes.size));
         } catch (const std::exception& e) {
-            throw std::runtime_error(fmt::format("asset \"{}\": {}", kLandmarkModelAsset, e.what()));
+            throw std::runtime_error(
+                fmt::format("asset \"{}\": {}", kLandmarkModelAsset, e.what()));
         }
     }
     return std::make_unique<BlinkDetectorCpu>(settings, std::move(model), std::move(*finder));

@@ -38,8 +38,8 @@
 
 #include "common/assetManager.h"
 #include "headTracking/camera/camera.h"
+#include "headTracking/engine/blinkDetector.h"
 #include "headTracking/engine/faceDetector.h"
-#include "plugins/blinkDetectorCpu/blinkDetectorConfiguration.h"
 #include "plugins/blinkDetectorCpu/faceFinder.h"
 #include "plugins/blinkDetectorCpu/headPose.h"
 #include "plugins/blinkDetectorCpu/landmarkModel.h"
@@ -76,8 +76,8 @@ public:
     static constexpr int32_t kMinImageSide = 32;
     static constexpr int32_t kMaxImageSide = 8192;
 
-    BlinkDetectorCpu(const BlinkDetectorSettings& settings, std::shared_ptr<const LandmarkModel> model,
-                     FaceFinder finder);
+    BlinkDetectorCpu(const BlinkDetectorSettings& settings,
+                     std::shared_ptr<const LandmarkModel> model, FaceFinder finder);
     ~BlinkDetectorCpu();
 
     BlinkDetectorCpu(const BlinkDetectorCpu&) = delete;
@@ -105,20 +105,20 @@ public:
 
     // How frames were processed so far; for the detecting thread.
     struct Statistics {
-        int64_t frames = 0;          // DetectFaces calls
-        int64_t fullSearches = 0;    // frames with a search of the whole image
-        int64_t followed = 0;        // faces followed from one frame to the next
-        int64_t unconfirmed = 0;     // ... of which the cascade did not confirm
-        int64_t lost = 0;            // followed faces dropped
+        int64_t frames = 0;        // DetectFaces calls
+        int64_t fullSearches = 0;  // frames with a search of the whole image
+        int64_t followed = 0;      // faces followed from one frame to the next
+        int64_t unconfirmed = 0;   // ... of which the cascade did not confirm
+        int64_t lost = 0;          // followed faces dropped
     };
     const Statistics& statistics() const { return statistics_; }
 
 private:
     struct Track {
         Landmarks landmarks;
-        FaceBox box;        // where the landmarks are placed from in the next frame
-        HeadPose pose;      // the previous fit, the start of the next one
-        int32_t misses = 0; // frames in a row without confirmation
+        FaceBox box;         // where the landmarks are placed from in the next frame
+        HeadPose pose;       // the previous fit, the start of the next one
+        int32_t misses = 0;  // frames in a row without confirmation
     };
 
     bool FollowTracks(const cv::Mat& image);
@@ -131,7 +131,7 @@ private:
     std::atomic<int32_t> maxNumOfFaces_;  // read by host threads at any time
     CameraIntrinsics intrinsics_;
     std::vector<Track> tracks_;
-    int32_t imageWidth_ = 0;   // size of the frames the tracks belong to
+    int32_t imageWidth_ = 0;  // size of the frames the tracks belong to
     int32_t imageHeight_ = 0;
     int32_t framesSinceSearch_ = 0;
     bool searchInBetween_ = false;  // alternates the sizes of successive searches
@@ -142,7 +142,7 @@ private:
 // A detector with the landmark model and the cascade read through `assets`
 // and the options of `configuration.detectorOptions`. Throws a std::exception
 // when an asset is missing or unusable or the options are bad.
-std::unique_ptr<BlinkDetectorCpu> CreateBlinkDetectorCpu(const BlinkDetectorConfiguration& configuration,
-                                                         AssetManager& assets);
+std::unique_ptr<BlinkDetectorCpu> CreateBlinkDetectorCpu(
+    const BlinkDetectorConfiguration& configuration, AssetManager& assets);
 
 }  // namespace quilo::head::cpu

@@ -52,8 +52,10 @@ cv::Rect Region(cv::Point2f centre, float half, const cv::Mat& image) {
     const auto clampTo = [](float value, int high) {
         return static_cast<int>(std::clamp(value, 0.0f, static_cast<float>(high)));
     };
-    const int x0 = clampTo(std::floor(centre.x - half), image.cols), x1 = clampTo(std::ceil(centre.x + half), image.cols);
-    const int y0 = clampTo(std::floor(centre.y - half), image.rows), y1 = clampTo(std::ceil(centre.y + half), image.rows);
+    const int x0 = clampTo(std::floor(centre.x - half), image.cols),
+              x1 = clampTo(std::ceil(centre.x + half), image.cols);
+    const int y0 = clampTo(std::floor(centre.y - half), image.rows),
+              y1 = clampTo(std::ceil(centre.y + half), image.rows);
     return cv::Rect(x0, y0, x1 - x0, y1 - y0);
 }
 
@@ -62,7 +64,8 @@ cv::Rect Region(cv::Point2f centre, float half, const cv::Mat& image) {
 FaceFinder::FaceFinder(const std::string& cascadeXml) {
     try {
         cv::FileStorage storage(cascadeXml, cv::FileStorage::READ | cv::FileStorage::MEMORY);
-        if (!storage.isOpened() || !cascade_.read(storage.getFirstTopLevelNode()) || cascade_.empty()) {
+        if (!storage.isOpened() || !cascade_.read(storage.getFirstTopLevelNode()) ||
+            cascade_.empty()) {
             throw std::runtime_error("not a cascade");
         }
     } catch (const cv::Exception& e) {
@@ -71,7 +74,8 @@ FaceFinder::FaceFinder(const std::string& cascadeXml) {
         throw std::runtime_error(std::string("invalid face cascade: ") + e.what());
     }
     window_ = cascade_.getOriginalWindowSize();
-    if (window_.width <= 0 || window_.height <= 0) throw std::runtime_error("invalid face cascade: no window size");
+    if (window_.width <= 0 || window_.height <= 0)
+        throw std::runtime_error("invalid face cascade: no window size");
     // dlib builds its detector from text compiled into its header, which
     // takes a while; later finders copy the first one.
     static const dlib::frontal_face_detector prototype = dlib::get_frontal_face_detector();
@@ -92,7 +96,8 @@ cv::Rect2f FaceFinder::ToCascadeBox(const FaceBox& m) {
     return cv::Rect2f(cx - size / 2, cy - size / 2, size, size);
 }
 
-std::vector<FaceBox> FaceFinder::FindFaces(const cv::Mat& image, float minEyeDistance, bool inBetween) {
+std::vector<FaceBox> FaceFinder::FindFaces(const cv::Mat& image, float minEyeDistance,
+                                           bool inBetween) {
     const float minFace = std::max(minEyeDistance, 1.0f) * kCascadeBoxPerEyeDistance;
     const double scale = std::max(1.0, static_cast<double>(minFace) / window_.width) *
                          (inBetween ? std::sqrt(kSearchScaleStep) : 1.0);
@@ -103,19 +108,21 @@ std::vector<FaceBox> FaceFinder::FindFaces(const cv::Mat& image, float minEyeDis
     }
     found_.clear();
     if (searched->cols >= window_.width && searched->rows >= window_.height) {
-        cascade_.detectMultiScale(*searched, found_, kSearchScaleStep, kSearchNeighbours, 0, window_);
+        cascade_.detectMultiScale(*searched, found_, kSearchScaleStep, kSearchNeighbours, 0,
+                                  window_);
     }
     const std::vector<cv::Rect> candidates = found_;
     std::vector<FaceBox> faces;
     faces.reserve(candidates.size());
     for (const cv::Rect& r : candidates) {
-        const FaceBox guess = ToModelBox(cv::Rect2f(static_cast<float>(r.x * scale), static_cast<float>(r.y * scale),
-                                                    static_cast<float>(r.width * scale),
-                                                    static_cast<float>(r.height * scale)));
+        const FaceBox guess = ToModelBox(
+            cv::Rect2f(static_cast<float>(r.x * scale), static_cast<float>(r.y * scale),
+                       static_cast<float>(r.width * scale), static_cast<float>(r.height * scale)));
         FaceBox placed;
         if (PlaceFace(image, guess, &placed)) faces.push_back(placed);
     }
-    std::stable_sort(faces.begin(), faces.end(), [](const FaceBox& a, const FaceBox& b) { return a.width > b.width; });
+    std::stable_sort(faces.begin(), faces.end(),
+                     [](const FaceBox& a, const FaceBox& b) { return a.width > b.width; });
     return faces;
 }
 
@@ -126,7 +133,8 @@ bool FaceFinder::PlaceFace(const cv::Mat& image, const FaceBox& box, FaceBox* pl
     if (region.width < 2 || region.height < 2) return false;
     double scale = 2.0;
     while (box.width * scale > kPlaceFaceSize) scale *= 5.0 / 6.0;
-    cv::resize(image(region), scaled_, cv::Size(), scale, scale, scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+    cv::resize(image(region), scaled_, cv::Size(), scale, scale,
+               scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
     const std::vector<dlib::rectangle> found = hog_(dlib::cv_image<uint8_t>(scaled_));
 
     // The detection nearest the expected centre, back in image pixels (pixel
@@ -138,7 +146,8 @@ bool FaceFinder::PlaceFace(const cv::Mat& image, const FaceBox& box, FaceBox* pl
     for (const dlib::rectangle& r : found) {
         const FaceBox candidate(static_cast<float>(region.x + (r.left() + 0.5) / sx - 0.5),
                                 static_cast<float>(region.y + (r.top() + 0.5) / sy - 0.5),
-                                static_cast<float>((r.width() - 1) / sx), static_cast<float>((r.height() - 1) / sy));
+                                static_cast<float>((r.width() - 1) / sx),
+                                static_cast<float>((r.height() - 1) / sy));
         const double distance = std::hypot(candidate.x + candidate.width / 2 - centre.x,
                                            candidate.y + candidate.height / 2 - centre.y);
         if (distance < nearest) {
@@ -160,20 +169,23 @@ bool FaceFinder::ConfirmFace(const cv::Mat& image, const FaceBox& box) {
     const cv::Size scaledSize(static_cast<int>(std::lround(region.width / scale)),
                               static_cast<int>(std::lround(region.height / scale)));
     if (scaledSize.width < window_.width || scaledSize.height < window_.height) return false;
-    cv::resize(image(region), scaled_, scaledSize, 0, 0, scale > 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+    cv::resize(image(region), scaled_, scaledSize, 0, 0,
+               scale > 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
 
     const cv::Size largest(static_cast<int>(std::ceil(window_.width * kConfirmFaceScale * 1.4f)),
                            static_cast<int>(std::ceil(window_.height * kConfirmFaceScale * 1.4f)));
     found_.clear();
-    cascade_.detectMultiScale(scaled_, found_, kConfirmScaleStep, kConfirmNeighbours, 0, window_, largest);
+    cascade_.detectMultiScale(scaled_, found_, kConfirmScaleStep, kConfirmNeighbours, 0, window_,
+                              largest);
     const float sx = static_cast<float>(region.width) / scaledSize.width;
     const float sy = static_cast<float>(region.height) / scaledSize.height;
     for (const cv::Rect& r : found_) {
-        const cv::Point2f c(region.x + (r.x + r.width / 2.0f) * sx, region.y + (r.y + r.height / 2.0f) * sy);
+        const cv::Point2f c(region.x + (r.x + r.width / 2.0f) * sx,
+                            region.y + (r.y + r.height / 2.0f) * sy);
         const float size = r.width * sx;
         const cv::Point2f offset = c - centre;
-        if (std::hypot(offset.x, offset.y) < 0.35f * expected.width && size > 0.6f * expected.width &&
-            size < 1.6f * expected.width) {
+        if (std::hypot(offset.x, offset.y) < 0.35f * expected.width &&
+            size > 0.6f * expected.width && size < 1.6f * expected.width) {
             return true;
         }
     }

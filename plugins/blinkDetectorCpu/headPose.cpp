@@ -17,26 +17,27 @@ namespace {
 // eyes, the nose, the mouth and the chin; the jaw line and the brows are left
 // out.
 const std::vector<FacePoint> kFaceModel = {
-    {36, {-43.9f, 0.1f, 10.0f}},  {37, {-36.1f, -4.4f, 0.0f}},  {38, {-26.7f, -4.3f, 0.0f}},
-    {39, {-18.5f, 1.9f, 2.0f}},   {40, {-27.3f, 3.5f, 0.0f}},   {41, {-36.6f, 3.3f, 0.0f}},
-    {42, {18.5f, 1.9f, 2.0f}},    {43, {26.7f, -4.3f, 0.0f}},   {44, {36.1f, -4.4f, 0.0f}},
-    {45, {43.9f, 0.1f, 10.0f}},   {46, {36.6f, 3.3f, 0.0f}},    {47, {27.3f, 3.5f, 0.0f}},
-    {27, {0.0f, -1.5f, -9.0f}},   {28, {0.0f, 10.8f, -15.0f}},  {29, {0.0f, 23.0f, -21.0f}},
-    {30, {0.0f, 35.5f, -27.0f}},  {31, {-14.6f, 44.0f, -8.0f}}, {32, {-7.6f, 46.6f, -12.0f}},
-    {33, {0.0f, 48.8f, -14.0f}},  {34, {7.6f, 46.6f, -12.0f}},  {35, {14.6f, 44.0f, -8.0f}},
-    {48, {-28.0f, 66.8f, 2.0f}},  {51, {0.0f, 62.4f, -10.0f}},  {54, {28.0f, 66.8f, 2.0f}},
-    {57, {0.0f, 82.2f, -7.0f}},   {8, {0.0f, 115.7f, 2.0f}},
+    {36, {-43.9f, 0.1f, 10.0f}}, {37, {-36.1f, -4.4f, 0.0f}},  {38, {-26.7f, -4.3f, 0.0f}},
+    {39, {-18.5f, 1.9f, 2.0f}},  {40, {-27.3f, 3.5f, 0.0f}},   {41, {-36.6f, 3.3f, 0.0f}},
+    {42, {18.5f, 1.9f, 2.0f}},   {43, {26.7f, -4.3f, 0.0f}},   {44, {36.1f, -4.4f, 0.0f}},
+    {45, {43.9f, 0.1f, 10.0f}},  {46, {36.6f, 3.3f, 0.0f}},    {47, {27.3f, 3.5f, 0.0f}},
+    {27, {0.0f, -1.5f, -9.0f}},  {28, {0.0f, 10.8f, -15.0f}},  {29, {0.0f, 23.0f, -21.0f}},
+    {30, {0.0f, 35.5f, -27.0f}}, {31, {-14.6f, 44.0f, -8.0f}}, {32, {-7.6f, 46.6f, -12.0f}},
+    {33, {0.0f, 48.8f, -14.0f}}, {34, {7.6f, 46.6f, -12.0f}},  {35, {14.6f, 44.0f, -8.0f}},
+    {48, {-28.0f, 66.8f, 2.0f}}, {51, {0.0f, 62.4f, -10.0f}},  {54, {28.0f, 66.8f, 2.0f}},
+    {57, {0.0f, 82.2f, -7.0f}},  {8, {0.0f, 115.7f, 2.0f}},
 };
 
 constexpr double kMaxTurnForDepth = 60.0 * CV_PI / 180.0;
 
 bool IsUsable(const CameraIntrinsics& i) {
-    return i.width > 0 && i.height > 0 && std::isfinite(i.fx) && std::isfinite(i.fy) && i.fx > 0 && i.fy > 0 &&
-           std::isfinite(i.ppx) && std::isfinite(i.ppy);
+    return i.width > 0 && i.height > 0 && std::isfinite(i.fx) && std::isfinite(i.fy) && i.fx > 0 &&
+           i.fy > 0 && std::isfinite(i.ppx) && std::isfinite(i.ppy);
 }
 
 cv::Point2d EyeMidpoint(const Landmarks& landmarks) {
-    const cv::Point2f mid = (EyeCentre(landmarks, kRightEyeFirst) + EyeCentre(landmarks, kLeftEyeFirst)) * 0.5f;
+    const cv::Point2f mid =
+        (EyeCentre(landmarks, kRightEyeFirst) + EyeCentre(landmarks, kLeftEyeFirst)) * 0.5f;
     return {mid.x, mid.y};
 }
 
@@ -81,15 +82,18 @@ bool FitHeadPose(const Landmarks& landmarks, const Pinhole& camera, HeadPose* po
     cv::Mat translation(3, 1, CV_64F, pose->translation.val);
     bool ok = false;
     try {
-        ok = cv::solvePnP(object, image, k, cv::noArray(), rotation, translation, true, cv::SOLVEPNP_ITERATIVE);
+        ok = cv::solvePnP(object, image, k, cv::noArray(), rotation, translation, true,
+                          cv::SOLVEPNP_ITERATIVE);
     } catch (const cv::Exception&) {
         ok = false;
     }
-    if (ok && rotation.ptr<double>() != pose->rotation.val) rotation.copyTo(cv::Mat(3, 1, CV_64F, pose->rotation.val));
+    if (ok && rotation.ptr<double>() != pose->rotation.val)
+        rotation.copyTo(cv::Mat(3, 1, CV_64F, pose->rotation.val));
     if (ok && translation.ptr<double>() != pose->translation.val) {
         translation.copyTo(cv::Mat(3, 1, CV_64F, pose->translation.val));
     }
-    ok = ok && cv::checkRange(pose->rotation) && cv::checkRange(pose->translation) && pose->translation[2] > 0.0;
+    ok = ok && cv::checkRange(pose->rotation) && cv::checkRange(pose->translation) &&
+         pose->translation[2] > 0.0;
     if (ok) {
         cv::Matx33d r;
         cv::Rodrigues(pose->rotation, r);
@@ -112,8 +116,10 @@ glm::vec3 HeadAngles(const HeadPose& pose) {
 
 glm::vec3 FrontalAngles(const Landmarks& landmarks, const Pinhole& camera) {
     const cv::Point2d n = camera.Normalise(EyeMidpoint(landmarks));
-    const cv::Point2f across = EyeCentre(landmarks, kLeftEyeFirst) - EyeCentre(landmarks, kRightEyeFirst);
-    return {static_cast<float>(std::atan2(n.y, std::hypot(n.x, 1.0))), static_cast<float>(std::atan2(n.x, 1.0)),
+    const cv::Point2f across =
+        EyeCentre(landmarks, kLeftEyeFirst) - EyeCentre(landmarks, kRightEyeFirst);
+    return {static_cast<float>(std::atan2(n.y, std::hypot(n.x, 1.0))),
+            static_cast<float>(std::atan2(n.x, 1.0)),
             static_cast<float>(std::atan2(across.y, across.x))};
 }
 

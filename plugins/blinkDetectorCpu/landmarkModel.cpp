@@ -78,7 +78,8 @@ LandmarkModel::LandmarkModel(const void* data, size_t size) {
             Invalid("bad feature pixels at level " + std::to_string(l));
         }
         for (size_t i = 0; i < features; ++i) {
-            if (anchors[l][i] >= static_cast<unsigned long>(kLandmarkCount)) Invalid("bad anchor landmark");
+            if (anchors[l][i] >= static_cast<unsigned long>(kLandmarkCount))
+                Invalid("bad anchor landmark");
             level.anchor.push_back(static_cast<uint16_t>(anchors[l][i]));
             level.delta.emplace_back(deltas[l][i].x(), deltas[l][i].y());
         }
@@ -93,7 +94,8 @@ LandmarkModel::LandmarkModel(const void* data, size_t size) {
 void LandmarkModel::ReadLevels(std::istream& in) {
     unsigned long levelCount = 0;
     dlib::deserialize(levelCount, in);
-    if (levelCount == 0 || levelCount > 100) Invalid("bad cascade length " + std::to_string(levelCount));
+    if (levelCount == 0 || levelCount > 100)
+        Invalid("bad cascade length " + std::to_string(levelCount));
     levels_.resize(levelCount);
 
     for (Level& level : levels_) {
@@ -111,7 +113,8 @@ void LandmarkModel::ReadLevels(std::istream& in) {
         level.splitThreshold.reserve(trees.size() * splits);
         level.leaves.reserve(trees.size() * (splits + 1) * kShapeSize);
         for (const auto& tree : trees) {
-            if (tree.splits.size() != splits || tree.leaf_values.size() != splits + 1) Invalid("uneven trees");
+            if (tree.splits.size() != splits || tree.leaf_values.size() != splits + 1)
+                Invalid("uneven trees");
             for (const auto& split : tree.splits) {
                 if (split.idx1 > std::numeric_limits<uint16_t>::max() ||
                     split.idx2 > std::numeric_limits<uint16_t>::max()) {
@@ -191,18 +194,22 @@ void LandmarkModel::Predict(const cv::Mat& image, const FaceBox& box, Landmarks*
             const size_t base = static_cast<size_t>(t) * splits;
             int32_t node = 0;
             while (node < splits) {
-                const bool left = features[level.splitFirst[base + node]] - features[level.splitSecond[base + node]] >
+                const bool left = features[level.splitFirst[base + node]] -
+                                      features[level.splitSecond[base + node]] >
                                   level.splitThreshold[base + node];
                 node = left ? 2 * node + 1 : 2 * node + 2;
             }
-            leafOf[t] = static_cast<int32_t>(static_cast<size_t>(t) * (splits + 1) + (node - splits));
+            leafOf[t] =
+                static_cast<int32_t>(static_cast<size_t>(t) * (splits + 1) + (node - splits));
         }
         constexpr int32_t kAhead = 8;
         constexpr size_t kLeafBytes = kShapeSize * sizeof(float);
         for (int32_t t = 0; t < level.treeCount; ++t) {
             if (t + kAhead < level.treeCount) {
-                const char* next = reinterpret_cast<const char*>(&level.leaves[static_cast<size_t>(leafOf[t + kAhead]) * kShapeSize]);
-                for (size_t offset = 0; offset < kLeafBytes; offset += 64) __builtin_prefetch(next + offset);
+                const char* next = reinterpret_cast<const char*>(
+                    &level.leaves[static_cast<size_t>(leafOf[t + kAhead]) * kShapeSize]);
+                for (size_t offset = 0; offset < kLeafBytes; offset += 64)
+                    __builtin_prefetch(next + offset);
             }
             const float* leaf = &level.leaves[static_cast<size_t>(leafOf[t]) * kShapeSize];
             for (int k = 0; k < kShapeSize; ++k) shape[k] += leaf[k];
@@ -210,7 +217,8 @@ void LandmarkModel::Predict(const cv::Mat& image, const FaceBox& box, Landmarks*
     }
 
     for (int k = 0; k < kLandmarkCount; ++k) {
-        (*landmarks)[k] = cv::Point2f(box.x + shape[2 * k] * box.width, box.y + shape[2 * k + 1] * box.height);
+        (*landmarks)[k] =
+            cv::Point2f(box.x + shape[2 * k] * box.width, box.y + shape[2 * k + 1] * box.height);
     }
 }
 

@@ -50,13 +50,13 @@ public:
 private:
     struct Level {
         int32_t treeCount = 0;
-        int32_t splitsPerTree = 0;  // a full tree: leaves = splits + 1
-        std::vector<uint16_t> splitFirst;   // feature indices of each split, tree after tree
+        int32_t splitsPerTree = 0;         // a full tree: leaves = splits + 1
+        std::vector<uint16_t> splitFirst;  // feature indices of each split, tree after tree
         std::vector<uint16_t> splitSecond;
         std::vector<float> splitThreshold;
-        std::vector<float> leaves;          // kLandmarkCount * 2 values per leaf
-        std::vector<uint16_t> anchor;       // landmark each feature pixel is placed from
-        std::vector<cv::Point2f> delta;     // its offset in the normalised mean shape
+        std::vector<float> leaves;       // kLandmarkCount * 2 values per leaf
+        std::vector<uint16_t> anchor;    // landmark each feature pixel is placed from
+        std::vector<cv::Point2f> delta;  // its offset in the normalised mean shape
     };
 
     void ReadLevels(std::istream& in);

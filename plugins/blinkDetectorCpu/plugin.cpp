@@ -4,14 +4,6 @@
 #include "common/export.h"
 #include "common/log.h"
 
-#ifndef QUILO_PLUGIN_EXPORT
-#if defined(_WIN32)
-#define QUILO_PLUGIN_EXPORT extern "C" __declspec(dllexport)
-#else
-#define QUILO_PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
-#endif
-
 // A new detector, with its model files read through `assets` during the call.
 // Null without an asset manager; throws a std::exception when an asset is
 // missing or unusable or the detector options are bad.

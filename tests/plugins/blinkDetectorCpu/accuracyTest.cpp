@@ -32,7 +32,8 @@ double NormalisedError(const Landmarks& face, const EyeAnnotation& truth) {
     const cv::Point2f r = EyeCentre(face, kRightEyeFirst), l = EyeCentre(face, kLeftEyeFirst);
     const cv::Point2d right(r.x, r.y), left(l.x, l.y);
     const double distance = truth.EyeDistance();
-    const cv::Point2d midpointOffset = (right + left) * 0.5 - (truth.rightEye + truth.leftEye) * 0.5;
+    const cv::Point2d midpointOffset =
+        (right + left) * 0.5 - (truth.rightEye + truth.leftEye) * 0.5;
     const double ratio = cv::norm(left - right) / distance;
     if (cv::norm(midpointOffset) > 0.5 * distance || ratio < 0.5 || ratio > 2.0) return -1.0;
     return std::max(cv::norm(right - truth.rightEye), cv::norm(left - truth.leftEye)) / distance;
@@ -67,7 +68,8 @@ TEST(BlinkDetectorCpuAccuracy, AnnotatedFacesAreFoundWithTheirEyes) {
                 if (error >= 0.0 && (match.error < 0.0 || error < match.error)) match.error = error;
             }
             for (size_t i = 0; i < faces.size(); ++i) {
-                if (!used[i] && NormalisedError(faces[i], *truth) == match.error && match.error >= 0.0) {
+                if (!used[i] && NormalisedError(faces[i], *truth) == match.error &&
+                    match.error >= 0.0) {
                     used[i] = true;
                     break;
                 }
@@ -86,8 +88,9 @@ TEST(BlinkDetectorCpuAccuracy, AnnotatedFacesAreFoundWithTheirEyes) {
         int total = 0;
         std::vector<double> errors;
     };
-    std::vector<Class> classes = {
-        {"20 px or more", 20.0, 1e9, 0, {}}, {"15 to 20 px", 15.0, 20.0, 0, {}}, {"under 15 px", 0.0, 15.0, 0, {}}};
+    std::vector<Class> classes = {{"20 px or more", 20.0, 1e9, 0, {}},
+                                  {"15 to 20 px", 15.0, 20.0, 0, {}},
+                                  {"under 15 px", 0.0, 15.0, 0, {}}};
     for (const Match& m : matches) {
         for (Class& c : classes) {
             if (m.truth->EyeDistance() < c.from || m.truth->EyeDistance() >= c.to) continue;
@@ -97,15 +100,17 @@ TEST(BlinkDetectorCpuAccuracy, AnnotatedFacesAreFoundWithTheirEyes) {
     }
     for (const Class& c : classes) {
         std::cout << fmt::format(
-            "eyes {}: {}/{} found ({:.0f} %), normalised eye error median {:.3f}, 90th percentile {:.3f}, largest {:.3f}\n",
-            c.name, c.errors.size(), c.total, 100.0 * c.errors.size() / c.total, Percentile(c.errors, 0.5),
-            Percentile(c.errors, 0.9), Percentile(c.errors, 1.0));
+            "eyes {}: {}/{} found ({:.0f} %), normalised eye error median {:.3f}, 90th percentile "
+            "{:.3f}, largest {:.3f}\n",
+            c.name, c.errors.size(), c.total, 100.0 * c.errors.size() / c.total,
+            Percentile(c.errors, 0.5), Percentile(c.errors, 0.9), Percentile(c.errors, 1.0));
     }
     std::cout << fmt::format("{} detections match no annotated face\n", unmatched);
     for (const Match& m : matches) {
-        std::cout << fmt::format("  {} #{} eyes {:.1f} px apart: {}\n", m.truth->image, m.truth->faceIndex,
-                                 m.truth->EyeDistance(),
-                                 m.error < 0 ? std::string("missed") : fmt::format("{:.3f}", m.error));
+        std::cout << fmt::format(
+            "  {} #{} eyes {:.1f} px apart: {}\n", m.truth->image, m.truth->faceIndex,
+            m.truth->EyeDistance(),
+            m.error < 0 ? std::string("missed") : fmt::format("{:.3f}", m.error));
     }
     const Class& large = classes[0];
     EXPECT_GE(large.errors.size() * 10, static_cast<size_t>(large.total) * 9);
@@ -130,8 +135,9 @@ TEST(BlinkDetectorCpuAccuracy, HandPlacedEyesOfThePortrait) {
 // A still viewer in front of a noisy sensor: the eyes the detector follows
 // stay put.
 TEST(BlinkDetectorCpuAccuracy, EyesOfAStillFaceHardlyJitter) {
-    const cv::Mat still = Compose(cv::Size(848, 480), 60,
-                                  {{LoadGrey(TestData("webcam-head-motion/00100.png")), 1.0, {224, 90}}});
+    const cv::Mat still =
+        Compose(cv::Size(848, 480), 60,
+                {{LoadGrey(TestData("webcam-head-motion/00100.png")), 1.0, {224, 90}}});
     ASSERT_FALSE(still.empty());
     auto detector = MakeDetector();
     // Sensor noise: Gaussian read noise of 2 grey levels plus shot noise
@@ -144,7 +150,8 @@ TEST(BlinkDetectorCpuAccuracy, EyesOfAStillFaceHardlyJitter) {
     for (int i = 0; i < frames; ++i) {
         for (int p = 0; p < still.rows * still.cols; ++p) {
             const float value = still.data[p];
-            noisy.data[p] = cv::saturate_cast<uint8_t>(value + unit(random) * std::sqrt(4.0f + value / 16.0f));
+            noisy.data[p] =
+                cv::saturate_cast<uint8_t>(value + unit(random) * std::sqrt(4.0f + value / 16.0f));
         }
         TestFrame frame(noisy, nullptr, 11.1 * i);
         const auto& faces = detector->DetectFaces(frame).detections;
@@ -161,8 +168,9 @@ TEST(BlinkDetectorCpuAccuracy, EyesOfAStillFaceHardlyJitter) {
         return std::max(sd.x, sd.y);
     };
     const double jitter = std::max(deviation(right), deviation(left));
-    std::cout << fmt::format("eye jitter over {} noisy frames: {:.3f} px (standard deviation, worst coordinate)\n",
-                             frames, jitter);
+    std::cout << fmt::format(
+        "eye jitter over {} noisy frames: {:.3f} px (standard deviation, worst coordinate)\n",
+        frames, jitter);
     EXPECT_LT(jitter, 0.5);
 }
 
@@ -185,17 +193,19 @@ TEST(BlinkDetectorCpuAccuracy, TrackingModeFollowsRealHeadMotion) {
         if (i % 50 != 1) continue;
         const auto placed = reference->FindAllFaces(image);
         ASSERT_EQ(placed.size(), 1u) << "frame " << i;
-        const cv::Point2f r = EyeCentre(placed[0], kRightEyeFirst), l = EyeCentre(placed[0], kLeftEyeFirst);
+        const cv::Point2f r = EyeCentre(placed[0], kRightEyeFirst),
+                          l = EyeCentre(placed[0], kLeftEyeFirst);
         const double apart = cv::norm(l - r);
         errors.push_back(std::max(glm::distance(faces[0].rightEyePixel, glm::dvec2(r.x, r.y)),
-                                  glm::distance(faces[0].leftEyePixel, glm::dvec2(l.x, l.y))) / apart);
+                                  glm::distance(faces[0].leftEyePixel, glm::dvec2(l.x, l.y))) /
+                         apart);
     }
     const auto& statistics = detector->statistics();
     std::cout << fmt::format(
         "webcam sequence: {} frames, {} full searches, {} faces followed, {} unconfirmed, {} lost; "
         "tracking against full detection: median {:.3f}, largest {:.3f} eye distances\n",
-        frames, statistics.fullSearches, statistics.followed, statistics.unconfirmed, statistics.lost,
-        Percentile(errors, 0.5), Percentile(errors, 1.0));
+        frames, statistics.fullSearches, statistics.followed, statistics.unconfirmed,
+        statistics.lost, Percentile(errors, 0.5), Percentile(errors, 1.0));
     EXPECT_LE(statistics.fullSearches, frames / BlinkDetectorSettings{}.detectionInterval + 2);
     EXPECT_EQ(statistics.lost, 0);
     EXPECT_LT(Percentile(errors, 0.5), 0.03);
@@ -217,20 +227,25 @@ TEST(BlinkDetectorCpuAccuracy, LandmarksAsDlibPlacesThem) {
     for (const Landmarks& face : faces) {
         // Off the usual place a little, and far off: both models must agree anywhere.
         const FaceBox around = LandmarkModel::BoxAround(face);
-        for (const FaceBox& box : {around, FaceBox(around.x + 7, around.y - 4, around.width * 1.3f, around.height * 1.3f)}) {
+        for (const FaceBox& box : {around, FaceBox(around.x + 7, around.y - 4, around.width * 1.3f,
+                                                   around.height * 1.3f)}) {
             // dlib's boxes lie on whole pixels: both start from the same one.
-            const dlib::rectangle pixels(std::lround(box.x), std::lround(box.y), std::lround(box.x + box.width),
+            const dlib::rectangle pixels(std::lround(box.x), std::lround(box.y),
+                                         std::lround(box.x + box.width),
                                          std::lround(box.y + box.height));
             const auto theirs = reference(dlib::cv_image<uint8_t>(image), pixels);
             Landmarks ours;
-            model->Predict(image,
-                           FaceBox(static_cast<float>(pixels.left()), static_cast<float>(pixels.top()),
-                                   static_cast<float>(pixels.right() - pixels.left()),
-                                   static_cast<float>(pixels.bottom() - pixels.top())),
-                           &ours);
+            model->Predict(
+                image,
+                FaceBox(static_cast<float>(pixels.left()), static_cast<float>(pixels.top()),
+                        static_cast<float>(pixels.right() - pixels.left()),
+                        static_cast<float>(pixels.bottom() - pixels.top())),
+                &ours);
             for (int k = 0; k < kLandmarkCount; ++k) {
-                worst = std::max(worst, static_cast<double>(std::abs(ours[k].x - theirs.part(k).x())));
-                worst = std::max(worst, static_cast<double>(std::abs(ours[k].y - theirs.part(k).y())));
+                worst =
+                    std::max(worst, static_cast<double>(std::abs(ours[k].x - theirs.part(k).x())));
+                worst =
+                    std::max(worst, static_cast<double>(std::abs(ours[k].y - theirs.part(k).y())));
             }
         }
     }

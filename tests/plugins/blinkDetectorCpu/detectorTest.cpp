@@ -26,8 +26,8 @@ struct Placed {
 Placed AstronautInFrame() {
     const cv::Point offset(168, -16);
     const EyeAnnotation eyes = LoadEyeAnnotations(TestData("portraits/astronaut-eyes.csv")).at(0);
-    return {Compose(kFrameSize, 60, {{Astronaut(), 1.0, offset}}), eyes.rightEye + cv::Point2d(offset),
-            eyes.leftEye + cv::Point2d(offset)};
+    return {Compose(kFrameSize, 60, {{Astronaut(), 1.0, offset}}),
+            eyes.rightEye + cv::Point2d(offset), eyes.leftEye + cv::Point2d(offset)};
 }
 
 CameraIntrinsics Intrinsics(double fx, bool mirrored = false) {
@@ -113,8 +113,8 @@ TEST_F(BlinkDetectorCpuTest, DepthOfTheFaceWhenTheEyesHaveNone) {
 }
 
 TEST_F(BlinkDetectorCpuTest, DepthIsEstimatedFromTheEyeDistanceWithoutDepth) {
-    TrivialCameraFrame frame(ImageDesc{placed_.frame.cols, placed_.frame.rows, 0, placed_.frame.data},
-                             Timestamp{});
+    TrivialCameraFrame frame(
+        ImageDesc{placed_.frame.cols, placed_.frame.rows, 0, placed_.frame.data}, Timestamp{});
     auto detector = MakeDetector();
     // Without intrinsics: an 87 degree field of view, fx = 446.8 px.
     const auto defaultFaces = detector->DetectFaces(frame).detections;
@@ -134,8 +134,8 @@ TEST_F(BlinkDetectorCpuTest, DepthIsEstimatedFromTheEyeDistanceWithoutDepth) {
     EXPECT_GT(faces[0].rightEyeDepth, 0.9 * frontal);
     EXPECT_LT(faces[0].rightEyeDepth, 1.02 * frontal);
     // The estimate scales with the focal length.
-    EXPECT_NEAR(defaultFaces[0].rightEyeDepth / faces[0].rightEyeDepth, 424.0 / std::tan(43.5 * CV_PI / 180) / 600.0,
-                0.01);
+    EXPECT_NEAR(defaultFaces[0].rightEyeDepth / faces[0].rightEyeDepth,
+                424.0 / std::tan(43.5 * CV_PI / 180) / 600.0, 0.01);
 }
 
 // A turned head, and its mirror image: the yaw changes sign.
@@ -170,8 +170,9 @@ TEST_F(BlinkDetectorCpuTest, YawChangesSignInTheMirrorImage) {
 TEST_F(BlinkDetectorCpuTest, KeepsTheLargestFacesUpToTheFaceCount) {
     // Three faces of clearly different sizes.
     const cv::Mat astronaut = Astronaut();
-    const cv::Mat frame = Compose(kFrameSize, 60,
-                                  {{astronaut, 0.45, {10, 200}}, {astronaut, 0.8, {230, 20}}, {astronaut, 0.6, {560, 120}}});
+    const cv::Mat frame = Compose(
+        kFrameSize, 60,
+        {{astronaut, 0.45, {10, 200}}, {astronaut, 0.8, {230, 20}}, {astronaut, 0.6, {560, 120}}});
     BlinkDetectorSettings settings;
     settings.maxNumOfFaces = 3;
     auto detector = MakeDetector(settings);
@@ -179,7 +180,9 @@ TEST_F(BlinkDetectorCpuTest, KeepsTheLargestFacesUpToTheFaceCount) {
     EXPECT_EQ(detector->GetMaxNumOfDetectedFaces(), 3);
     TestFrame input(frame);
 
-    auto apart = [](const DetectedFace& f) { return glm::distance(f.rightEyePixel, f.leftEyePixel); };
+    auto apart = [](const DetectedFace& f) {
+        return glm::distance(f.rightEyePixel, f.leftEyePixel);
+    };
     const auto all = detector->DetectFaces(input).detections;
     ASSERT_EQ(all.size(), 3u);
     EXPECT_GT(apart(all[0]), apart(all[1]));
@@ -223,7 +226,9 @@ TEST_F(BlinkDetectorCpuTest, UnusableFramesGiveNoFaces) {
     EXPECT_EQ(afterAFace(TrivialCameraFrame(ImageDesc{-848, 480, 0, small.data()}, {})), 0u);
     // Sizes far beyond the pixels given: the detector must not read them.
     EXPECT_EQ(afterAFace(TrivialCameraFrame(ImageDesc{100000, 16, 0, small.data()}, {})), 0u);
-    EXPECT_EQ(afterAFace(TrivialCameraFrame(ImageDesc{16, std::numeric_limits<int32_t>::max(), 0, small.data()}, {})), 0u);
+    EXPECT_EQ(afterAFace(TrivialCameraFrame(
+                  ImageDesc{16, std::numeric_limits<int32_t>::max(), 0, small.data()}, {})),
+              0u);
     // A black frame, also while a face is being followed.
     EXPECT_EQ(afterAFace(TestFrame(black)), 0u);
     EXPECT_EQ(detector->DetectFaces(TestFrame(black)).detections.size(), 0u);
@@ -248,7 +253,8 @@ TEST_F(BlinkDetectorCpuTest, DropsAFaceThatIsGone) {
     TestFrame face(placed_.frame);
     ASSERT_EQ(detector->DetectFaces(face).detections.size(), 1u);
     // The same place now shows a textured scene without a face.
-    const cv::Mat dogs = Compose(kFrameSize, 60, {{LoadGrey(TestData("faces-annotated/dogs.jpg")), 0.6, {150, 0}}});
+    const cv::Mat dogs =
+        Compose(kFrameSize, 60, {{LoadGrey(TestData("faces-annotated/dogs.jpg")), 0.6, {150, 0}}});
     TestFrame gone(dogs);
     int reported = 0;
     while (reported < 10 && !detector->DetectFaces(gone).detections.empty()) ++reported;

@@ -72,7 +72,8 @@ AssetBuffer FolderAssetManager::ReadBytes(const std::string& name, AssetLocation
 
 std::string FolderAssetManager::ReadText(const std::string& name, AssetLocation* location) {
     const AssetBuffer bytes = ReadBytes(name, location);
-    return std::string(reinterpret_cast<const char*>(bytes.data.get()), static_cast<size_t>(bytes.size));
+    return std::string(reinterpret_cast<const char*>(bytes.data.get()),
+                       static_cast<size_t>(bytes.size));
 }
 
 std::filesystem::path BuildAssets() { return QUILO_ASSETS_DIR; }
@@ -81,15 +82,16 @@ std::shared_ptr<const LandmarkModel> SharedModel() {
     static const std::shared_ptr<const LandmarkModel> model = [] {
         FolderAssetManager assets(BuildAssets());
         const AssetBuffer bytes = assets.ReadBytes(kLandmarkModelAsset, nullptr);
-        return std::make_shared<const LandmarkModel>(bytes.data.get(), static_cast<size_t>(bytes.size));
+        return std::make_shared<const LandmarkModel>(bytes.data.get(),
+                                                     static_cast<size_t>(bytes.size));
     }();
     return model;
 }
 
 std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings) {
     FolderAssetManager assets(BuildAssets());
-    return std::make_unique<BlinkDetectorCpu>(settings, SharedModel(),
-                                              FaceFinder(assets.ReadText(kFaceCascadeAsset, nullptr)));
+    return std::make_unique<BlinkDetectorCpu>(
+        settings, SharedModel(), FaceFinder(assets.ReadText(kFaceCascadeAsset, nullptr)));
 }
 
 TestFrame::TestFrame(const cv::Mat& grey, DepthFunction depthAt, double ms)
@@ -106,7 +108,8 @@ cv::Mat Compose(const cv::Size& size, uint8_t background,
     cv::Mat canvas(size, CV_8UC1, cv::Scalar(background));
     for (const auto& [image, scale, topLeft] : pieces) {
         cv::Mat scaled;
-        cv::resize(image, scaled, cv::Size(), scale, scale, scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+        cv::resize(image, scaled, cv::Size(), scale, scale,
+                   scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
         const cv::Rect target = cv::Rect(topLeft, scaled.size()) & cv::Rect(cv::Point(), size);
         scaled(cv::Rect(target.tl() - topLeft, target.size())).copyTo(canvas(target));
     }

@@ -68,7 +68,9 @@ public:
     explicit TestFrame(const cv::Mat& grey, DepthFunction depthAt = nullptr, double ms = 0.0);
 
     Timestamp timestamp() const override { return {Timestamp::Space::System, ms_}; }
-    Slice<ImageDesc> imageDescs() const override { return {&image_, image_.data != nullptr ? 1 : 0}; }
+    Slice<ImageDesc> imageDescs() const override {
+        return {&image_, image_.data != nullptr ? 1 : 0};
+    }
     bool GetDepth(glm::dvec2 pixel, float* depth) const override;
     bool DeprojectPixelToPoint(glm::dvec2, float, glm::vec3*) const override { return false; }
     bool ProjectPointToPixel(const glm::vec3&, glm::dvec2*, float*) const override { return false; }
