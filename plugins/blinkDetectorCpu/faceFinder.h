@@ -15,8 +15,7 @@
 // from the cascade's boxes and 0.07 from dlib's.
 //
 // Confirming a followed face runs the cascade alone, over the region around
-// the face at the few scales near its size, which takes well under a
-// millisecond.
+// the face at the few scales near its size, in less than a millisecond.
 //
 // Boxes come out in the landmark model's box convention. A finder keeps
 // scratch memory: one thread at a time.
