@@ -269,16 +269,27 @@ bool BlinkDetectorCpu::FollowTracks(const cv::Mat& image) {
 }
 
 void BlinkDetectorCpu::SearchFaces(const cv::Mat& image) {
-    const std::vector<FaceBox> found =
-        finder_.FindFaces(image, settings_.minEyeDistance, searchInBetween_);
+    const std::vector<FaceBox> candidates =
+        finder_.FindCandidates(image, settings_.minEyeDistance, searchInBetween_);
     searchInBetween_ = !searchInBetween_;
-    for (const FaceBox& box : found) {
-        auto followed = std::find_if(tracks_.begin(), tracks_.end(),
-                                     [&](const Track& t) { return SameFace(t.box, box); });
+    const size_t wanted = static_cast<size_t>(maxNumOfFaces_.load());
+    for (const FaceBox& candidate : candidates) {
+        auto followed = std::find_if(tracks_.begin(), tracks_.end(), [&](const Track& t) {
+            return SameFace(t.box, candidate);
+        });
         if (followed != tracks_.end()) {
             followed->misses = 0;
             continue;
         }
+        // Candidates come largest first: once enough faces are followed, a
+        // smaller one than all of them would be dropped again.
+        if (tracks_.size() >= wanted &&
+            std::all_of(tracks_.begin(), tracks_.end(),
+                        [&](const Track& t) { return t.box.width >= candidate.width; })) {
+            break;
+        }
+        FaceBox box;
+        if (!finder_.PlaceFace(image, candidate, &box)) continue;
         Track track;
         model_->Predict(image, box, &track.landmarks);
         track.box = LandmarkModel::BoxAround(track.landmarks);

@@ -96,8 +96,8 @@ cv::Rect2f FaceFinder::ToCascadeBox(const FaceBox& m) {
     return cv::Rect2f(cx - size / 2, cy - size / 2, size, size);
 }
 
-std::vector<FaceBox> FaceFinder::FindFaces(const cv::Mat& image, float minEyeDistance,
-                                           bool inBetween) {
+std::vector<FaceBox> FaceFinder::FindCandidates(const cv::Mat& image, float minEyeDistance,
+                                                bool inBetween) {
     const float minFace = std::max(minEyeDistance, 1.0f) * kCascadeBoxPerEyeDistance;
     const double scale = std::max(1.0, static_cast<double>(minFace) / window_.width) *
                          (inBetween ? std::sqrt(kSearchScaleStep) : 1.0);
@@ -111,15 +111,24 @@ std::vector<FaceBox> FaceFinder::FindFaces(const cv::Mat& image, float minEyeDis
         cascade_.detectMultiScale(*searched, found_, kSearchScaleStep, kSearchNeighbours, 0,
                                   window_);
     }
-    const std::vector<cv::Rect> candidates = found_;
-    std::vector<FaceBox> faces;
-    faces.reserve(candidates.size());
-    for (const cv::Rect& r : candidates) {
-        const FaceBox guess = ToModelBox(
+    std::vector<FaceBox> candidates;
+    candidates.reserve(found_.size());
+    for (const cv::Rect& r : found_) {
+        candidates.push_back(ToModelBox(
             cv::Rect2f(static_cast<float>(r.x * scale), static_cast<float>(r.y * scale),
-                       static_cast<float>(r.width * scale), static_cast<float>(r.height * scale)));
+                       static_cast<float>(r.width * scale), static_cast<float>(r.height * scale))));
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const FaceBox& a, const FaceBox& b) { return a.width > b.width; });
+    return candidates;
+}
+
+std::vector<FaceBox> FaceFinder::FindFaces(const cv::Mat& image, float minEyeDistance,
+                                           bool inBetween) {
+    std::vector<FaceBox> faces;
+    for (const FaceBox& candidate : FindCandidates(image, minEyeDistance, inBetween)) {
         FaceBox placed;
-        if (PlaceFace(image, guess, &placed)) faces.push_back(placed);
+        if (PlaceFace(image, candidate, &placed)) faces.push_back(placed);
     }
     std::stable_sort(faces.begin(), faces.end(),
                      [](const FaceBox& a, const FaceBox& b) { return a.width > b.width; });

@@ -45,14 +45,20 @@ public:
     FaceFinder& operator=(FaceFinder&&) = default;
 
     // Every face whose eye distance is at least about `minEyeDistance` pixels,
-    // largest first. The cascade scans the image at the smallest resolution
-    // that still shows such a face at the cascade's own size, and then at
-    // sizes growing in steps of 1.25. Now and then a face between two steps
-    // goes unnoticed; `inBetween` scans the sizes midway between those steps
-    // instead (and from a slightly larger smallest face), so that searches
-    // that alternate it leave no such gaps.
+    // largest first: the candidates, each placed by PlaceFace.
     std::vector<FaceBox> FindFaces(const cv::Mat& image, float minEyeDistance,
                                    bool inBetween = false);
+
+    // The cascade's candidates for faces whose eye distance is at least about
+    // `minEyeDistance` pixels, largest first, as estimates of the landmark
+    // model's box. The cascade scans the image at the smallest resolution that
+    // still shows such a face at the cascade's own size, and then at sizes
+    // growing in steps of 1.25. Now and then a face between two steps goes
+    // unnoticed; `inBetween` scans the sizes midway between those steps
+    // instead (and from a slightly larger smallest face), so that searches
+    // that alternate it leave no such gaps.
+    std::vector<FaceBox> FindCandidates(const cv::Mat& image, float minEyeDistance,
+                                        bool inBetween);
 
     // The box of dlib's detector for the face near `box` (a landmark model
     // box); false when it finds none there.
