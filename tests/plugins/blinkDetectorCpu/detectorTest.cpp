@@ -30,15 +30,8 @@ Placed AstronautInFrame() {
             eyes.rightEye + cv::Point2d(offset), eyes.leftEye + cv::Point2d(offset)};
 }
 
-CameraIntrinsics Intrinsics(double fx, bool mirrored = false) {
-    CameraIntrinsics intrinsics;
-    intrinsics.width = kFrameSize.width;
-    intrinsics.height = kFrameSize.height;
-    intrinsics.fx = intrinsics.fy = static_cast<float>(fx);
-    intrinsics.ppx = kFrameSize.width / 2.0f;
-    intrinsics.ppy = kFrameSize.height / 2.0f;
-    intrinsics.isMirrored = mirrored;
-    return intrinsics;
+CameraIntrinsics Intrinsics(float fx, bool mirrored = false) {
+    return CentredIntrinsics(kFrameSize.width, kFrameSize.height, fx, mirrored);
 }
 
 cv::Point2d Pixel(const glm::dvec2& p) { return {p.x, p.y}; }
@@ -144,12 +137,8 @@ TEST_F(BlinkDetectorCpuTest, YawChangesSignInTheMirrorImage) {
     ASSERT_FALSE(turned.empty());
     cv::Mat mirrored;
     cv::flip(turned, mirrored, 1);
-    CameraIntrinsics webcam;  // about 60 degrees across, centred
-    webcam.width = turned.cols;
-    webcam.height = turned.rows;
-    webcam.fx = webcam.fy = 346.0f;
-    webcam.ppx = turned.cols / 2.0f;
-    webcam.ppy = turned.rows / 2.0f;
+    // About 60 degrees across.
+    const CameraIntrinsics webcam = CentredIntrinsics(turned.cols, turned.rows, 346.0f);
 
     auto yawOf = [&](const cv::Mat& image) {
         auto detector = MakeDetector();

@@ -35,12 +35,7 @@ TEST(BlinkDetectorCpuEngine, TracksTheViewerOfARecording) {
     ASSERT_TRUE(engine.StartTracking());
 
     // The webcam: 400 x 300 pixels, about 60 degrees across.
-    CameraIntrinsics webcam;
-    webcam.width = 400;
-    webcam.height = 300;
-    webcam.fx = webcam.fy = 346.0f;
-    webcam.ppx = 200.0f;
-    webcam.ppy = 150.0f;
+    const CameraIntrinsics webcam = CentredIntrinsics(400, 300, 346.0f);
     sink.onIntrinsicsChange(webcam);
     constexpr int kFrames = 30;
     for (int i = 1; i <= kFrames; ++i) {

@@ -105,13 +105,8 @@ TEST(HeadPose, FrontalAnglesFollowTheEyes) {
 }
 
 TEST(HeadPose, CameraFromIntrinsicsOrTheDefaultFieldOfView) {
-    CameraIntrinsics intrinsics;
-    intrinsics.width = 424;
-    intrinsics.height = 240;
-    intrinsics.fx = 210.0f;
-    intrinsics.fy = 211.0f;
-    intrinsics.ppx = 212.5f;
-    intrinsics.ppy = 119.5f;
+    // 424 x 240, principal point (212.5, 119.5), focal lengths 210 and 211.
+    CameraIntrinsics intrinsics{424, 240, 212.5f, 119.5f, 210.0f, 211.0f, {}, false};
     // Scaled to the image size.
     const Pinhole scaled = PinholeFor(intrinsics, 848, 480);
     EXPECT_DOUBLE_EQ(scaled.fx, 420.0);

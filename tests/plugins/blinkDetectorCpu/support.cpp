@@ -94,6 +94,10 @@ std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings) {
         settings, SharedModel(), FaceFinder(assets.ReadText(kFaceCascadeAsset, nullptr)));
 }
 
+CameraIntrinsics CentredIntrinsics(int width, int height, float focalLength, bool mirrored) {
+    return {width, height, width / 2.0f, height / 2.0f, focalLength, focalLength, {}, mirrored};
+}
+
 TestFrame::TestFrame(const cv::Mat& grey, DepthFunction depthAt, double ms)
     : image_{grey.cols, grey.rows, 0, grey.data}, depthAt_(std::move(depthAt)), ms_(ms) {
     CV_Assert(grey.empty() || (grey.type() == CV_8UC1 && grey.isContinuous()));

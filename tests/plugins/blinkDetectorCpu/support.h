@@ -59,6 +59,10 @@ std::shared_ptr<const LandmarkModel> SharedModel();
 // A detector on the shared model and the build's cascade.
 std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings = {});
 
+// Intrinsics of a camera with square pixels and the principal point in the
+// middle of its `width` x `height` images.
+CameraIntrinsics CentredIntrinsics(int width, int height, float focalLength, bool mirrored = false);
+
 // A frame of one grey image (which must outlive it; an empty image makes a
 // frame without images) whose depth, when given, comes from `depthAt`
 // (metres; return false for no reading at that pixel).
