@@ -1,0 +1,68 @@
+#include "tools/replay/recorder.h"
+
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "headTracking/camera/snapshot.h"
+
+namespace quilo::replay {
+
+SequenceRecorder::SequenceRecorder(std::filesystem::path folder, std::string description)
+    : folder_(std::move(folder)) {
+    std::error_code error;
+    std::filesystem::create_directories(folder_, error);
+    if (error || !std::filesystem::is_directory(folder_, error)) {
+        throw SequenceError(fmt::format("{}: cannot create the folder", folder_.string()));
+    }
+    if (std::filesystem::exists(folder_ / kManifestName, error)) {
+        throw SequenceError(
+            fmt::format("{}: the folder already holds a sequence", folder_.string()));
+    }
+    sequence_.description = std::move(description);
+}
+
+bool SequenceRecorder::Record(const head::CameraFrame& frame, const CameraIntrinsics& intrinsics) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const Slice<ImageDesc> images = frame.imageDescs();
+    const double ms = frame.timestamp().ms;
+    CameraIntrinsics& fixed = sequence_.intrinsics;
+    if (sequence_.frames.empty()) fixed = intrinsics;
+    const bool usable = fixed.width > 0 && fixed.height > 0 && fixed.fx > 0.0f && fixed.fy > 0.0f;
+    const bool fits = !images.empty() && images[0].width == fixed.width &&
+                      images[0].height == fixed.height;
+    const bool later = sequence_.frames.empty() || ms > sequence_.frames.back().timestampMs;
+    if (!usable || !fits || !later || !std::isfinite(ms)) {
+        ++dropped_;
+        return false;
+    }
+    SequenceFrame entry;
+    entry.image = fmt::format("{:05}.png", sequence_.frames.size());
+    entry.timestampMs = ms;
+    if (!head::SaveCameraFrame(frame, (folder_ / entry.image).string().c_str())) {
+        ++dropped_;
+        return false;
+    }
+    sequence_.frames.push_back(std::move(entry));
+    return true;
+}
+
+size_t SequenceRecorder::frames() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return sequence_.frames.size();
+}
+
+size_t SequenceRecorder::dropped() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return dropped_;
+}
+
+void SequenceRecorder::Finish() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (sequence_.frames.empty()) {
+        throw SequenceError(fmt::format("{}: no frame was recorded", folder_.string()));
+    }
+    WriteSequence(folder_, sequence_);
+}
+
+}  // namespace quilo::replay

@@ -1,0 +1,49 @@
+// Records what a camera delivers as a sequence the replay tool reads: every
+// frame's first image as a PNG file and its timestamp in the manifest, with
+// the camera's intrinsics.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+#include "headTracking/camera/camera.h"
+#include "tools/replay/sequence.h"
+
+namespace quilo::replay {
+
+class SequenceRecorder {
+public:
+    // Records into `folder`, created when missing. Throws SequenceError when
+    // it cannot be created or already holds a sequence.
+    SequenceRecorder(std::filesystem::path folder, std::string description);
+
+    SequenceRecorder(const SequenceRecorder&) = delete;
+    SequenceRecorder& operator=(const SequenceRecorder&) = delete;
+
+    // Saves the frame's first image as the next file and notes its timestamp.
+    // The first recorded frame fixes the intrinsics of the sequence. Returns
+    // false, and counts the frame as dropped, when the intrinsics are not
+    // known yet (no size or focal length), when the image's size differs
+    // from theirs, when its timestamp does not come after the last one, or
+    // when the image cannot be saved. Any thread; calls are serialised.
+    bool Record(const head::CameraFrame& frame, const CameraIntrinsics& intrinsics);
+
+    size_t frames() const;
+    size_t dropped() const;
+
+    // Writes the manifest of the frames recorded so far. Throws SequenceError
+    // when there are none or it cannot be written.
+    void Finish();
+
+private:
+    const std::filesystem::path folder_;
+    // Guards everything below: frames may come from a camera thread while
+    // the host asks for the counts.
+    mutable std::mutex mutex_;
+    Sequence sequence_;
+    size_t dropped_ = 0;
+};
+
+}  // namespace quilo::replay
