@@ -1,0 +1,191 @@
+// Replays through the real engine and the CPU detector plugin built beside
+// it, on real webcam frames, and the program's answers to bad input.
+#include "tools/replay/replay.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <fmt/format.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "common/exception.h"
+#include "support/process.h"
+#include "support/tempFolder.h"
+
+namespace quilo::replay {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+const fs::path kWebcam = fs::path(QUILO_TESTDATA_DIR) / "webcam-head-motion";
+
+// The first `count` webcam frames, 40 ms apart, as a sequence in `folder`,
+// with a field of view of about 60 degrees.
+Sequence WriteWebcamSequence(const fs::path& folder, size_t count) {
+    Sequence sequence;
+    sequence.description = "webcam frames";
+    sequence.intrinsics.width = 400;
+    sequence.intrinsics.height = 300;
+    sequence.intrinsics.fx = sequence.intrinsics.fy = 346.0f;
+    sequence.intrinsics.ppx = 200.0f;
+    sequence.intrinsics.ppy = 150.0f;
+    for (size_t i = 0; i < count; ++i) {
+        const std::string name = fmt::format("{:05}.png", i + 1);
+        fs::copy_file(kWebcam / name, folder / name);
+        sequence.frames.push_back({name, 1000.0 + 40.0 * static_cast<double>(i), std::nullopt});
+    }
+    WriteSequence(folder, sequence);
+    return sequence;
+}
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(Replay, TracksTheFaceOfRealWebcamFrames) {
+    test::TempFolder folder;
+    const Sequence sequence = WriteWebcamSequence(folder.path(), 20);
+    std::vector<size_t> progress;
+    ReplayOptions options;
+    options.tracker.cameraPosition = glm::vec3(0.0f, 100.0f, 0.0f);
+    const ReplayResult result =
+        Replay(folder.path(), sequence, options, [&](size_t done, size_t total) {
+            EXPECT_EQ(total, 20u);
+            progress.push_back(done);
+        });
+    ASSERT_EQ(result.frames.size(), 20u);
+    EXPECT_EQ(progress.size(), 20u);
+    EXPECT_EQ(progress.back(), 20u);
+    EXPECT_GT(result.seconds, 0.0);
+
+    // The first frame only starts the tracker's clock; every later one has
+    // the viewer, about half a metre away, in front of the camera.
+    for (const FrameResult& frame : result.frames) {
+        EXPECT_TRUE(frame.delivered);
+        EXPECT_EQ(frame.timestampMs, sequence.frames[frame.index].timestampMs);
+        EXPECT_EQ(frame.detections.size(), 1u) << frame.index;
+        EXPECT_GT(frame.detectorMs, 0.0);
+        if (frame.index == 0) continue;
+        ASSERT_EQ(frame.faces.size(), 1u) << frame.index;
+        const head::Face& face = frame.faces[0];
+        EXPECT_GT(face.position.z, 300.0f);
+        EXPECT_LT(face.position.z, 800.0f);
+        // The camera 100 mm above the display's origin lifts every position.
+        ASSERT_EQ(frame.rawFaces.size(), 1u);
+        const glm::dvec3 raw =
+            (glm::dvec3(frame.rawFaces[0].rightEye) + glm::dvec3(frame.rawFaces[0].leftEye)) * 0.5;
+        const glm::dvec3 display = ToDisplaySpace(options.tracker, raw);
+        EXPECT_NEAR(display.y, -raw.y + 100.0, 1e-3);
+        EXPECT_LT(glm::length(glm::dvec3(face.position) - display), 30.0) << frame.index;
+        // The person's right eye lies on the image's left.
+        EXPECT_LT(frame.detections[0].rightEyePixel.x, frame.detections[0].leftEyePixel.x);
+    }
+    const ReplayStatistics statistics = ComputeStatistics(result);
+    EXPECT_EQ(statistics.framesWithFace, 19u);
+    EXPECT_EQ(statistics.framesWithDetection, 20u);
+}
+
+TEST(Replay, BadImagesStopTheReplayWithTheirName) {
+    test::TempFolder folder;
+    Sequence sequence = WriteWebcamSequence(folder.path(), 2);
+    std::ofstream(folder.path() / "00002.png", std::ios::binary) << "not an image";
+    try {
+        Replay(folder.path(), sequence, {});
+        FAIL() << "no error";
+    } catch (const SequenceError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("00002.png: not a readable PNG or PGM image"));
+    }
+
+    sequence.intrinsics.width = 640;
+    try {
+        Replay(folder.path(), sequence, {});
+        FAIL() << "no error";
+    } catch (const SequenceError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("00001.png: the image is 400 x 300 pixels, the sequence's "
+                                        "intrinsics say 640 x 300"));
+    }
+
+    ReplayOptions tooMany;
+    tooMany.maxFaces = 4;
+    EXPECT_THROW(Replay(folder.path(), sequence, tooMany), quilo::Exception);
+}
+
+// The replay program, run with `arguments`; its exit code and what it wrote
+// to its error stream.
+struct Outcome {
+    int exitCode;
+    std::string errors;
+};
+
+Outcome RunReplay(const std::vector<std::string>& arguments, const fs::path& scratch) {
+    std::string command = fmt::format("'{}'", QUILO_REPLAY_PROGRAM);
+    for (const std::string& argument : arguments) command += fmt::format(" '{}'", argument);
+    const fs::path errors = scratch / "errors.txt";
+    command += fmt::format(" > /dev/null 2> '{}'", errors.string());
+    const int code = test::RunProgram("/bin/sh", {"-c", command}, {});
+    return {code, ReadText(errors)};
+}
+
+TEST(ReplayProgram, WritesTablePlotAndPicturesOfASequence) {
+    test::TempFolder folder, output;
+    WriteWebcamSequence(folder.path(), 4);
+    const Outcome outcome = RunReplay({folder.path().string(), "--output", output.path().string(),
+                                       "--overlay-every", "2", "--eyes", "right", "--filter",
+                                       "maxTrackGap=300", "--camera-rotation", "0,0,0"},
+                                      output.path());
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.errors;
+    EXPECT_TRUE(fs::exists(output.path() / "frames.csv"));
+    EXPECT_TRUE(fs::exists(output.path() / "trajectory.svg"));
+    EXPECT_TRUE(fs::exists(output.path() / "overlays" / "00000.png"));
+    EXPECT_TRUE(fs::exists(output.path() / "overlays" / "00002.png"));
+    EXPECT_FALSE(fs::exists(output.path() / "overlays" / "00001.png"));
+}
+
+TEST(ReplayProgram, BadInputGivesAMessageAndAFailingExit) {
+    test::TempFolder folder, scratch;
+    const fs::path output = scratch.path() / "out";
+
+    Outcome outcome = RunReplay({(folder.path() / "missing").string(), "-o", output.string()},
+                                scratch.path());
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_THAT(outcome.errors, HasSubstr("error: "));
+    EXPECT_THAT(outcome.errors, HasSubstr("missing: no such folder"));
+
+    WriteWebcamSequence(folder.path(), 2);
+    std::ofstream(folder.path() / "sequence.json", std::ios::binary)
+        << R"({"format": "quiloHeadTrackingSequence", "version": 1,
+               "intrinsics": {"width": 400, "height": 300, "fx": 346, "fy": 346, "ppx": 200, "ppy": 150},
+               "frames": [{"image": "00001.png", "timestamp": 80},
+                          {"image": "00002.png", "timestamp": 40}]})";
+    outcome = RunReplay({folder.path().string(), "-o", output.string()}, scratch.path());
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_THAT(outcome.errors, HasSubstr("frame 1: timestamp 40 ms does not come after 80 ms"));
+
+    std::ofstream(folder.path() / "sequence.json", std::ios::binary)
+        << R"({"format": "quiloHeadTrackingSequence", "version": 1,
+               "intrinsics": {"width": 400, "height": 300, "fx": 346, "fy": 346, "ppx": 200, "ppy": 150},
+               "frames": [{"image": "00001.png", "timestamp": 40}, {"image": "00002.png"}]})";
+    outcome = RunReplay({folder.path().string(), "-o", output.string()}, scratch.path());
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_THAT(outcome.errors, HasSubstr("frame 1 has no \"timestamp\""));
+
+    outcome = RunReplay({folder.path().string(), "--filter", "speed=3"}, scratch.path());
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_THAT(outcome.errors, HasSubstr("unknown key \"speed\""));
+
+    outcome = RunReplay({folder.path().string(), "--eyes", "sideways"}, scratch.path());
+    EXPECT_NE(outcome.exitCode, 0);
+    EXPECT_THAT(outcome.errors, HasSubstr("--eyes"));
+
+    // Nothing was written for any of them.
+    EXPECT_FALSE(fs::exists(output));
+}
+
+}  // namespace
+}  // namespace quilo::replay
