@@ -41,7 +41,7 @@ glm::dvec3 TrackedPoint(const head::FaceTrackerConfiguration& configuration, con
 
 ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequence,
                     const ReplayOptions& options, const ReplayProgress& progress) {
-    const Clock::time_point start = Clock::now();
+    const Clock::time_point startup = Clock::now();
     ReplayResult result;
     result.frames.reserve(sequence.frames.size());
 
@@ -83,6 +83,8 @@ ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequenc
 
     sink.onIntrinsicsChange(sequence.intrinsics);
     engine.StartTracking();
+    result.startupSeconds = MillisecondsSince(startup) / 1000.0;
+    const Clock::time_point start = Clock::now();
     const size_t total = sequence.frames.size();
     try {
         for (size_t i = 0; i < total; ++i) {
@@ -120,8 +122,8 @@ ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequenc
         engine.StopTracking();
         throw;
     }
-    engine.StopTracking();
     result.seconds = MillisecondsSince(start) / 1000.0;
+    engine.StopTracking();
     return result;
 }
 
@@ -155,6 +157,7 @@ ReplayStatistics ComputeStatistics(const ReplayResult& result) {
     statistics.detectorP99Ms = Quantile(detector, 0.99);
     statistics.engineMedianMs = Quantile(engine, 0.5);
     statistics.engineP99Ms = Quantile(engine, 0.99);
+    statistics.startupSeconds = result.startupSeconds;
     statistics.framesPerSecond =
         result.seconds > 0.0 ? static_cast<double>(statistics.frames) / result.seconds : 0.0;
     statistics.framesWithError = errors.size();

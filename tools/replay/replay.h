@@ -45,7 +45,8 @@ struct FrameResult {
 
 struct ReplayResult {
     std::vector<FrameResult> frames;
-    double seconds = 0.0;  // wall time of the whole run, images read included
+    double startupSeconds = 0.0;  // creating the engine and loading the detector
+    double seconds = 0.0;  // wall time of the frames, images read included
 };
 
 // Called after every frame with the number of frames done and the total.
@@ -76,7 +77,8 @@ struct ReplayStatistics {
     size_t detections = 0;
     double detectorMedianMs = 0.0, detectorP99Ms = 0.0;
     double engineMedianMs = 0.0, engineP99Ms = 0.0;
-    double framesPerSecond = 0.0;  // of the whole run
+    double framesPerSecond = 0.0;  // over the frames, images read included
+    double startupSeconds = 0.0;
     // With truth: the main face's distance from the truth, over the frames
     // that have both (mm), and how many those are.
     size_t framesWithError = 0;

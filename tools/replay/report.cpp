@@ -266,10 +266,11 @@ std::string FormatSummary(const ReplayStatistics& s) {
         "faces found:        {} in {} frames ({:.1f} %)\n"
         "detector per frame: median {:.2f} ms, 99th percentile {:.2f} ms\n"
         "engine per frame:   median {:.3f} ms, 99th percentile {:.3f} ms (without the detector)\n"
-        "whole pipeline:     {:.1f} frames per second (reading images included)\n",
+        "whole pipeline:     {:.1f} frames per second (reading images included; start-up "
+        "{:.1f} s)\n",
         s.frames, s.framesWithFace, share(s.framesWithFace), s.detections, s.framesWithDetection,
         share(s.framesWithDetection), s.detectorMedianMs, s.detectorP99Ms, s.engineMedianMs,
-        s.engineP99Ms, s.framesPerSecond);
+        s.engineP99Ms, s.framesPerSecond, s.startupSeconds);
     if (s.framesWithError > 0) {
         text += fmt::format("3D error:           mean {:.1f} mm, 95th percentile {:.1f} mm ({} frames)\n",
                             s.errorMeanMm, s.errorP95Mm, s.framesWithError);
