@@ -14,7 +14,6 @@
 #include <glm/gtc/matrix_transform.hpp>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
-#include <stb_image.h>
 
 namespace quilo::replay {
 
@@ -166,24 +165,7 @@ bool Inside(const GreyImage& photo, const glm::dvec2& pixel) {
 }  // namespace
 
 GreyImage ReadPhotoAsGrey(const std::filesystem::path& path) {
-    int width = 0, height = 0, channels = 0;
-    std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
-        stbi_load(path.string().c_str(), &width, &height, &channels, 3), stbi_image_free);
-    if (!pixels) {
-        std::error_code error;
-        Fail(path, std::filesystem::exists(path, error)
-                       ? fmt::format("not a readable PNG or PGM image ({})", stbi_failure_reason())
-                       : std::string("no such image"));
-    }
-    GreyImage image;
-    image.width = width;
-    image.height = height;
-    image.pixels.resize(static_cast<size_t>(width) * height);
-    for (size_t i = 0; i < image.pixels.size(); ++i) {
-        const stbi_uc* p = pixels.get() + 3 * i;
-        image.pixels[i] = static_cast<uint8_t>((p[0] + p[1] + p[2]) / 3);
-    }
-    return image;
+    return ReadGreyImage(path, ColourToGrey::ChannelMean);
 }
 
 EyePixels ReadEyePixels(const std::filesystem::path& csv, const std::string& imageName) {

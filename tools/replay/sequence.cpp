@@ -193,10 +193,11 @@ void WriteSequence(const std::filesystem::path& folder, const Sequence& sequence
     if (!out) Fail(file, "could not be written completely");
 }
 
-GreyImage ReadGreyImage(const std::filesystem::path& path) {
+GreyImage ReadGreyImage(const std::filesystem::path& path, ColourToGrey conversion) {
+    const int wanted = conversion == ColourToGrey::ChannelMean ? 3 : 1;
     int width = 0, height = 0, channels = 0;
     std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
-        stbi_load(path.string().c_str(), &width, &height, &channels, 1), stbi_image_free);
+        stbi_load(path.string().c_str(), &width, &height, &channels, wanted), stbi_image_free);
     if (!pixels) {
         std::error_code error;
         Fail(path, std::filesystem::exists(path, error)
@@ -206,7 +207,16 @@ GreyImage ReadGreyImage(const std::filesystem::path& path) {
     GreyImage image;
     image.width = width;
     image.height = height;
-    image.pixels.assign(pixels.get(), pixels.get() + static_cast<size_t>(width) * height);
+    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+    if (wanted == 1) {
+        image.pixels.assign(pixels.get(), pixels.get() + count);
+    } else {
+        image.pixels.resize(count);
+        for (size_t i = 0; i < count; ++i) {
+            const stbi_uc* p = pixels.get() + 3 * i;
+            image.pixels[i] = static_cast<uint8_t>((p[0] + p[1] + p[2]) / 3);
+        }
+    }
     return image;
 }
 

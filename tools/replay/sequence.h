@@ -83,9 +83,14 @@ Sequence ReadSequence(const std::filesystem::path& folder);
 // when the file cannot be written.
 void WriteSequence(const std::filesystem::path& folder, const Sequence& sequence);
 
+// How colour pixels become grey: stb's weighted luminance, or the mean of
+// the three channels (truncated), as dlib converts colour images.
+enum class ColourToGrey { Luminance, ChannelMean };
+
 // Reads a PNG or PGM file as grey. Throws SequenceError naming the file when
 // it cannot be read or decoded.
-GreyImage ReadGreyImage(const std::filesystem::path& path);
+GreyImage ReadGreyImage(const std::filesystem::path& path,
+                        ColourToGrey conversion = ColourToGrey::Luminance);
 
 // Writes `image` as an 8-bit grey PNG. Throws SequenceError when it cannot.
 void WriteGreyPng(const std::filesystem::path& path, const GreyImage& image);
