@@ -11,8 +11,14 @@
 #include <gtest/gtest.h>
 
 #include "common/exception.h"
+#include "common/platform.h"
+#include "headTracking/camera/sharedCamera.h"
+#include "headTracking/common/engineConfiguration.h"
+#include "headTracking/engine/core/faceTracker.h"
+#include "headTracking/engine/engine.h"
 #include "support/process.h"
 #include "support/tempFolder.h"
+#include "tools/replay/recorder.h"
 #include "tools/replay/sampleGenerator.h"
 
 namespace quilo::replay {
@@ -119,6 +125,51 @@ TEST(Replay, FollowsTheKnownPathOfAGeneratedSequence) {
     EXPECT_LT(statistics.errorMeanMm, 10.0);
     EXPECT_LT(statistics.errorP95Mm, 16.0);
     EXPECT_LT(statistics.jitterMm, 3.5);
+}
+
+TEST(Replay, RecordedSessionsReplay) {
+    // A host's session recorded from the engine's frame callback, as the
+    // recorder program records a camera's.
+    test::TempFolder source, recording;
+    const Sequence original = WriteWebcamSequence(source.path(), 6);
+    {
+        SequenceRecorder recorder(recording.path() / "session", "recorded");
+        const auto platform = Platform::Create(PlatformInitArgs{});
+        SharedCameraSink sink;
+        head::EngineInitArgs args;
+        args.platform = platform.get();
+        args.sharedCameraSink = &sink;
+        args.frameCallback = [&](const head::FaceTracker& tracker, const head::FaceDetectorOutput&,
+                                 const head::CameraFrame& frame) {
+            EXPECT_TRUE(recorder.Record(frame, tracker.intrinsics()));
+        };
+        head::Engine engine(args);
+        sink.onIntrinsicsChange(original.intrinsics);
+        engine.StartTracking();
+        for (const SequenceFrame& frame : original.frames) {
+            const GreyImage image = ReadGreyImage(source.path() / frame.image);
+            ImageDesc desc;
+            desc.width = image.width;
+            desc.height = image.height;
+            desc.data = image.pixels.data();
+            sink.onFrameAvailable(desc, Timestamp{Timestamp::Space::System, frame.timestampMs});
+        }
+        engine.StopTracking();
+        EXPECT_EQ(recorder.frames(), 6u);
+        recorder.Finish();
+    }
+
+    const fs::path folder = recording.path() / "session";
+    const Sequence recorded = ReadSequence(folder);
+    EXPECT_EQ(recorded.intrinsics.fx, original.intrinsics.fx);
+    ASSERT_EQ(recorded.frames.size(), 6u);
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(recorded.frames[i].timestampMs, original.frames[i].timestampMs);
+        EXPECT_EQ(ReadGreyImage(folder / recorded.frames[i].image).pixels,
+                  ReadGreyImage(source.path() / original.frames[i].image).pixels);
+    }
+    const ReplayStatistics statistics = ComputeStatistics(Replay(folder, recorded, {}));
+    EXPECT_EQ(statistics.framesWithFace, 5u);
 }
 
 TEST(Replay, BadImagesStopTheReplayWithTheirName) {
