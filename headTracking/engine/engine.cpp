@@ -11,6 +11,8 @@
 #include "common/rotation.h"
 #include "headTracking/camera/realsenseCamera.h"
 #include "headTracking/camera/sharedCamera.h"
+#include "headTracking/common/glmFormat.h"
+#include "headTracking/common/transforms.h"
 #include "headTracking/engine/blinkDetector.h"
 #include "headTracking/engine/core/faceTracker.h"
 #include "headTracking/engine/engineFrame.h"
@@ -120,6 +122,12 @@ void Engine::ReplaceDetector(std::shared_ptr<FaceDetector> next) {
     // `next` now holds the previous detector, released here, outside the lock.
 }
 
+CameraIntrinsics Engine::CurrentIntrinsics(uint64_t* version) const {
+    std::lock_guard<std::mutex> lock(detectorMutex);
+    if (version != nullptr) *version = intrinsicsVersion;
+    return intrinsics;
+}
+
 std::unique_lock<std::mutex> Engine::LockConfiguration() { return std::unique_lock<std::mutex>(configMutex); }
 
 // ---- Getters ----
@@ -213,10 +221,18 @@ bool Engine::SetFaceDetectorBackend(quilo_face_detector_backend_e backend) {
     if (tracking.load()) {
         std::lock_guard<std::mutex> lock(pendingDetectorMutex);
         pendingDetector = std::move(created);
-    } else {
-        created->OnCameraIntrinsicsChange(intrinsics);
-        ReplaceDetector(std::move(created));
+        return true;
     }
+    // Idle: the new detector takes the camera's geometry and is installed at
+    // once. Geometry that arrives while it is being installed is passed on
+    // again, so the detector never keeps stale intrinsics.
+    uint64_t givenVersion = 0;
+    created->OnCameraIntrinsicsChange(CurrentIntrinsics(&givenVersion));
+    const auto installed = created;
+    ReplaceDetector(std::move(created));
+    uint64_t latestVersion = 0;
+    const CameraIntrinsics latest = CurrentIntrinsics(&latestVersion);
+    if (latestVersion != givenVersion) installed->OnCameraIntrinsicsChange(latest);
     return true;
 }
 
@@ -237,22 +253,44 @@ bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
         return false;
     }
     try {
-        if (!detector) {
-            auto created = CreateDetector(configuration.faceDetector);
-            if (!created) QUILO_THROW("Failed to create face detector");
-            configuration.faceDetector.maxNumOfFaces = created->GetMaxNumOfDetectedFaces();
-            ReplaceDetector(std::move(created));
-            RaiseChange(kFaceCountChanged);
+        auto current = CurrentDetector();
+        if (!current) {
+            FaceDetector::Configuration settings;
+            {
+                const auto lock = LockConfiguration();
+                settings = configuration.faceDetector;
+            }
+            current = CreateDetector(settings);
+            if (!current) QUILO_THROW("Failed to create face detector");
+            {
+                const auto lock = LockConfiguration();
+                configuration.faceDetector.maxNumOfFaces = current->GetMaxNumOfDetectedFaces();
+                RaiseChange(kFaceCountChanged);
+            }
+            ReplaceDetector(current);
         }
-        tracker = std::make_unique<FaceTracker>(*detector, configuration.faceTracker);
-        tracker->CameraDidChange(intrinsics);
-        configDirty.fetch_and(~kTrackerConfigurationChanged);
+        // The tracker starts from the configuration as it is now; clearing the
+        // change bit under the same lock means a setter that lands later is
+        // applied at the first frame instead of being lost.
+        FaceTracker::Configuration trackerConfiguration;
+        {
+            const auto lock = LockConfiguration();
+            trackerConfiguration = configuration.faceTracker;
+            configDirty.fetch_and(~kTrackerConfigurationChanged);
+        }
+        tracker = std::make_unique<FaceTracker>(*current, trackerConfiguration);
+        tracker->CameraDidChange(CurrentIntrinsics());
         if (!camera) camera = CreateRealsenseCamera();
         camera->StartCapture();
         tracking.store(true);
         return true;
     } catch (const std::exception& e) {
         QUILO_LOG_ERROR("Failed to start tracking: one of components is corrupted - {}", e.what());
+        QUILO_LOG_DEBUG("[Engine] StopTracking");
+        EndSession();
+        throw;
+    } catch (...) {
+        QUILO_LOG_ERROR("Failed to start tracking: one of components is corrupted - unknown exception");
         QUILO_LOG_DEBUG("[Engine] StopTracking");
         EndSession();
         throw;
@@ -289,9 +327,15 @@ void Engine::EndSession() {
 
 void Engine::OnCameraIntrinsicsChange(Camera*, const CameraIntrinsics& intr) {
     QUILO_LOG_TRACE("[Engine] OnCameraIntrinsicsChange({})", intr);
+    std::shared_ptr<FaceDetector> current;
+    {
+        std::lock_guard<std::mutex> lock(detectorMutex);
+        intrinsics = intr;
+        ++intrinsicsVersion;
+        current = detector;
+    }
     if (tracker) tracker->CameraDidChange(intr);
-    if (detector) detector->OnCameraIntrinsicsChange(intr);
-    intrinsics = intr;
+    if (current) current->OnCameraIntrinsicsChange(intr);
 }
 
 void Engine::OnCameraFrameAvailable(Camera*, const CameraFrame& frame) {
@@ -308,6 +352,8 @@ void Engine::OnCameraFrameAvailable(Camera*, const CameraFrame& frame) {
         ProcessFrame(frame);
     } catch (const std::exception& e) {
         QUILO_LOG_ERROR("Failed to process frame: {}", e.what());
+    } catch (...) {
+        QUILO_LOG_ERROR("Failed to process frame: unknown exception");
     }
 }
 
@@ -326,7 +372,7 @@ void Engine::ProcessFrame(const CameraFrame& frame) {
         }
         if (changes & kTrackerConfigurationChanged) tracker->UpdateConfiguration(trackerConfiguration);
         if (changes & kFaceCountChanged) {
-            detector->SetMaxNumOfDetectedFaces(maxNumOfFaces);
+            if (const auto current = CurrentDetector()) current->SetMaxNumOfDetectedFaces(maxNumOfFaces);
             tracker->OnMaxNumOfDetectedFacesChange(maxNumOfFaces);
             appliedMaxNumOfFaces = maxNumOfFaces;
         }
@@ -339,10 +385,13 @@ void Engine::ProcessFrame(const CameraFrame& frame) {
         switched.swap(pendingDetector);
     }
     if (switched) {
-        FaceDetector* installed = switched.get();
-        ReplaceDetector(std::move(switched));
-        installed->OnCameraIntrinsicsChange(tracker->intrinsics());
+        switched->OnCameraIntrinsicsChange(tracker->intrinsics());
+        ReplaceDetector(switched);
     }
+    // The frame keeps its own reference, so a detector replaced by a host
+    // thread meanwhile stays loaded until the frame is done with it.
+    const auto active = switched ? std::move(switched) : CurrentDetector();
+    if (!active) return;
 
     // 3. Detection, timed when profiling.
     FrameProfiling timings;
@@ -351,10 +400,10 @@ void Engine::ProcessFrame(const CameraFrame& frame) {
     if (profiled) {
         timings.cameraExposureTime = MillisecondsToNanoseconds(frame.timestamp().ms);
         timings.faceDetectorStartTime = platform->GetSystemTimeNs();
-        output = &detector->DetectFaces(frame);
+        output = &active->DetectFaces(frame);
         timings.faceDetectorEndTime = platform->GetSystemTimeNs();
     } else {
-        output = &detector->DetectFaces(frame);
+        output = &active->DetectFaces(frame);
     }
 
     // 4. Virtual faces.
@@ -400,17 +449,12 @@ void Engine::AddVirtualFaces(const CameraFrame& frame, FaceDetector::Output& out
         detections.resize(static_cast<size_t>(std::max(maxNumOfFaces - count, 0)));
     }
 
-    // Display space back to camera space (the inverse of the tracker's
-    // F * (R * v) + t), then the camera's own projection of both eyes.
+    // Display space back to camera space, then the camera's own projection
+    // of both eyes.
     const auto& pose = tracker->configuration();
-    const glm::mat3 inverseRotation = glm::inverse(pose.cameraRotation);
     for (int i = 0; i < count; ++i) {
         glm::vec4& entry = virtualFaces[static_cast<size_t>(i)];
-        glm::vec3 d = glm::vec3(entry) - pose.cameraPosition;
-        d.x = -d.x;
-        d.y = -d.y;
-        d = inverseRotation * d;
-        d /= 1000.0f;
+        const glm::vec3 d = DisplayToCamera(pose.cameraRotation, pose.cameraPosition, glm::vec3(entry)) / 1000.0f;
         const float w = entry.w / 1000.0f;
         entry = glm::vec4(d, w);
 

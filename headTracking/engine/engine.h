@@ -100,7 +100,7 @@ public:
     // ---- Camera::Listener (the camera's delivery thread) ----
 
     // Processes one frame. Frames that arrive while no session runs, and
-    // frames without an image, are dropped. Never lets a standard exception
+    // frames without an image, are dropped. Never lets an exception
     // escape: a failing frame is logged and dropped.
     void OnCameraFrameAvailable(Camera* camera, const CameraFrame& frame) override;
     // Passes new camera geometry to the tracker and the detector.
@@ -115,12 +115,13 @@ private:
     void AddVirtualFaces(const CameraFrame& frame, FaceDetector::Output& output, int maxNumOfFaces);
     std::shared_ptr<FaceDetector> CreateDetector(const FaceDetector::Configuration& settings) const;
     std::unique_ptr<Camera> CreateRealsenseCamera();
-    // The current detector, kept alive for the caller. Host threads use it;
-    // the delivery thread, the only writer while tracking, reads `detector`.
+    // The current detector, kept alive for the caller.
     std::shared_ptr<FaceDetector> CurrentDetector() const;
     // Replaces `detector` under detectorMutex; the old one is released after
     // the lock is dropped, since releasing may unload its plugin.
     void ReplaceDetector(std::shared_ptr<FaceDetector> next);
+    // The last camera geometry and, when asked, how many times it has changed.
+    CameraIntrinsics CurrentIntrinsics(uint64_t* version = nullptr) const;
     // Steps shared by StopTracking and the rollback of a failed StartTracking.
     void EndSession();
     // Setters always take configMutex, in a session or not: it costs nothing
@@ -135,7 +136,6 @@ private:
     FrameAdapter* frameAdapter;
     VirtualFaceHook virtualFaceHook;
     std::vector<glm::vec4> virtualFaces;  // delivery thread only
-    CameraIntrinsics intrinsics;
     std::atomic<bool> profiling;
     // Read by the delivery thread to drop frames outside a session.
     std::atomic<bool> tracking{false};
@@ -149,9 +149,12 @@ private:
     // Guards `pendingDetector`.
     std::mutex pendingDetectorMutex;
     std::shared_ptr<FaceDetector> pendingDetector;
-    // Guards writes of `detector` and host reads of it, so a host call never
-    // uses a detector the delivery thread is releasing.
+    // Guards `detector`, `intrinsics` and `intrinsicsVersion`: every use of
+    // the detector goes through a copy taken under it, so no call lands in a
+    // detector whose plugin another thread is unloading.
     mutable std::mutex detectorMutex;
+    CameraIntrinsics intrinsics;
+    uint64_t intrinsicsVersion = 0;
     // The thread inside ProcessFrame, if any: sessions are never started or
     // stopped from a frame's own callbacks.
     std::atomic<std::thread::id> processingThread{};

@@ -15,6 +15,7 @@
 #include "headTracking/common/frameAdapter.h"
 #include "headTracking/engine/core/faceTracker.h"
 #include "headTracking/engine/engine.h"
+#include "support/detections.h"
 #include "support/logCapture.h"
 #include "support/sandbox.h"
 #include "testPlugins/scriptedDetector.h"
@@ -42,15 +43,7 @@ private:
 
 // A face 600 mm in front of a 640 x 480 camera with a 500 px focal length:
 // the eyes 48 mm apart around pixel (cx, 240).
-DetectedFace FaceAt(double cx, float yaw = 0.0f) {
-    DetectedFace d;
-    d.rightEyePixel = {cx - 20.0, 240.0};
-    d.leftEyePixel = {cx + 20.0, 240.0};
-    d.rightEyeDepth = 0.6f;
-    d.leftEyeDepth = 0.6f;
-    d.angles = {0.0f, yaw, 0.0f};
-    return d;
-}
+DetectedFace FaceAt(double cx, float yaw = 0.0f) { return quilo::test::FaceAt(cx, 240.0, 0.6f, yaw); }
 
 CameraIntrinsics TestIntrinsics() {
     CameraIntrinsics i;
@@ -427,6 +420,60 @@ TEST_F(EngineTest, SettersAndPollingRaceFramesSafely) {
     poller.join();
     engine.StopTracking();
     EXPECT_EQ(Count(DetectorOperation::DetectFaces), 300);
+}
+
+// One host thread switches back ends on an idle engine, unloading the old
+// detector's plugin each time, while another delivers camera geometry: no
+// call may land in a released detector, and the detector left installed has
+// the last geometry.
+TEST_F(EngineTest, BackendSwitchesRaceIntrinsicsChangesOnAnIdleEngine) {
+    Sandbox::Install(kScripted, kGpu);
+    Engine engine(Args());
+    constexpr int kSwitches = 40;
+    std::atomic<bool> done{false};
+    std::thread switcher([&] {
+        for (int i = 0; i < kSwitches; ++i) {
+            EXPECT_TRUE(engine.SetFaceDetectorBackend(i % 2 == 0 ? kQuiloFaceDetectorBackendGPU
+                                                                 : kQuiloFaceDetectorBackendCPU));
+        }
+        done = true;
+    });
+    int changes = 0;
+    while (!done) {
+        CameraIntrinsics intrinsics = TestIntrinsics();
+        intrinsics.fx = static_cast<float>(++changes);
+        sink_.onIntrinsicsChange(intrinsics);
+    }
+    switcher.join();
+
+    const auto record = quilo::test::GetScriptedDetectorRecord();
+    ASSERT_EQ(record.created, kSwitches + 1);
+    float lastOfInstalled = 0.0f;
+    for (const auto& call : record.calls) {
+        if (call.detector == record.created && call.operation == DetectorOperation::OnCameraIntrinsicsChange) {
+            lastOfInstalled = call.intrinsics.fx;
+        }
+    }
+    EXPECT_EQ(lastOfInstalled, static_cast<float>(changes));
+}
+
+// A setter that lands while a session starts is never lost: the value set
+// last always reaches the session's tracker.
+TEST_F(EngineTest, SettersRacingSessionStartsAreNeverLost) {
+    Engine engine(Args());
+    sink_.onIntrinsicsChange(TestIntrinsics());
+    for (int i = 1; i <= 60; ++i) {
+        const float x = static_cast<float>(i);
+        std::thread setter([&] { engine.SetCameraPosition({x, 0.0f, 0.0f}); });
+        engine.StartTracking();
+        setter.join();
+        Push(3);
+        const auto frame = adapter_.GetFrame();
+        ASSERT_EQ(frame.faces().size, 1);
+        const auto& raw = frame.rawFaces()[frame.faces()[0].rawFaceIndex];
+        ASSERT_NEAR(frame.faces()[0].position.x, -raw.trackedPoint.x + x, 1e-2f) << "session " << i;
+        engine.StopTracking();
+    }
 }
 
 }  // namespace
