@@ -1,6 +1,7 @@
 #include "headTracking/capi/quiloHeadTracking.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <typeinfo>
@@ -26,8 +27,8 @@ namespace {
 
 using quilo::head::WrappedFrame;
 
-// The one guard of the interface: runs `work` and turns every standard
-// exception into status 2, logged at critical level.
+// The one guard of the interface: runs `work` and turns every exception,
+// standard or not, into status 2, logged at critical level.
 template <typename Work>
 int Guarded(Work&& work) {
     try {
@@ -35,19 +36,46 @@ int Guarded(Work&& work) {
         return kQuiloHeadTrackingStatusSuccess;
     } catch (const std::exception& e) {
         QUILO_LOG_CRITICAL("Unexpected exception: {} ({})", e.what(), quilo::TypeName(typeid(e)));
-        return kQuiloHeadTrackingStatusErrorUnknown;
+    } catch (...) {
+        QUILO_LOG_CRITICAL("Unexpected exception of an unknown type");
     }
+    return kQuiloHeadTrackingStatusErrorUnknown;
+}
+
+// Pointer arguments other than the handle: a null one is refused with
+// status 2 and an error line naming the function and the argument.
+struct Argument {
+    const void* pointer;
+    const char* name;
+};
+
+bool ArgumentsPresent(const char* function, std::initializer_list<Argument> arguments) {
+    for (const auto& argument : arguments) {
+        if (argument.pointer == nullptr) {
+            QUILO_LOG_ERROR("{}: {} is null", function, argument.name);
+            return false;
+        }
+    }
+    return true;
 }
 
 template <typename Work>
-int WithEngine(quilo_head_tracking_engine* handle, Work&& work) {
+int WithEngine(quilo_head_tracking_engine* handle, const char* function, std::initializer_list<Argument> arguments,
+               Work&& work) {
     if (handle == nullptr) return kQuiloHeadTrackingStatusErrorInvalidInstance;
+    if (!ArgumentsPresent(function, arguments)) return kQuiloHeadTrackingStatusErrorUnknown;
     return Guarded([&] { work(*handle->engine); });
 }
 
 template <typename Work>
-int WithFrame(quilo_head_tracking_frame* handle, Work&& work) {
+int WithEngine(quilo_head_tracking_engine* handle, Work&& work) {
+    return WithEngine(handle, "", {}, std::forward<Work>(work));
+}
+
+template <typename Work>
+int WithFrame(quilo_head_tracking_frame* handle, const char* function, const void* out, Work&& work) {
     if (handle == nullptr) return kQuiloHeadTrackingStatusErrorInvalidInstance;
+    if (!ArgumentsPresent(function, {{out, "the output record"}})) return kQuiloHeadTrackingStatusErrorUnknown;
     return Guarded([&] { work(*reinterpret_cast<WrappedFrame*>(handle)->frame()); });
 }
 
@@ -119,6 +147,10 @@ extern "C" {
 
 int quiloHeadTrackingEngineInitArgs(const quilo_head_tracking_engine_init_args_t* args,
                                     quilo_head_tracking_engine** out) {
+    if (!ArgumentsPresent(__func__, {{args, "args"}, {out, "out"}})) {
+        if (out != nullptr) *out = nullptr;
+        return kQuiloHeadTrackingStatusErrorUnknown;
+    }
     *out = nullptr;
     try {
         auto handle = std::make_unique<quilo_head_tracking_engine>();
@@ -158,8 +190,10 @@ int quiloHeadTrackingEngineInitArgs(const quilo_head_tracking_engine_init_args_t
         return kQuiloHeadTrackingStatusSuccess;
     } catch (const std::exception& e) {
         QUILO_LOG_ERROR("Failed to initialize head tracking engine: {}", e.what());
-        return kQuiloHeadTrackingStatusErrorUnknown;
+    } catch (...) {
+        QUILO_LOG_CRITICAL("Failed to initialize head tracking engine: an exception of an unknown type");
     }
+    return kQuiloHeadTrackingStatusErrorUnknown;
 }
 
 void quiloHeadTrackingEngineRelease(quilo_head_tracking_engine* engine) { delete engine; }
@@ -174,6 +208,7 @@ int quiloHeadTrackingEngineStopTracking(quilo_head_tracking_engine* engine) {
 
 int quiloHeadTrackingEngineGetLatestFrame(quilo_head_tracking_engine* engine, quilo_head_tracking_frame** out) {
     if (engine == nullptr) return kQuiloHeadTrackingStatusErrorInvalidInstance;
+    if (!ArgumentsPresent(__func__, {{out, "out"}})) return kQuiloHeadTrackingStatusErrorUnknown;
     *out = nullptr;
     return Guarded([&] {
         auto wrapped = quilo::head::WrapFrame(engine->frameAdapter->GetFrame());
@@ -182,7 +217,8 @@ int quiloHeadTrackingEngineGetLatestFrame(quilo_head_tracking_engine* engine, qu
 }
 
 int quiloHeadTrackingEngineGetMaxNumOfDetectedFacesLimit(quilo_head_tracking_engine* engine, int* out) {
-    return WithEngine(engine, [&](quilo::head::Engine& e) { *out = e.GetMaxNumOfDetectedFacesLimit(); });
+    return WithEngine(engine, __func__, {{out, "out"}},
+                      [&](quilo::head::Engine& e) { *out = e.GetMaxNumOfDetectedFacesLimit(); });
 }
 
 int quiloHeadTrackingEngineSetCameraPosition(quilo_head_tracking_engine* engine, float x, float y, float z) {
@@ -198,13 +234,13 @@ int quiloHeadTrackingEngineSetCameraRotation(quilo_head_tracking_engine* engine,
 int quiloHeadTrackingEngineSetCameraTransform(quilo_head_tracking_engine* engine,
                                               const quilo_head_tracking_vec3_t* position,
                                               const quilo_head_tracking_vec3_t* rotation) {
-    return WithEngine(engine,
+    return WithEngine(engine, __func__, {{position, "position"}, {rotation, "rotation"}},
                       [&](quilo::head::Engine& e) { e.SetCameraTransform(ToGlm(*position), ToGlm(*rotation)); });
 }
 
 int quiloHeadTrackingEngineSetFilterProperties(quilo_head_tracking_engine* engine,
                                                const quilo_head_tracking_filter_properties_t* properties) {
-    return WithEngine(engine,
+    return WithEngine(engine, __func__, {{properties, "properties"}},
                       [&](quilo::head::Engine& e) { e.SetFilterProperties(ToFilterProperties(*properties)); });
 }
 
@@ -220,7 +256,7 @@ int quiloHeadTrackingEngineSetTrackedEyes(quilo_head_tracking_engine* engine, in
 const char* quiloHeadTrackingGetVersion(void) { return QUILO_HEAD_TRACKING_VERSION; }
 
 int quiloHeadTrackingFrameGetTrackingResult(quilo_head_tracking_frame* frame, quilo_head_tracking_result_t* result) {
-    return WithFrame(frame, [&](const quilo::head::Frame& f) {
+    return WithFrame(frame, __func__, result, [&](const quilo::head::Frame& f) {
         result->timestamp = ToC(f.timestamp());
         result->trackingStarted = f.trackingStarted() ? 1 : 0;
         const auto faces = f.faces();
@@ -236,7 +272,7 @@ int quiloHeadTrackingFrameGetTrackingResult(quilo_head_tracking_frame* frame, qu
 }
 
 int quiloHeadTrackingFrameGetRawFaces(quilo_head_tracking_frame* frame, quilo_head_tracking_raw_faces_t* raw) {
-    return WithFrame(frame, [&](const quilo::head::Frame& f) {
+    return WithFrame(frame, __func__, raw, [&](const quilo::head::Frame& f) {
         const auto faces = f.rawFaces();
         raw->numFaces = CopiedCount(faces.size);
         for (int32_t i = 0; i < raw->numFaces; ++i) {
@@ -251,7 +287,7 @@ int quiloHeadTrackingFrameGetRawFaces(quilo_head_tracking_frame* frame, quilo_he
 
 int quiloHeadTrackingFrameGetDetectedFaces(quilo_head_tracking_frame* frame,
                                            quilo_head_tracking_detected_faces_t* detected) {
-    return WithFrame(frame, [&](const quilo::head::Frame& f) {
+    return WithFrame(frame, __func__, detected, [&](const quilo::head::Frame& f) {
         const auto detections = f.detections();
         detected->numFaces = CopiedCount(detections.size);
         for (int32_t i = 0; i < detected->numFaces; ++i) {
@@ -268,7 +304,7 @@ int quiloHeadTrackingFrameGetDetectedFaces(quilo_head_tracking_frame* frame,
 
 int quiloHeadTrackingFrameGetProfiling(quilo_head_tracking_frame* frame,
                                        quilo_head_tracking_frame_profiling_t* profiling) {
-    return WithFrame(frame, [&](const quilo::head::Frame& f) {
+    return WithFrame(frame, __func__, profiling, [&](const quilo::head::Frame& f) {
         const auto p = f.profiling();
         profiling->cameraExposureTime = p.cameraExposureTime;
         profiling->faceDetectorStartTime = p.faceDetectorStartTime;

@@ -37,3 +37,39 @@ int quiloTestCClientNullHandles(void) {
     failures += strcmp(quiloHeadTrackingGetVersion(), "0.6.74") != 0;
     return failures;
 }
+
+/* Every pointer argument other than the handle, null in turn, on a live
+ * engine and frame: each call answers status 2 and touches nothing. Returns
+ * the number of calls that answered otherwise. */
+int quiloTestCClientNullArguments(const quilo_head_tracking_engine_init_args_t* args) {
+    quilo_head_tracking_engine* engine = NULL;
+    quilo_head_tracking_engine* untouched = (quilo_head_tracking_engine*)&engine;
+    quilo_head_tracking_frame* frame = NULL;
+    quilo_head_tracking_vec3_t zero = {0.0f, 0.0f, 0.0f};
+    int failures = 0;
+
+    failures += quiloHeadTrackingEngineInitArgs(NULL, &untouched) != kQuiloHeadTrackingStatusErrorUnknown ||
+                untouched != NULL;
+    failures += quiloHeadTrackingEngineInitArgs(args, NULL) != 2;
+    if (quiloHeadTrackingEngineInitArgs(args, &engine) != 0) return failures + 100;
+
+    failures += quiloHeadTrackingEngineGetLatestFrame(engine, NULL) != 2;
+    failures += quiloHeadTrackingEngineGetMaxNumOfDetectedFacesLimit(engine, NULL) != 2;
+    failures += quiloHeadTrackingEngineSetCameraTransform(engine, NULL, &zero) != 2;
+    failures += quiloHeadTrackingEngineSetCameraTransform(engine, &zero, NULL) != 2;
+    failures += quiloHeadTrackingEngineSetFilterProperties(engine, NULL) != 2;
+
+    /* With polling on, a frame handle exists from creation on (empty until
+     * the first frame arrives). */
+    if (quiloHeadTrackingEngineGetLatestFrame(engine, &frame) == 0) {
+        failures += quiloHeadTrackingFrameGetTrackingResult(frame, NULL) != 2;
+        failures += quiloHeadTrackingFrameGetRawFaces(frame, NULL) != 2;
+        failures += quiloHeadTrackingFrameGetDetectedFaces(frame, NULL) != 2;
+        failures += quiloHeadTrackingFrameGetProfiling(frame, NULL) != 2;
+        quiloHeadTrackingFrameRelease(frame);
+    } else {
+        failures += 1000;
+    }
+    quiloHeadTrackingEngineRelease(engine);
+    return failures;
+}

@@ -13,11 +13,13 @@
 
 #include "fakeRealsense.h"
 #include "headTracking/capi/quiloHeadTracking.h"
+#include "support/detections.h"
 #include "support/logCapture.h"
 #include "support/sandbox.h"
 #include "headTracking/engine/testPlugins/scriptedDetector.h"
 
 extern "C" int quiloTestCClientNullHandles(void);
+extern "C" int quiloTestCClientNullArguments(const quilo_head_tracking_engine_init_args_t* args);
 
 using ::testing::HasSubstr;
 using quilo::head::DetectedFace;
@@ -31,15 +33,7 @@ using namespace std::chrono_literals;
 const std::string kCpu = "quiloHeadTrackingBlinkDetectorcpu";
 const std::string kScripted = "quiloTestBlinkDetectorScripted";
 
-// A face straight in front of the camera, eyes 40 px apart at 0.6 m.
-DetectedFace FaceAt(double cx) {
-    DetectedFace d;
-    d.rightEyePixel = {cx - 20.0, 240.0};
-    d.leftEyePixel = {cx + 20.0, 240.0};
-    d.rightEyeDepth = 0.6f;
-    d.leftEyeDepth = 0.6f;
-    return d;
-}
+using quilo::test::FaceAt;
 
 // Collects what the C frame callback reads from its handles.
 struct CallbackRecord {
@@ -143,6 +137,28 @@ protected:
 };
 
 TEST_F(CapiTest, PlainCClientSeesNullHandles) { EXPECT_EQ(quiloTestCClientNullHandles(), 0); }
+
+TEST_F(CapiTest, NullArgumentsAreRefusedWithAnErrorLine) {
+    EXPECT_EQ(quiloTestCClientNullArguments(&args_), 0);
+    EXPECT_EQ(log_.Count(spdlog::level::err, "quiloHeadTrackingEngineSetCameraTransform: rotation is null"), 1u);
+    EXPECT_EQ(log_.Count(spdlog::level::err, "quiloHeadTrackingFrameGetProfiling: the output record is null"), 1u);
+}
+
+TEST_F(CapiTest, ExceptionsOfAnyTypeStayInside) {
+    Create();
+    quilo::test::DetectorScript script;
+    script.maxNumOfFacesLimit = 5;
+    script.beforeCall = [](DetectorOperation operation) {
+        if (operation == DetectorOperation::GetMaxNumOfDetectedFacesLimit) throw 42;
+    };
+    quilo::test::ResetScriptedDetector(script);
+    // The engine's detector was created before the script changed; a backend
+    // switch is not needed, since the script is read at every call.
+    EXPECT_EQ(quiloHeadTrackingEngineSetMaxNumOfDetectedFaces(engine_, 1), 2);
+    int limit = -1;
+    EXPECT_EQ(quiloHeadTrackingEngineGetMaxNumOfDetectedFacesLimit(engine_, &limit), 2);
+    EXPECT_EQ(log_.Count(spdlog::level::critical, "Unexpected exception of an unknown type"), 2u);
+}
 
 TEST_F(CapiTest, CreateStartPollCallbackStopRestartRelease) {
     Create();

@@ -88,7 +88,16 @@ Created OnCreate(const head::BlinkDetectorConfiguration& configuration,
     return created;
 }
 
-void OnCall(const DetectorCall& call) { Append(TheState(), call); }
+void OnCall(const DetectorCall& call) {
+    auto& state = TheState();
+    std::function<void(DetectorOperation)> hook;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        hook = state.script.beforeCall;
+    }
+    if (hook) hook(call.operation);
+    Append(state, call);
+}
 
 void OnDelete(int32_t detector) {
     auto& state = TheState();

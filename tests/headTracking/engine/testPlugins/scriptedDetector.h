@@ -23,6 +23,17 @@
 
 namespace quilo::test {
 
+enum class DetectorOperation {
+    Create,
+    GetMaxNumOfDetectedFacesLimit,
+    GetMaxNumOfDetectedFaces,
+    SetMaxNumOfDetectedFaces,
+    GetBackend,
+    OnCameraIntrinsicsChange,
+    DetectFaces,
+    Delete,
+};
+
 // What scripted detectors do. Takes effect for detectors created after it is set.
 struct DetectorScript {
     int32_t maxNumOfFacesLimit = 8;
@@ -35,6 +46,9 @@ struct DetectorScript {
     // script's lock: it may wait, inspect the frame or throw (the exception
     // leaves DetectFaces).
     std::function<void(const head::CameraFrame&)> onDetectFaces;
+    // Runs before every other call a detector records, on the caller's thread
+    // and outside the script's lock; it may throw anything.
+    std::function<void(DetectorOperation)> beforeCall;
     // Runs in Plugin_DeleteBlinkDetector before the detector is destroyed.
     std::function<void()> onDelete;
     // The create function reads this asset (ReadText) through the asset
@@ -42,16 +56,6 @@ struct DetectorScript {
     std::string assetToRead;
 };
 
-enum class DetectorOperation {
-    Create,
-    GetMaxNumOfDetectedFacesLimit,
-    GetMaxNumOfDetectedFaces,
-    SetMaxNumOfDetectedFaces,
-    GetBackend,
-    OnCameraIntrinsicsChange,
-    DetectFaces,
-    Delete,
-};
 
 struct DetectorCall {
     DetectorOperation operation = DetectorOperation::Create;
