@@ -226,8 +226,17 @@ void Tga::RemoveColor(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
 }
 
 void Tga::Resize(int newWidth, int newHeight) {
-    if (newWidth <= 0 || newHeight <= 0) return;
+    if (newWidth < 0 || newHeight < 0) return;
     if (bitsPerPixel != 24 && bitsPerPixel != 32) return;
+    if (newWidth == 0 || newHeight == 0) {
+        // newWidth * b * newHeight = 0 bytes: an empty image of that shape.
+        pixels.clear();
+        pixels.shrink_to_fit();
+        width = static_cast<std::uint32_t>(newWidth);
+        height = static_cast<std::uint32_t>(newHeight);
+        size = 0;
+        return;
+    }
     if (width == 0 || height == 0) return;  // nothing to sample from
     const std::size_t bytesPerPixel = bitsPerPixel / 8;
     if (pixels.size() / bytesPerPixel < std::uint64_t{width} * height) return;

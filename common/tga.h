@@ -66,9 +66,10 @@ public:
     void RemoveColor(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
     // Nearest-neighbour resize of a 24- or 32-bit image whose pixels are packed
-    // rows; afterwards `size` is the exact byte count. Leaves the image
-    // unchanged for a zero or negative size, another depth, fewer pixel bytes
-    // than width * height pixels, or a result above kMaxBytes.
+    // rows; afterwards `size` is the exact byte count. A zero width or height
+    // gives an empty image of that shape (size 0, no pixels). Leaves the image
+    // unchanged for a negative size, another depth, fewer pixel bytes than
+    // width * height pixels, or a result above kMaxBytes.
     void Resize(int newWidth, int newHeight);
 
     // Exchanges bytes 0 and 2 of every complete pixel (3 bytes at 24 bits, 4

@@ -382,7 +382,7 @@ TEST(TgaEdit, ResizeLeavesImagesItCannotResizeUnharmed) {
         ExpectUnchanged(image, before);
     };
     for (auto [w, h] :
-         {std::pair{0, 2}, {2, 0}, {-1, 2}, {2, -5}, {40000, 40000}, {65536 * 4, 65536}}) {
+         {std::pair{-1, 2}, {2, -5}, {-1, 0}, {40000, 40000}, {65536 * 4, 65536}}) {
         SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
         expectUnchanged(SmallImage(), w, h);
     }
@@ -394,6 +394,19 @@ TEST(TgaEdit, ResizeLeavesImagesItCannotResizeUnharmed) {
     quilo::Tga shortPixels = SmallImage();
     shortPixels.height = 2;
     expectUnchanged(shortPixels, 2, 2);
+}
+
+TEST(TgaEdit, ResizeToAZeroSideGivesAnEmptyImage) {
+    for (auto [w, h] : {std::pair{0, 2}, {2, 0}, {0, 0}}) {
+        SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+        quilo::Tga image = SmallImage();
+        image.Resize(w, h);
+        EXPECT_EQ(image.width, static_cast<std::uint32_t>(w));
+        EXPECT_EQ(image.height, static_cast<std::uint32_t>(h));
+        EXPECT_EQ(image.size, 0u);
+        EXPECT_TRUE(image.pixels.empty());
+        EXPECT_EQ(image.bitsPerPixel, 32u);
+    }
 }
 
 TEST(TgaEdit, SwapRedAndBlueExchangesBytesOfCompletePixels) {
