@@ -1,5 +1,9 @@
 #include "common/log.h"
 
+#include <filesystem>
+#include <string>
+#include <vector>
+
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 
@@ -35,10 +39,24 @@ std::shared_ptr<spdlog::logger> GetDefaultLogger() { return spdlog::default_logg
 void CreateDefaultLogger() {
     auto console = std::make_shared<spdlog::sinks::stdout_color_sink_mt>(spdlog::color_mode::automatic);
     console->set_pattern("[%H:%M:%S.%e] [%n] [%^%l%$] %v");
-    auto path = GetDefaultLogsDirectory() / fmt::format("{}.txt", kLibraryName);
-    auto file = std::make_shared<spdlog::sinks::basic_file_sink_mt>(path.string(), /*truncate=*/true);
-    auto logger = std::make_shared<spdlog::logger>(kLibraryName, spdlog::sinks_init_list{console, file});
-    spdlog::set_default_logger(std::move(logger));
+    std::vector<spdlog::sink_ptr> sinks{console};
+    // A folder that cannot be created or written (a system folder, a
+    // read-only medium) costs the log file, never the library: the console
+    // goes on alone and says why.
+    std::filesystem::path folder;
+    std::string failure;
+    try {
+        folder = GetDefaultLogsDirectory();
+        const auto path = folder / fmt::format("{}.txt", kLibraryName);
+        sinks.push_back(std::make_shared<spdlog::sinks::basic_file_sink_mt>(path.string(), /*truncate=*/true));
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    auto logger = std::make_shared<spdlog::logger>(kLibraryName, sinks.begin(), sinks.end());
+    spdlog::set_default_logger(logger);
+    if (!failure.empty()) {
+        logger->warn("Logging to the console only: cannot write the log file in {}: {}", folder.string(), failure);
+    }
 }
 
 }  // namespace quilo

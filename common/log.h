@@ -41,7 +41,8 @@ QUILO_API std::shared_ptr<spdlog::logger> GetDefaultLogger();
 
 // Builds the library logger (coloured console on stdout, plus HeadTracking.txt
 // in the default logs directory, truncated) and installs it as the default
-// logger. Throws spdlog::spdlog_ex when the file cannot be created.
+// logger. When the file cannot be created, logs to the console alone and
+// says so in one warning line naming the folder and the reason.
 QUILO_API void CreateDefaultLogger();
 
 }  // namespace quilo
