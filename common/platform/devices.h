@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "common/presence.h"
+#include "common/deviceInterfaceClass.h"
 
 namespace quilo::os {
 

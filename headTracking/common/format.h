@@ -27,13 +27,28 @@ struct PlainFormatter {
 
 namespace quilo::detail {
 
+// A glm value as the records print it. The records' formatters wrap their
+// glm fields in it instead of specialising fmt::formatter for glm's own
+// types, which would clash with a host that formats glm itself.
+template <typename T>
+struct GlmText {
+    const T& value;
+};
+template <typename T>
+GlmText<T> Text(const T& value) {
+    return GlmText<T>{value};
+}
+
 template <typename Out>
 Out FormatTo(Out out, const glm::vec3& v) {
     return fmt::format_to(out, "{{{:g}, {:g}, {:g}}}", v.x, v.y, v.z);
 }
 template <typename Out>
 Out FormatTo(Out out, const glm::mat3& m) {
-    return fmt::format_to(out, "{{{}, {}, {}}}", m[0], m[1], m[2]);
+    out = FormatTo(fmt::format_to(out, "{{"), m[0]);
+    out = FormatTo(fmt::format_to(out, ", "), m[1]);
+    out = FormatTo(fmt::format_to(out, ", "), m[2]);
+    return fmt::format_to(out, "}}");
 }
 template <typename Out>
 Out FormatTo(Out out, Timestamp::Space space) {
@@ -55,7 +70,7 @@ Out FormatTo(Out out, const CameraIntrinsics& i) {
 }
 template <typename Out>
 Out FormatTo(Out out, const head::KalmanCoeffs& k) {
-    return fmt::format_to(out, "{{.a={}, .b={}}}", k.a, k.b);
+    return fmt::format_to(out, "{{.a={}, .b={}}}", Text(k.a), Text(k.b));
 }
 template <typename Out>
 Out FormatTo(Out out, const head::FilterProperties& p) {
@@ -65,15 +80,15 @@ Out FormatTo(Out out, const head::FilterProperties& p) {
                           ".mainFaceSkew={}, .mainFaceScale={}, .kalman={}}}",
                           p.velDampingTime, p.minFitDist, p.maxFitDist, p.angleYMax,
                           p.interocularDistanceMin, p.interocularDistanceMax, p.bufferLim,
-                          p.mainFaceSkew, p.mainFaceScale, p.kalman);
+                          Text(p.mainFaceSkew), Text(p.mainFaceScale), p.kalman);
 }
 template <typename Out>
 Out FormatTo(Out out, const head::FaceTrackerConfiguration& c) {
     return fmt::format_to(out,
                           "{{.trackRightEye={}, .trackLeftEye={}, .filterProperties={}, "
                           ".cameraRotation={}, .cameraPosition={}}}",
-                          c.trackRightEye, c.trackLeftEye, c.filterProperties, c.cameraRotation,
-                          c.cameraPosition);
+                          c.trackRightEye, c.trackLeftEye, c.filterProperties, Text(c.cameraRotation),
+                          Text(c.cameraPosition));
 }
 template <typename Out>
 Out FormatTo(Out out, const head::CameraConfiguration& c) {
@@ -100,8 +115,14 @@ Out FormatTo(Out out, const head::FrameProfiling& p) {
 
 }  // namespace quilo::detail
 
-QUILO_DECLARE_FORMATTER(glm::vec3);
-QUILO_DECLARE_FORMATTER(glm::mat3);
+template <typename T>
+struct fmt::formatter<quilo::detail::GlmText<T>> : quilo::detail::PlainFormatter {
+    template <typename FormatContext>
+    auto format(const quilo::detail::GlmText<T>& text, FormatContext& ctx) const {
+        return quilo::detail::FormatTo(ctx.out(), text.value);
+    }
+};
+
 QUILO_DECLARE_FORMATTER(quilo::Timestamp::Space);
 QUILO_DECLARE_FORMATTER(quilo::Timestamp);
 QUILO_DECLARE_FORMATTER(quilo::ImageDesc);

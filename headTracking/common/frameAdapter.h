@@ -10,7 +10,7 @@
 
 #include "common/export.h"
 #include "headTracking/common/types.h"
-#include "headTracking/engine/faceDetector.h"
+#include "headTracking/common/detection.h"
 
 namespace quilo::head {
 

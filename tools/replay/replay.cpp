@@ -11,6 +11,7 @@
 #include "headTracking/camera/sharedCamera.h"
 #include "headTracking/common/engineConfiguration.h"
 #include "headTracking/common/frameAdapter.h"
+#include "headTracking/common/transforms.h"
 #include "headTracking/engine/engine.h"
 
 namespace quilo::replay {
@@ -27,10 +28,8 @@ double MillisecondsSince(Clock::time_point start) {
 
 glm::dvec3 ToDisplaySpace(const head::FaceTrackerConfiguration& configuration,
                           const glm::dvec3& cameraMm) {
-    glm::dvec3 v = glm::dmat3(configuration.cameraRotation) * cameraMm;
-    v.x = -v.x;
-    v.y = -v.y;
-    return v + glm::dvec3(configuration.cameraPosition);
+    return head::CameraToDisplay(glm::dmat3(configuration.cameraRotation), glm::dvec3(configuration.cameraPosition),
+                                 cameraMm);
 }
 
 glm::dvec3 TrackedPoint(const head::FaceTrackerConfiguration& configuration, const EyeTruth& eyes) {

@@ -12,17 +12,13 @@
 #include "common/log.h"
 #include "headTracking/camera/camera.h"
 #include "headTracking/common/format.h"
+#include "headTracking/common/transforms.h"
 
 namespace quilo::head {
 
 namespace {
 
 // Camera to display space without the translation: rotate, then negate x and y.
-glm::vec3 RotateToDisplay(const glm::mat3& rotation, const glm::vec3& v) {
-    const glm::vec3 r = rotation * v;
-    return {-r.x, -r.y, r.z};
-}
-
 // The previous main face continues a candidate only when it is this close (mm).
 constexpr double kMainFaceCatchDistance = 100.0;
 
@@ -133,9 +129,7 @@ bool FaceTracker::LiftEye(const CameraFrame& frame, const ImageDesc& image, glm:
     glm::vec3 p;
     if (!frame.DeprojectPixelToPoint(pixel, depth, &p)) {
         // Pinhole model with the camera's last intrinsics.
-        const double z = depth;
-        p.x = static_cast<float>((pixel.x - intrinsics_.ppx) / intrinsics_.fx * z);
-        p.y = static_cast<float>((pixel.y - intrinsics_.ppy) / intrinsics_.fy * z);
+        p = glm::vec3(DeprojectPinhole(pixel, depth, intrinsics_));
         p.z = depth;
     }
     *point = p * 1000.0f;  // metres to millimetres
@@ -251,8 +245,8 @@ void FaceTracker::BuildTracks() {
     tracks_.clear();
     for (const KalmanFilter& filter : filters_[filterIndex_]) {
         tracks_.push_back(
-            MovingPoint{RotateToDisplay(rotation, filter.position) + configuration_.cameraPosition,
-                        RotateToDisplay(rotation, filter.velocity)});
+            MovingPoint{CameraToDisplay(rotation, configuration_.cameraPosition, filter.position),
+                        RotateCameraToDisplay(rotation, filter.velocity)});
     }
 }
 

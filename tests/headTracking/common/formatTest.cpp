@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 
 #include "headTracking/common/engineConfiguration.h"
-#include "headTracking/common/format.h"
+#include "headTracking/common/glmFormat.h"
 
 using namespace quilo;
 using namespace quilo::head;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/exception.h"
-#include "headTracking/common/format.h"
+#include "headTracking/common/glmFormat.h"
 #include "headTracking/engine/core/faceTracker.h"
 #include "tests/headTracking/engine/core/faceTrackerScript.h"
 
