@@ -4,7 +4,6 @@
 // the cost of polling a frame through the C interface and reading it.
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <vector>
 
 #include "common/platform.h"
@@ -14,24 +13,16 @@
 #include "headTracking/common/frameAdapter.h"
 #include "headTracking/engine/engine.h"
 #include "headTracking/engine/testPlugins/scriptedDetector.h"
+#include "support/detections.h"
+#include "support/sandbox.h"
 
 namespace {
 
 void InstallScriptedDetector() {
-    const std::filesystem::path sandbox = QUILO_TEST_SANDBOX_DIR;
-    const auto plugin = sandbox / "quiloHeadTrackingBlinkDetectorcpu.so";
-    std::filesystem::remove(plugin);
-    std::filesystem::copy_file(std::filesystem::path(QUILO_TEST_PLUGIN_DIR) / "quiloTestBlinkDetectorScripted.so",
-                               plugin);
+    quilo::test::Sandbox::Install("quiloTestBlinkDetectorScripted", "quiloHeadTrackingBlinkDetectorcpu");
     quilo::test::DetectorScript script;
     script.maxNumOfFacesLimit = 3;
-    for (double x : {224.0, 424.0, 624.0}) {
-        quilo::head::DetectedFace face;
-        face.rightEyePixel = {x - 20.0, 240.0};
-        face.leftEyePixel = {x + 20.0, 240.0};
-        face.rightEyeDepth = face.leftEyeDepth = 0.6f;
-        script.thereafter.push_back(face);
-    }
+    for (double x : {224.0, 424.0, 624.0}) script.thereafter.push_back(quilo::test::FaceAt(x));
     quilo::test::ResetScriptedDetector(script);
 }
 

@@ -3,7 +3,7 @@
 # from those objects plus one camera back end, so a test variant can put the
 # simulated RealSense device behind the very same engine code.
 add_library(quiloHeadTrackingEngineObjects OBJECT)
-set(QUILO_ENGINE_INCLUDE_DIRS ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+set(QUILO_ENGINE_INCLUDE_DIRS ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/generated)
 target_include_directories(quiloHeadTrackingEngineObjects PUBLIC ${QUILO_ENGINE_INCLUDE_DIRS})
 target_link_libraries(quiloHeadTrackingEngineObjects PUBLIC spdlog::spdlog fmt::fmt glm::glm Threads::Threads
   PRIVATE ${CMAKE_DL_LIBS} PkgConfig::stb)
@@ -18,12 +18,14 @@ function(quilo_add_engine_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;INCLUDE_DIRS" ${ARGN})
   add_library(${name} SHARED ${ARG_SOURCES} $<TARGET_OBJECTS:quiloHeadTrackingEngineObjects>)
   target_include_directories(${name}
-    PUBLIC $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}> $<BUILD_INTERFACE:${CMAKE_BINARY_DIR}/generated>
+    PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}> $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/generated>
            $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
     PRIVATE ${ARG_INCLUDE_DIRS})
   target_link_libraries(${name} PUBLIC spdlog::spdlog fmt::fmt glm::glm
     PRIVATE Threads::Threads ${CMAKE_DL_LIBS} PkgConfig::stb ${ARG_LIBRARIES})
   target_compile_definitions(${name} PRIVATE QUILO_BUILDING_LIBRARY)
+  # A host compiles the installed headers as C++17 at least.
+  target_compile_features(${name} PUBLIC cxx_std_17)
   set_target_properties(${name} PROPERTIES
     CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 endfunction()

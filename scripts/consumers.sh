@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds and runs the consumer project twice: against an installed engine
+# (find_package) and with the engine's sources as a subproject
+# (add_subdirectory).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+work="${QUILO_CONSUMER_DIR:-build-consumers}"
+rm -rf "$work"
+cmake -S . -B "$work/engine" -DQUILO_BUILD_TESTS=OFF -DQUILO_BUILD_BENCHMARKS=OFF -DQUILO_BUILD_TOOLS=OFF
+cmake --build "$work/engine" -j "$(nproc)"
+cmake --install "$work/engine" --prefix "$work/prefix"
+
+cmake -S tests/consumer -B "$work/package" -DCMAKE_PREFIX_PATH="$PWD/$work/prefix"
+cmake --build "$work/package"
+"$work/package/quiloConsumer"
+
+cmake -S tests/consumer -B "$work/subdirectory" -DQUILO_CONSUMER_USE=subdirectory -DQUILO_SOURCE_DIR="$PWD"
+cmake --build "$work/subdirectory" -j "$(nproc)"
+"$work/subdirectory/quiloConsumer"
+echo "consumers built and ran"
