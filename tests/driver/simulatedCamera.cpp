@@ -9,24 +9,17 @@
 
 #include "fakeRealsense.h"
 #include "headTracking/engine/testPlugins/scriptedDetector.h"
+#include "support/detections.h"
+#include "support/sandbox.h"
 
 namespace {
 
 class SimulatedCamera {
 public:
     SimulatedCamera() {
-        const std::filesystem::path sandbox = QUILO_TEST_SANDBOX_DIR;
-        const auto plugin = sandbox / "quiloHeadTrackingBlinkDetectorcpu.so";
-        std::filesystem::remove(plugin);
-        std::filesystem::copy_file(std::filesystem::path(QUILO_TEST_PLUGIN_DIR) / "quiloTestBlinkDetectorScripted.so",
-                                   plugin);
-
-        quilo::head::DetectedFace face;
-        face.rightEyePixel = {404.0, 240.0};
-        face.leftEyePixel = {444.0, 240.0};
-        face.rightEyeDepth = face.leftEyeDepth = 0.6f;
+        quilo::test::Sandbox::Install("quiloTestBlinkDetectorScripted", "quiloHeadTrackingBlinkDetectorcpu");
         quilo::test::DetectorScript script;
-        script.thereafter = {face};
+        script.thereafter = {quilo::test::FaceAt(424.0)};
         quilo::test::ResetScriptedDetector(script);
 
         fakeRealsense::Reset();
