@@ -108,6 +108,12 @@ struct ImageHeader {
     int32_t height = 0;
 };
 
+// The 4 bytes at `at`, most significant first, as PNG stores numbers.
+uint32_t ReadBigEndian(const std::vector<uint8_t>& bytes, size_t at) {
+    return uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 | uint32_t{bytes[at + 2]} << 8 |
+           uint32_t{bytes[at + 3]};
+}
+
 constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 
 // The header of a binary PGM (P5) or PPM (P6) image: the magic number, the
@@ -175,15 +181,18 @@ ImageHeader ParseImageHeader(const std::filesystem::path& path, const std::vecto
         !std::equal(std::begin(kPngSignature), std::end(kPngSignature), bytes.begin())) {
         Fail(path, "not a readable PNG or PGM image (neither signature)");
     }
-    int width = 0, height = 0, channels = 0;
-    if (stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height,
-                              &channels) == 0 ||
-        width <= 0 || height <= 0) {
-        const char* reason = stbi_failure_reason();
-        Fail(path, fmt::format("not a readable PNG or PGM image (damaged PNG header: {})",
-                               reason != nullptr ? reason : "no size"));
+    // The size opens the first chunk, IHDR: width and height, 4 bytes each,
+    // most significant first.
+    if (bytes.size() < 24 || std::memcmp(&bytes[12], "IHDR", 4) != 0) {
+        Fail(path, "not a readable PNG or PGM image (damaged PNG header: no IHDR chunk)");
     }
-    return {ImageKind::Png, width, height};
+    const uint32_t width = ReadBigEndian(bytes, 16), height = ReadBigEndian(bytes, 20);
+    if (width == 0 || height == 0 || width > 1u << 24 || height > 1u << 24) {
+        Fail(path, fmt::format("not a readable PNG or PGM image (damaged PNG header: {} x {} "
+                               "pixels)",
+                               width, height));
+    }
+    return {ImageKind::Png, static_cast<int32_t>(width), static_cast<int32_t>(height)};
 }
 
 // Whether the PNG file `bytes` is whole: its chunks follow each other to
@@ -192,8 +201,7 @@ ImageHeader ParseImageHeader(const std::filesystem::path& path, const std::vecto
 bool PngIsWhole(const std::vector<uint8_t>& bytes) {
     size_t at = sizeof kPngSignature;
     while (bytes.size() - at >= 12) {
-        const uint32_t length = uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 |
-                                uint32_t{bytes[at + 2]} << 8 | uint32_t{bytes[at + 3]};
+        const uint32_t length = ReadBigEndian(bytes, at);
         if (std::memcmp(&bytes[at + 4], "IEND", 4) == 0) return true;
         if (length > bytes.size() - at - 12) return false;
         at += 12 + size_t{length};

@@ -255,9 +255,11 @@ TEST(Sequence, DamagedImagesStopWithTheirNameBeforeOrWhileDecoding) {
         {"frame.pgm", bytes("P5\n99999999999 3\n255\n"), "the width is too large", true},
         {"frame.pgm", bytes("P5\n5 3\n255\n" + pixels + "xxx"), "the image is 5 x 3 pixels, the sequence's intrinsics say 4 x 3", true},
         {"frame.png", bytes(wide), "the image is 5 x 3 pixels", true},
-        // 20000 x 20000 declared in a small file: refused before 400 MB are allocated.
-        {"frame.png", bytes(png.substr(0, 16) + BigEndian(20000) + BigEndian(20000) + png.substr(24)),
-         "the image is 20000 x 20000 pixels", true},
+        // 46000 x 46000 declared in a small file: refused before 2 GB are allocated.
+        {"frame.png", bytes(png.substr(0, 16) + BigEndian(46000) + BigEndian(46000) + png.substr(24)),
+         "the image is 46000 x 46000 pixels", true},
+        {"frame.png", bytes(png.substr(0, 16) + BigEndian(0) + png.substr(20)),
+         "damaged PNG header: 0 x 3 pixels", true},
         {"frame.png", bytes(png.substr(0, png.size() / 2)), "truncated PNG", false},
         {"frame.png", bytes(png.substr(0, 41) + "\xff\xff" + png.substr(43)),
          "not a readable PNG or PGM image (", false},
