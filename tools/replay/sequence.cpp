@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <iterator>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <memory>
 
@@ -69,8 +69,9 @@ bool StaysInside(const std::string& name) {
 
 json ToJson(const glm::dvec3& point) { return json::array({point.x, point.y, point.z}); }
 
-// Whether `path` is a regular file (after symbolic links); a folder, a FIFO
-// or a device would block the reader or never end.
+// Throws, with `missing` when there is nothing there, unless `path` is a
+// regular file (after symbolic links): reading a FIFO or a device would
+// block or never end.
 void CheckRegularFile(const std::filesystem::path& path, const char* missing) {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
@@ -193,6 +194,16 @@ ImageHeader ParseImageHeader(const std::filesystem::path& path, const std::vecto
                                width, height));
     }
     return {ImageKind::Png, static_cast<int32_t>(width), static_cast<int32_t>(height)};
+}
+
+// Throws unless the image declares the size of the sequence's intrinsics.
+void CheckSize(const std::filesystem::path& path, const ImageHeader& header,
+               const Sequence& sequence) {
+    if (header.width != sequence.intrinsics.width || header.height != sequence.intrinsics.height) {
+        Fail(path, fmt::format("the image is {} x {} pixels, the sequence's intrinsics say {} x {}",
+                               header.width, header.height, sequence.intrinsics.width,
+                               sequence.intrinsics.height));
+    }
 }
 
 // Whether the PNG file `bytes` is whole: its chunks follow each other to
@@ -397,19 +408,6 @@ std::filesystem::path FrameImagePath(const std::filesystem::path& folder,
     }
     return path;
 }
-
-namespace {
-
-void CheckSize(const std::filesystem::path& path, const ImageHeader& header,
-               const Sequence& sequence) {
-    if (header.width != sequence.intrinsics.width || header.height != sequence.intrinsics.height) {
-        Fail(path, fmt::format("the image is {} x {} pixels, the sequence's intrinsics say {} x {}",
-                               header.width, header.height, sequence.intrinsics.width,
-                               sequence.intrinsics.height));
-    }
-}
-
-}  // namespace
 
 void CheckFrameImage(const std::filesystem::path& folder, const Sequence& sequence,
                      const SequenceFrame& frame) {

@@ -70,25 +70,19 @@ TEST(ReplayProgram, MalformedInputEndsWithExitCodeOneAndTheFault) {
     };
     const Case cases[] = {
         {QUILO_REPLAY_PROGRAM, header + std::string(6, '\x40'), {"SEQ"}, 1, "b.pgm: truncated"},
-        {QUILO_REPLAY_PROGRAM, header, {"SEQ"}, 1, "b.pgm: truncated"},
         {QUILO_REPLAY_PROGRAM, "P5\n4 3\n0\n" + std::string(12, '\x40'), {"SEQ"}, 1,
          "b.pgm: the PGM header's maximum value 0"},
-        {QUILO_REPLAY_PROGRAM, "P5\n46000 46000\n255\n0", {"SEQ"}, 1, "b.pgm: truncated"},
-        {QUILO_REPLAY_PROGRAM, "", {"SEQ"}, 1, "sequence.json: cannot be opened"},
         {QUILO_REPLAY_PROGRAM, "", {"SEQ", "--camera-position", "0,inf,0"}, 1,
          "camera position: a value is not finite"},
-        {QUILO_REPLAY_PROGRAM, "", {"SEQ", "--camera-position", "0,1"}, 1, "--camera-position"},
         {QUILO_REPLAY_PROGRAM, "", {"SEQ", "--max-faces", "99999999999"}, 1, "--max-faces"},
         {QUILO_REPLAY_PROGRAM, "", {"SEQ", "--overlay-every", "-1"}, 1, "--overlay-every"},
         {QUILO_REPLAY_PROGRAM, "", {"SEQ", "--output"}, 1, "--output"},
         {QUILO_REPLAY_PROGRAM, header + std::string(12, '\x40'), {"SEQ", "--output", "OUT"}, 1,
          "OUT: exists and is not a folder"},
-        {QUILO_REPLAY_PROGRAM, "", {"SEQ", "--no-such-option"}, 1, "--no-such-option"},
         {QUILO_REPLAY_PROGRAM, "", {"--help"}, 0, ""},
         {QUILO_RECORD_PROGRAM, "", {"SEQ", "--frames", "0"}, 1, "--frames must be at least 1"},
         {QUILO_RECORD_PROGRAM, "", {"SEQ", "--frames", "-3"}, 1, "--frames must be at least 1"},
         {QUILO_RECORD_PROGRAM, "", {"SEQ", "--seconds", "-1"}, 1, "--seconds must be"},
-        {QUILO_RECORD_PROGRAM, "", {}, 1, "output"},
         {QUILO_RECORD_PROGRAM, "", {"--help"}, 0, ""},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
