@@ -13,6 +13,7 @@
 
 #include "common/log.h"
 #include "common/paths.h"
+#include "tools/replay/commandLine.h"
 #include "tools/replay/options.h"
 #include "tools/replay/progressBar.h"
 #include "tools/replay/replay.h"
@@ -29,6 +30,11 @@ fs::path SamplePath() { return quilo::GetExecutablePath().parent_path() / "repla
 
 int Run(const fs::path& sequenceFolder, const fs::path& output, const ReplayOptions& options,
         size_t overlayEvery) {
+    // Refused before the replay rather than after it.
+    std::error_code error;
+    if (fs::exists(output, error) && !fs::is_directory(output, error)) {
+        throw SequenceError(fmt::format("{}: exists and is not a folder", output.string()));
+    }
     const Sequence sequence = ReadSequence(sequenceFolder);
     fmt::print("Replaying {} frames of {}{}\n", sequence.frames.size(), sequenceFolder.string(),
                sequence.description.empty() ? "" : fmt::format("\n  ({})", sequence.description));
@@ -41,7 +47,6 @@ int Run(const fs::path& sequenceFolder, const fs::path& output, const ReplayOpti
                         [&bar](size_t done, size_t total) { bar.Update(done, total); });
     }
 
-    std::error_code error;
     fs::create_directories(output, error);
     if (error) {
         throw SequenceError(fmt::format("{}: cannot create the folder ({})", output, error.message()));
@@ -112,9 +117,10 @@ int main(int argc, char** argv) {
         ->take_all();
     app.add_option("--overlay-every", overlayEvery,
                    "Draw a picture of every Nth frame (0: none)")
+        ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
     app.add_flag("-v,--verbose", verbose, "Show the engine's information log lines");
-    CLI11_PARSE(app, argc, argv);
+    if (const auto exitCode = ParseCommandLine(app, argc, argv)) return *exitCode;
 
     try {
         ReplayOptions options;
@@ -123,8 +129,7 @@ int main(int argc, char** argv) {
         options.tracker.trackLeftEye = eyes != "right";
         options.tracker.trackRightEye = eyes != "left";
         if (!cameraPosition.empty()) {
-            options.tracker.cameraPosition =
-                glm::vec3(cameraPosition[0], cameraPosition[1], cameraPosition[2]);
+            options.tracker.cameraPosition = CameraPositionFromValues(cameraPosition);
         }
         if (!cameraRotation.empty()) {
             options.tracker.cameraRotation = CameraRotationFromValues(cameraRotation);

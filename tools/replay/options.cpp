@@ -115,4 +115,15 @@ glm::mat3 CameraRotationFromValues(const std::vector<float>& values) {
         values.size()));
 }
 
+glm::vec3 CameraPositionFromValues(const std::vector<float>& values) {
+    if (values.size() != 3) {
+        throw std::invalid_argument(
+            fmt::format("camera position: expected 3 numbers (X, Y, Z in mm), got {}", values.size()));
+    }
+    for (float value : values) {
+        if (!std::isfinite(value)) throw std::invalid_argument("camera position: a value is not finite");
+    }
+    return glm::vec3(values[0], values[1], values[2]);
+}
+
 }  // namespace quilo::replay

@@ -25,6 +25,11 @@ void ApplyFilterSetting(head::FilterProperties& filter, const std::string& setti
 // std::invalid_argument for any other count or a value that is not finite.
 glm::mat3 CameraRotationFromValues(const std::vector<float>& values);
 
+// The camera position given on the command line: three finite numbers, mm.
+// Throws std::invalid_argument for any other count or a value that is not
+// finite.
+glm::vec3 CameraPositionFromValues(const std::vector<float>& values);
+
 // The names of the keys ApplyFilterSetting knows, for the help text.
 std::string FilterSettingKeys();
 

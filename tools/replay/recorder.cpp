@@ -1,12 +1,38 @@
 #include "tools/replay/recorder.h"
 
+#include <atomic>
+#include <cctype>
 #include <cmath>
+#include <csignal>
 
 #include <fmt/format.h>
 
 #include "headTracking/camera/snapshot.h"
 
 namespace quilo::replay {
+
+namespace {
+
+// Lock-free, so the handler may set it.
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int) { stopRequested.store(true); }
+
+}  // namespace
+
+void CatchStopSignals() {
+    stopRequested.store(false);
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+}
+
+bool StopRequested() { return stopRequested.load(); }
+
+void RestoreStopSignals() {
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+}
 
 SequenceRecorder::SequenceRecorder(std::filesystem::path folder, std::string description)
     : folder_(std::move(folder)) {
@@ -18,6 +44,18 @@ SequenceRecorder::SequenceRecorder(std::filesystem::path folder, std::string des
     if (std::filesystem::exists(folder_ / kManifestName, error)) {
         throw SequenceError(
             fmt::format("{}: the folder already holds a sequence", folder_.string()));
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder_, error)) {
+        std::string extension = entry.path().extension().string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (extension == ".png" || extension == ".pgm") {
+            throw SequenceError(fmt::format("{}: the folder already holds images ({})",
+                                            folder_.string(), entry.path().filename().string()));
+        }
+    }
+    if (error) {
+        throw SequenceError(
+            fmt::format("{}: cannot list the folder ({})", folder_.string(), error.message()));
     }
     sequence_.description = std::move(description);
 }

@@ -16,7 +16,8 @@ namespace quilo::replay {
 class SequenceRecorder {
 public:
     // Records into `folder`, created when missing. Throws SequenceError when
-    // it cannot be created or already holds a sequence.
+    // it cannot be created or already holds a sequence or images (PNG or
+    // PGM files), whose names the frames could take.
     SequenceRecorder(std::filesystem::path folder, std::string description);
 
     SequenceRecorder(const SequenceRecorder&) = delete;
@@ -45,5 +46,13 @@ private:
     Sequence sequence_;
     size_t dropped_ = 0;
 };
+
+// Turns Ctrl-C (SIGINT) and a polite request to end (SIGTERM) into a stop
+// request that StopRequested() reports, so the recorder finishes the
+// recording and writes its manifest instead of dying without one. Until
+// RestoreStopSignals() puts the default handling back.
+void CatchStopSignals();
+bool StopRequested();
+void RestoreStopSignals();
 
 }  // namespace quilo::replay

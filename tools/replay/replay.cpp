@@ -40,6 +40,10 @@ glm::dvec3 TrackedPoint(const head::FaceTrackerConfiguration& configuration, con
 
 ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequence,
                     const ReplayOptions& options, const ReplayProgress& progress) {
+    // Every image's header first: a missing, foreign, truncated or wrongly
+    // sized image stops the replay before the detector is loaded.
+    for (const SequenceFrame& entry : sequence.frames) CheckFrameImage(folder, sequence, entry);
+
     const Clock::time_point startup = Clock::now();
     ReplayResult result;
     result.frames.reserve(sequence.frames.size());
@@ -88,14 +92,7 @@ ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequenc
     try {
         for (size_t i = 0; i < total; ++i) {
             const SequenceFrame& entry = sequence.frames[i];
-            const GreyImage image = ReadGreyImage(folder / entry.image);
-            if (image.width != sequence.intrinsics.width ||
-                image.height != sequence.intrinsics.height) {
-                throw SequenceError(fmt::format(
-                    "{}: the image is {} x {} pixels, the sequence's intrinsics say {} x {}",
-                    (folder / entry.image).string(), image.width, image.height,
-                    sequence.intrinsics.width, sequence.intrinsics.height));
-            }
+            const GreyImage image = ReadFrameImage(folder, sequence, entry);
 
             FrameResult& frame = result.frames.emplace_back();
             frame.index = i;

@@ -53,7 +53,8 @@ struct ReplayResult {
 using ReplayProgress = std::function<void(size_t done, size_t total)>;
 
 // Replays `sequence` (read from `folder`) through a new engine with the CPU
-// face detector. Throws SequenceError for an image that cannot be read or
+// face detector. Every image is checked with CheckFrameImage before the
+// engine is made. Throws SequenceError for an image that cannot be read or
 // whose size differs from the intrinsics', and quilo::Exception or another
 // std::exception when the engine or the detector cannot be created; the
 // frames replayed so far are lost then.

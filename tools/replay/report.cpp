@@ -212,7 +212,7 @@ size_t WriteOverlays(const std::filesystem::path& folder, const std::filesystem:
     for (const FrameResult& frame : result.frames) {
         if (frame.index % every != 0 || frame.index >= sequence.frames.size()) continue;
         const SequenceFrame& entry = sequence.frames[frame.index];
-        const GreyImage grey = ReadGreyImage(sequenceFolder / entry.image);
+        const GreyImage grey = ReadFrameImage(sequenceFolder, sequence, entry);
         const cv::Mat image(grey.height, grey.width, CV_8UC1,
                             const_cast<uint8_t*>(grey.pixels.data()));
         cv::Mat picture;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <memory>
 
@@ -67,6 +69,196 @@ bool StaysInside(const std::string& name) {
 
 json ToJson(const glm::dvec3& point) { return json::array({point.x, point.y, point.z}); }
 
+// Throws, with `missing` when there is nothing there, unless `path` is a
+// regular file (after symbolic links): reading a FIFO or a device would
+// block or never end.
+void CheckRegularFile(const std::filesystem::path& path, const char* missing) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found) Fail(path, missing);
+    if (error) Fail(path, fmt::format("cannot be examined ({})", error.message()));
+    if (status.type() != std::filesystem::file_type::regular) Fail(path, "not a regular file");
+}
+
+// Enough of an image's start for its header: PNG's size is in its first 33
+// bytes, a PGM header with comments rarely needs more than a few lines.
+constexpr uintmax_t kHeaderBytes = 4096;
+
+// Up to `limit` bytes from the start of the image file `path`, and its size.
+std::vector<uint8_t> ReadImageBytes(const std::filesystem::path& path, uintmax_t limit,
+                                    uintmax_t* fileSize = nullptr) {
+    CheckRegularFile(path, "no such image");
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(path, error);
+    if (error) Fail(path, fmt::format("cannot be examined ({})", error.message()));
+    if (fileSize != nullptr) *fileSize = size;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) Fail(path, "cannot be opened");
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::min(size, limit)));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (in.gcount() != static_cast<std::streamsize>(bytes.size())) Fail(path, "cannot be read");
+    return bytes;
+}
+
+enum class ImageKind { Png, Pnm };
+
+// What an image's header declares.
+struct ImageHeader {
+    ImageKind kind = ImageKind::Png;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// The 4 bytes at `at`, most significant first, as PNG stores numbers.
+uint32_t ReadBigEndian(const std::vector<uint8_t>& bytes, size_t at) {
+    return uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 | uint32_t{bytes[at + 2]} << 8 |
+           uint32_t{bytes[at + 3]};
+}
+
+constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+
+// The header of a binary PGM (P5) or PPM (P6) image: the magic number, the
+// width, the height and the maximum value, separated by white space and
+// comments, then one white space character and the pixels. Throws when a
+// field is missing or out of range, or when `fileSize` is too small for the
+// pixels the header declares.
+ImageHeader ParsePnmHeader(const std::filesystem::path& path, const std::vector<uint8_t>& bytes,
+                           uintmax_t fileSize) {
+    size_t at = 2;
+    const auto isSpace = [](uint8_t c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    };
+    const auto number = [&](const char* what) -> uint32_t {
+        const size_t before = at;
+        while (at < bytes.size()) {
+            if (isSpace(bytes[at])) {
+                ++at;
+            } else if (bytes[at] == '#') {
+                while (at < bytes.size() && bytes[at] != '\n' && bytes[at] != '\r') ++at;
+            } else {
+                break;
+            }
+        }
+        if (at == before) Fail(path, fmt::format("damaged PGM header (no space before the {})", what));
+        uint32_t value = 0;
+        const size_t digits = at;
+        while (at < bytes.size() && bytes[at] >= '0' && bytes[at] <= '9') {
+            value = value * 10 + (bytes[at] - '0');
+            if (value > 1u << 24) Fail(path, fmt::format("damaged PGM header (the {} is too large)", what));
+            ++at;
+        }
+        if (at == digits) Fail(path, fmt::format("damaged PGM header (no {})", what));
+        return value;
+    };
+    const uint32_t width = number("width");
+    const uint32_t height = number("height");
+    const uint32_t maximum = number("maximum value");
+    if (at >= bytes.size() || !isSpace(bytes[at])) {
+        Fail(path, "damaged PGM header (no space after the maximum value)");
+    }
+    ++at;
+    if (width == 0 || height == 0) Fail(path, "the PGM header declares no pixels");
+    if (maximum == 0 || maximum > 65535) {
+        Fail(path, fmt::format("the PGM header's maximum value {} is not from 1 to 65535", maximum));
+    }
+    const uintmax_t channels = bytes[1] == '6' ? 3 : 1;
+    const uintmax_t pixelBytes = uintmax_t{width} * height * channels * (maximum > 255 ? 2 : 1);
+    if (fileSize - at < pixelBytes) {
+        Fail(path, fmt::format("truncated: the header declares {} x {} pixels, {} bytes, the file "
+                               "holds {}",
+                               width, height, pixelBytes, fileSize - at));
+    }
+    return {ImageKind::Pnm, static_cast<int32_t>(width), static_cast<int32_t>(height)};
+}
+
+// The header of a PNG or binary PGM image, without decoding its pixels.
+// `bytes` holds the start of the file, or all of it, and `fileSize` its size.
+ImageHeader ParseImageHeader(const std::filesystem::path& path, const std::vector<uint8_t>& bytes,
+                             uintmax_t fileSize) {
+    if (bytes.size() >= 2 && bytes[0] == 'P' && (bytes[1] == '5' || bytes[1] == '6')) {
+        return ParsePnmHeader(path, bytes, fileSize);
+    }
+    if (bytes.size() < sizeof kPngSignature ||
+        !std::equal(std::begin(kPngSignature), std::end(kPngSignature), bytes.begin())) {
+        Fail(path, "not a readable PNG or PGM image (neither signature)");
+    }
+    // The size opens the first chunk, IHDR: width and height, 4 bytes each,
+    // most significant first.
+    if (bytes.size() < 24 || std::memcmp(&bytes[12], "IHDR", 4) != 0) {
+        Fail(path, "not a readable PNG or PGM image (damaged PNG header: no IHDR chunk)");
+    }
+    const uint32_t width = ReadBigEndian(bytes, 16), height = ReadBigEndian(bytes, 20);
+    if (width == 0 || height == 0 || width > 1u << 24 || height > 1u << 24) {
+        Fail(path, fmt::format("not a readable PNG or PGM image (damaged PNG header: {} x {} "
+                               "pixels)",
+                               width, height));
+    }
+    return {ImageKind::Png, static_cast<int32_t>(width), static_cast<int32_t>(height)};
+}
+
+// Throws unless the image declares the size of the sequence's intrinsics.
+void CheckSize(const std::filesystem::path& path, const ImageHeader& header,
+               const Sequence& sequence) {
+    if (header.width != sequence.intrinsics.width || header.height != sequence.intrinsics.height) {
+        Fail(path, fmt::format("the image is {} x {} pixels, the sequence's intrinsics say {} x {}",
+                               header.width, header.height, sequence.intrinsics.width,
+                               sequence.intrinsics.height));
+    }
+}
+
+// Whether the PNG file `bytes` is whole: its chunks follow each other to
+// the closing IEND chunk. The decoder does not notice a file that ends
+// inside its pixel data.
+bool PngIsWhole(const std::vector<uint8_t>& bytes) {
+    size_t at = sizeof kPngSignature;
+    while (bytes.size() - at >= 12) {
+        const uint32_t length = ReadBigEndian(bytes, at);
+        if (std::memcmp(&bytes[at + 4], "IEND", 4) == 0) return true;
+        if (length > bytes.size() - at - 12) return false;
+        at += 12 + size_t{length};
+    }
+    return false;
+}
+
+// Decodes the whole image file `bytes`, whose header is `header`, as grey.
+GreyImage Decode(const std::filesystem::path& path, const std::vector<uint8_t>& bytes,
+                 const ImageHeader& header, ColourToGrey conversion) {
+    if (header.kind == ImageKind::Png && !PngIsWhole(bytes)) {
+        Fail(path, "not a readable PNG or PGM image (truncated PNG: no end chunk)");
+    }
+    if (bytes.size() > static_cast<size_t>(std::numeric_limits<int>::max())) {
+        Fail(path, "not a readable PNG or PGM image (too large a file)");
+    }
+    const int wanted = conversion == ColourToGrey::ChannelMean ? 3 : 1;
+    int width = 0, height = 0, channels = 0;
+    std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
+        stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height,
+                              &channels, wanted),
+        stbi_image_free);
+    if (!pixels) {
+        const char* reason = stbi_failure_reason();
+        Fail(path, fmt::format("not a readable PNG or PGM image ({})",
+                               reason != nullptr ? reason : "damaged image data"));
+    }
+    if (width != header.width || height != header.height) {
+        Fail(path, "not a readable PNG or PGM image (decoded size differs from the header's)");
+    }
+    GreyImage image;
+    image.width = width;
+    image.height = height;
+    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+    if (wanted == 1) {
+        image.pixels.assign(pixels.get(), pixels.get() + count);
+    } else {
+        image.pixels.resize(count);
+        for (size_t i = 0; i < count; ++i) {
+            const stbi_uc* p = pixels.get() + 3 * i;
+            image.pixels[i] = static_cast<uint8_t>((p[0] + p[1] + p[2]) / 3);
+        }
+    }
+    return image;
+}
+
 }  // namespace
 
 Sequence ReadSequence(const std::filesystem::path& folder) {
@@ -75,6 +267,7 @@ Sequence ReadSequence(const std::filesystem::path& folder) {
         throw SequenceError(fmt::format("{}: no such folder", folder.string()));
     }
     const std::filesystem::path file = folder / kManifestName;
+    CheckRegularFile(file, "cannot be opened");
     std::ifstream in(file, std::ios::binary);
     if (!in) Fail(file, "cannot be opened");
 
@@ -194,30 +387,43 @@ void WriteSequence(const std::filesystem::path& folder, const Sequence& sequence
 }
 
 GreyImage ReadGreyImage(const std::filesystem::path& path, ColourToGrey conversion) {
-    const int wanted = conversion == ColourToGrey::ChannelMean ? 3 : 1;
-    int width = 0, height = 0, channels = 0;
-    std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
-        stbi_load(path.string().c_str(), &width, &height, &channels, wanted), stbi_image_free);
-    if (!pixels) {
-        std::error_code error;
-        Fail(path, std::filesystem::exists(path, error)
-                       ? fmt::format("not a readable PNG or PGM image ({})", stbi_failure_reason())
-                       : std::string("no such image"));
+    const std::vector<uint8_t> bytes = ReadImageBytes(path, std::numeric_limits<uintmax_t>::max());
+    const ImageHeader header = ParseImageHeader(path, bytes, bytes.size());
+    return Decode(path, bytes, header, conversion);
+}
+
+std::filesystem::path FrameImagePath(const std::filesystem::path& folder,
+                                     const SequenceFrame& frame) {
+    const std::filesystem::path path = folder / frame.image;
+    std::error_code error;
+    const std::filesystem::path base = std::filesystem::canonical(folder, error);
+    if (error) Fail(folder, fmt::format("cannot be resolved ({})", error.message()));
+    // Resolves every symbolic link on the way that exists; a missing rest
+    // stays as written and is then found missing.
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
+    if (error) Fail(path, fmt::format("cannot be resolved ({})", error.message()));
+    if (std::mismatch(base.begin(), base.end(), resolved.begin(), resolved.end()).first !=
+        base.end()) {
+        Fail(path, "leads outside the sequence folder through a symbolic link");
     }
-    GreyImage image;
-    image.width = width;
-    image.height = height;
-    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
-    if (wanted == 1) {
-        image.pixels.assign(pixels.get(), pixels.get() + count);
-    } else {
-        image.pixels.resize(count);
-        for (size_t i = 0; i < count; ++i) {
-            const stbi_uc* p = pixels.get() + 3 * i;
-            image.pixels[i] = static_cast<uint8_t>((p[0] + p[1] + p[2]) / 3);
-        }
-    }
-    return image;
+    return path;
+}
+
+void CheckFrameImage(const std::filesystem::path& folder, const Sequence& sequence,
+                     const SequenceFrame& frame) {
+    const std::filesystem::path path = FrameImagePath(folder, frame);
+    uintmax_t fileSize = 0;
+    const std::vector<uint8_t> start = ReadImageBytes(path, kHeaderBytes, &fileSize);
+    CheckSize(path, ParseImageHeader(path, start, fileSize), sequence);
+}
+
+GreyImage ReadFrameImage(const std::filesystem::path& folder, const Sequence& sequence,
+                         const SequenceFrame& frame) {
+    const std::filesystem::path path = FrameImagePath(folder, frame);
+    const std::vector<uint8_t> bytes = ReadImageBytes(path, std::numeric_limits<uintmax_t>::max());
+    const ImageHeader header = ParseImageHeader(path, bytes, bytes.size());
+    CheckSize(path, header, sequence);
+    return Decode(path, bytes, header, ColourToGrey::Luminance);
 }
 
 void WriteGreyPng(const std::filesystem::path& path, const GreyImage& image) {

@@ -76,7 +76,8 @@ struct GreyImage {
 // manifest is missing, the JSON is malformed, a field is missing or has the
 // wrong type, the intrinsics are unusable (no positive size or focal length),
 // there are no frames, an image name leaves the folder, or the timestamps are
-// not finite and strictly increasing. The images themselves are not opened.
+// not finite and strictly increasing; also when the manifest is not a regular
+// file (a FIFO would block). The images themselves are not opened.
 Sequence ReadSequence(const std::filesystem::path& folder);
 
 // Writes `folder`/sequence.json (the folder must exist). Throws SequenceError
@@ -87,10 +88,30 @@ void WriteSequence(const std::filesystem::path& folder, const Sequence& sequence
 // the three channels (truncated), as dlib converts colour images.
 enum class ColourToGrey { Luminance, ChannelMean };
 
-// Reads a PNG or PGM file as grey. Throws SequenceError naming the file when
-// it cannot be read or decoded.
+// Reads a PNG or binary PGM (or PPM) file as grey. Throws SequenceError
+// naming the file and the reason when it is missing, not a regular file,
+// neither kind of image, truncated (a PGM shorter than its header declares,
+// a PNG without its end), or its pixels cannot be decoded.
 GreyImage ReadGreyImage(const std::filesystem::path& path,
                         ColourToGrey conversion = ColourToGrey::Luminance);
+
+// The file of `frame`'s image in `folder`. Throws SequenceError naming it
+// when, through a symbolic link, it lies outside the folder.
+std::filesystem::path FrameImagePath(const std::filesystem::path& folder,
+                                     const SequenceFrame& frame);
+
+// Checks the image of `frame` without decoding its pixels: a regular file
+// inside `folder` whose header is sound, declares the size of the
+// sequence's intrinsics and, for PGM, whose pixels are all there. Throws
+// SequenceError naming the file otherwise. Quick: reads the file's start.
+void CheckFrameImage(const std::filesystem::path& folder, const Sequence& sequence,
+                     const SequenceFrame& frame);
+
+// Reads the image of `frame` as ReadGreyImage does, after the checks of
+// CheckFrameImage, so an image of another size is refused before its
+// pixels are decoded.
+GreyImage ReadFrameImage(const std::filesystem::path& folder, const Sequence& sequence,
+                         const SequenceFrame& frame);
 
 // Writes `image` as an 8-bit grey PNG. Throws SequenceError when it cannot.
 void WriteGreyPng(const std::filesystem::path& path, const GreyImage& image);

@@ -1,6 +1,8 @@
 // Command-line settings and the progress bar's text.
 #include "tools/replay/options.h"
 
+#include <cmath>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -67,6 +69,14 @@ TEST(CameraRotation, RotationVectorsAndMatrices) {
     EXPECT_THROW(CameraRotationFromValues({1, 2}), std::invalid_argument);
     EXPECT_THROW(CameraRotationFromValues({1, 2, 3, 4}), std::invalid_argument);
     EXPECT_THROW(CameraRotationFromValues({1, std::nanf(""), 3}), std::invalid_argument);
+}
+
+TEST(CameraPosition, ThreeFiniteNumbers) {
+    EXPECT_EQ(CameraPositionFromValues({0, 150.5f, -2}), glm::vec3(0, 150.5f, -2));
+    for (const std::vector<float>& values :
+         {std::vector<float>{1, 2}, {1, 2, 3, 4}, {0, INFINITY, 0}, {-INFINITY, 0, 0}, {0, 0, NAN}}) {
+        EXPECT_THROW(CameraPositionFromValues(values), std::invalid_argument) << values.size();
+    }
 }
 
 TEST(ProgressBar, RendersShareOfFramesDone) {

@@ -1,6 +1,11 @@
 // Recording frames into a sequence folder, and what is refused on the way.
 #include "tools/replay/recorder.h"
 
+#include <csignal>
+#include <fstream>
+
+#include <fmt/format.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -76,12 +81,38 @@ TEST(SequenceRecorder, RefusesFoldersWithASequenceAndEmptyRecordings) {
         ASSERT_TRUE(recorder.Record(image.At(1.0), Intrinsics(4, 4)));
         recorder.Finish();
     }
-    // A second recording would overwrite the frames of the first.
+    // A second recording would overwrite the frames of the first, and
+    // images alone (a recording stopped before its manifest, or a copy) too.
     try {
         SequenceRecorder again(folder.path(), "");
         FAIL() << "no error";
     } catch (const SequenceError& e) {
         EXPECT_THAT(e.what(), HasSubstr("already holds a sequence"));
+    }
+    for (const char* name : {"00000.png", "old.PGM"}) {
+        test::TempFolder images;
+        std::ofstream(images.path() / name) << "x";
+        std::ofstream(images.path() / "notes.txt") << "x";
+        try {
+            SequenceRecorder again(images.path(), "");
+            ADD_FAILURE() << name << " was not seen";
+        } catch (const SequenceError& e) {
+            EXPECT_THAT(e.what(), HasSubstr(fmt::format("already holds images ({})", name)));
+        }
+    }
+    // Other files do not matter.
+    test::TempFolder notes;
+    std::ofstream(notes.path() / "notes.txt") << "x";
+    EXPECT_NO_THROW(SequenceRecorder(notes.path(), ""));
+}
+
+TEST(SequenceRecorder, CtrlCAndTerminationAskTheRecordingToStop) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        CatchStopSignals();
+        EXPECT_FALSE(StopRequested());
+        std::raise(signal);
+        EXPECT_TRUE(StopRequested()) << signal;
+        RestoreStopSignals();
     }
 }
 

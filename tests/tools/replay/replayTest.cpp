@@ -192,6 +192,10 @@ TEST(Replay, BadImagesStopTheReplayWithTheirName) {
                                         "intrinsics say 640 x 300"));
     }
 
+    // Images are checked before the engine is made; with sound ones the
+    // engine's refusal comes through.
+    sequence.intrinsics.width = 400;
+    sequence.frames.resize(1);
     ReplayOptions tooMany;
     tooMany.maxFaces = 4;
     EXPECT_THROW(Replay(folder.path(), sequence, tooMany), quilo::Exception);

@@ -3,6 +3,8 @@
 #include "tools/replay/sequence.h"
 
 #include <fstream>
+#include <functional>
+#include <iterator>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,7 +14,9 @@
 namespace quilo::replay {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 void WriteFile(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -135,6 +139,15 @@ TEST(Sequence, MissingFolderOrManifestIsNamed) {
     } catch (const SequenceError& e) {
         EXPECT_THAT(e.what(), HasSubstr("sequence.json: cannot be opened"));
     }
+    // Anything but a regular file, a FIFO as much as a folder, would block
+    // or never end.
+    std::filesystem::create_directory(folder.path() / kManifestName);
+    try {
+        ReadSequence(folder.path());
+        FAIL() << "no error";
+    } catch (const SequenceError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("sequence.json: not a regular file"));
+    }
 }
 
 TEST(Sequence, ImagesReadAsGreyFromPngAndPgm) {
@@ -188,6 +201,126 @@ TEST(Sequence, UnreadableImagesAreNamed) {
     EXPECT_THROW(WriteGreyPng(folder.path() / "wrong.png", wrong), SequenceError);
     EXPECT_THROW(WriteGreyPng(folder.path() / "no-such-folder" / "a.png", GreyImage{1, 1, {7}}),
                  SequenceError);
+}
+
+std::string ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A whole 4 x 3 grey PNG, as the writer makes it: signature, IHDR (width at
+// byte 16, height at 20), one IDAT (its zlib header at bytes 41 and 42), IEND.
+std::string SmallPng(const std::filesystem::path& scratch, int32_t width = 4) {
+    GreyImage image{width, 3, std::vector<uint8_t>(static_cast<size_t>(width) * 3, 99)};
+    WriteGreyPng(scratch / "whole.png", image);
+    return ReadBytes(scratch / "whole.png");
+}
+
+std::string BigEndian(uint32_t value) {
+    return {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+            static_cast<char>(value >> 8), static_cast<char>(value)};
+}
+
+TEST(Sequence, DamagedImagesStopWithTheirNameBeforeOrWhileDecoding) {
+    // The sequence is 4 x 3; every image is named "frame" plus an extension.
+    // `header` says whether the quick check before the replay finds the
+    // fault already (true) or only the decoder does (false).
+    const std::string pgm = "P5\n4 3\n255\n";
+    const std::string pixels(12, '\x40');
+    test::TempFolder scratch, outside;
+    const std::string png = SmallPng(scratch.path());
+    const std::string wide = SmallPng(scratch.path(), 5);
+    WriteFile(outside.path() / "secret.png", png);
+    struct Case {
+        const char* image;
+        std::function<void(const std::filesystem::path& file)> write;
+        std::string message;  // "" when the image reads
+        bool header;
+    };
+    const auto bytes = [](std::string content) {
+        return [content](const std::filesystem::path& file) { WriteFile(file, content); };
+    };
+    const Case cases[] = {
+        {"frame.pgm", bytes(pgm + pixels), "", true},
+        {"frame.pgm", bytes("P5\n# comment\n4 3\n255\n" + pixels + "trailing"), "", true},
+        {"frame.png", bytes(png), "", true},
+        {"frame.pgm", bytes(pgm + pixels.substr(0, 6)), "truncated: the header declares 4 x 3", true},
+        {"frame.pgm", bytes(pgm), "truncated: the header declares 4 x 3 pixels, 12 bytes, the file holds 0", true},
+        {"frame.pgm", bytes("P5\n4 3\n0\n" + pixels), "maximum value 0 is not from 1 to 65535", true},
+        // Above 255 every value takes two bytes.
+        {"frame.pgm", bytes("P5\n4 3\n65535\n" + pixels), "24 bytes, the file holds 12", true},
+        {"frame.pgm", bytes("P5\n46000 46000\n255\n0"), "truncated", true},
+        {"frame.pgm", bytes("P5\n4\n"), "damaged PGM header (no height)", true},
+        {"frame.pgm", bytes("P5\n0 3\n255\n"), "declares no pixels", true},
+        {"frame.pgm", bytes("P5\n99999999999 3\n255\n"), "the width is too large", true},
+        {"frame.pgm", bytes("P5\n5 3\n255\n" + pixels + "xxx"), "the image is 5 x 3 pixels, the sequence's intrinsics say 4 x 3", true},
+        {"frame.png", bytes(wide), "the image is 5 x 3 pixels", true},
+        // 46000 x 46000 declared in a small file: refused before 2 GB are allocated.
+        {"frame.png", bytes(png.substr(0, 16) + BigEndian(46000) + BigEndian(46000) + png.substr(24)),
+         "the image is 46000 x 46000 pixels", true},
+        {"frame.png", bytes(png.substr(0, 16) + BigEndian(0) + png.substr(20)),
+         "damaged PNG header: 0 x 3 pixels", true},
+        {"frame.png", bytes(png.substr(0, png.size() / 2)), "truncated PNG", false},
+        {"frame.png", bytes(png.substr(0, 41) + "\xff\xff" + png.substr(43)),
+         "not a readable PNG or PGM image (", false},
+        {"frame.png", bytes("\x89PNG\r\n\x1a\n"), "damaged PNG header", true},
+        {"frame.png", bytes("GIF89a not ours"), "neither signature", true},
+        {"frame.png", bytes(""), "neither signature", true},
+        {"frame.png", [](const std::filesystem::path&) {}, "no such image", true},
+        // A folder (like a FIFO or a device) would block or never end.
+        {"frame.png", [](const std::filesystem::path& file) { std::filesystem::create_directory(file); },
+         "not a regular file", true},
+        {"frame.png",
+         [&](const std::filesystem::path& file) {
+             std::filesystem::create_symlink(outside.path() / "secret.png", file);
+         },
+         "leads outside the sequence folder through a symbolic link", true},
+        {"sub/frame.png",
+         [&](const std::filesystem::path& file) {
+             std::filesystem::create_directory_symlink(outside.path(), file.parent_path());
+         },
+         "leads outside the sequence folder", true},
+        {"frame.png",
+         [&](const std::filesystem::path& file) {
+             WriteFile(file.parent_path() / "real.png", png);
+             std::filesystem::create_symlink("real.png", file);
+         },
+         "", true},
+    };
+    Sequence sequence;
+    sequence.intrinsics.width = 4;
+    sequence.intrinsics.height = 3;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        test::TempFolder folder;
+        const SequenceFrame frame{c.image, 0.0, std::nullopt};
+        c.write(folder.path() / c.image);
+        const std::string name = (folder.path() / c.image).string();
+        const auto messageOf = [&](auto read) -> std::string {
+            try {
+                read();
+            } catch (const SequenceError& e) {
+                return e.what();
+            }
+            return "";
+        };
+        const std::string checked = messageOf([&] { CheckFrameImage(folder.path(), sequence, frame); });
+        const std::string decoded = messageOf([&] {
+            const GreyImage image = ReadFrameImage(folder.path(), sequence, frame);
+            EXPECT_EQ(image.pixels.size(), 12u);
+        });
+        if (c.message.empty()) {
+            EXPECT_EQ(checked, "") << "case " << i;
+            EXPECT_EQ(decoded, "") << "case " << i;
+            continue;
+        }
+        EXPECT_THAT(decoded, AllOf(StartsWith(name + ": "), HasSubstr(c.message))) << "case " << i;
+        if (c.header) {
+            EXPECT_THAT(checked, AllOf(StartsWith(name + ": "), HasSubstr(c.message))) << "case " << i;
+        } else {
+            EXPECT_EQ(checked, "") << "case " << i;
+        }
+    }
 }
 
 TEST(Sequence, ProjectionUsesFocalLengthsAndPrincipalPoint) {
