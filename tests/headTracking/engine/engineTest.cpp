@@ -428,8 +428,16 @@ TEST_F(EngineTest, SettersAndPollingRaceFramesSafely) {
 // the last geometry.
 TEST_F(EngineTest, BackendSwitchesRaceIntrinsicsChangesOnAnIdleEngine) {
     Sandbox::Install(kScripted, kGpu);
+    // Each geometry call lingers inside the plugin's code, so a plugin
+    // unloaded under it would be caught there.
+    quilo::test::DetectorScript script;
+    script.beforeCall = [](DetectorOperation operation) {
+        if (operation != DetectorOperation::OnCameraIntrinsicsChange) return;
+        for (int i = 0; i < 100; ++i) std::this_thread::yield();
+    };
+    quilo::test::ResetScriptedDetector(script);
     Engine engine(Args());
-    constexpr int kSwitches = 40;
+    constexpr int kSwitches = 60;
     std::atomic<bool> done{false};
     std::thread switcher([&] {
         for (int i = 0; i < kSwitches; ++i) {
