@@ -136,6 +136,7 @@ void BM_ReplayedFrames(benchmark::State& state) {
     std::vector<double> times;
     size_t reported = 0;
     int64_t searches = 0;
+    BlinkDetectorCpu::Statistics statistics;
     for (auto _ : state) {
         auto detector = MakeDetector(SearchSettings(count, background));
         times.clear();
@@ -150,7 +151,11 @@ void BM_ReplayedFrames(benchmark::State& state) {
             times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         }
         searches = detector->statistics().fullSearches;
+        statistics = detector->statistics();
     }
+    state.counters["realigned"] = static_cast<double>(statistics.realigned);
+    state.counters["lost"] = static_cast<double>(statistics.lost);
+    state.counters["double_checked"] = static_cast<double>(statistics.doubleChecked);
     state.counters["median_ms"] = Percentile(times, 0.5);
     state.counters["p99_ms"] = Percentile(times, 0.99);
     state.counters["max_ms"] = Percentile(times, 1.0);

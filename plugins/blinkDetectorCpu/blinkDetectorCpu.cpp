@@ -365,6 +365,7 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
     for (int i = 0; i < nears; ++i) {
         Track again = *track;
         if (Seat(image, near[i], track->roll, &again) && Agree(again.box, near[i])) {
+            ++statistics_.realigned;
             again.motion = cv::Point2f();
             again.misses = 0;
             again.pose.valid = false;
@@ -382,6 +383,7 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
         // turned heads) must find the face where the landmarks are, or they
         // sit on no face.
         FaceBox placed;
+        ++statistics_.doubleChecked;
         if (!finder_.PlaceFace(image, next.box, &placed, next.roll)) return false;
         if (!Agree(next.box, placed)) {
             Track again = next;
@@ -520,8 +522,11 @@ void BlinkDetectorCpu::TakeFound(const cv::Mat& image, const std::vector<Found>&
     const size_t wanted = static_cast<size_t>(maxNumOfFaces_.load());
     for (const Found& face : searched) {
         // Where the face is now: the search looked at an earlier frame.
-        FaceBox now = face.box;
-        if (!finder_.FindNear(image, face.box, face.roll, &now, kFarReach)) now = face.box;
+        const auto locate = [&] {
+            FaceBox now = face.box;
+            if (!finder_.FindNear(image, face.box, face.roll, &now, kFarReach)) now = face.box;
+            return now;
+        };
         auto followed = std::find_if(tracks_.begin(), tracks_.end(), [&](const Track& t) {
             return SameFace(t.inSearch ? t.searched : t.box, face.box);
         });
@@ -532,7 +537,8 @@ void BlinkDetectorCpu::TakeFound(const cv::Mat& image, const std::vector<Found>&
                 continue;
             }
             Track again = *followed;
-            if (Seat(image, now, face.roll, &again)) {
+            if (Seat(image, locate(), face.roll, &again)) {
+                ++statistics_.realigned;
                 again.motion = cv::Point2f();
                 again.misses = 0;
                 again.pose.valid = false;
@@ -549,7 +555,7 @@ void BlinkDetectorCpu::TakeFound(const cv::Mat& image, const std::vector<Found>&
             break;
         }
         Track track;
-        if (!Seat(image, now, face.roll, &track)) continue;
+        if (!Seat(image, locate(), face.roll, &track)) continue;
         if (std::any_of(tracks_.begin(), tracks_.end(),
                         [&](const Track& t) { return SameFace(t.box, track.box); })) {
             continue;

@@ -147,6 +147,8 @@ public:
         int64_t followed = 0;      // faces followed from one frame to the next
         int64_t unconfirmed = 0;   // ... of which the cascade did not confirm
         int64_t lost = 0;          // followed faces dropped
+        int64_t realigned = 0;     // followed faces placed again where a face was found
+        int64_t doubleChecked = 0; // ... checked by dlib's detector after two misses
     };
     const Statistics& statistics() const { return statistics_; }
 

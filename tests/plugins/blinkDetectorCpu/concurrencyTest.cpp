@@ -44,5 +44,34 @@ TEST(BlinkDetectorCpuConcurrency, CountsAndBackendAnswerDuringDetection) {
     EXPECT_FALSE(wrong.load());
 }
 
+// The worker searches its own copy of a frame: the camera may reuse the
+// frame's pixels as soon as DetectFaces returns.
+TEST(BlinkDetectorCpuConcurrency, TheWorkerSearchesACopyOfTheFrame) {
+    const cv::Mat astronaut = LoadGrey(TestData("portraits/astronaut.png"));
+    ASSERT_FALSE(astronaut.empty());
+    auto detector = MakeDetector(DeterministicSettings());
+    cv::Mat reused = astronaut.clone();
+    EXPECT_TRUE(detector->DetectFaces(TestFrame(reused)).detections.empty());
+    reused.setTo(cv::Scalar(0));  // the camera writes its next frame there
+    // The next frame takes the faces of the search of the first one.
+    const cv::Mat next = astronaut.clone();
+    EXPECT_EQ(detector->DetectFaces(TestFrame(next)).detections.size(), 1u);
+    EXPECT_EQ(detector->statistics().fullSearches, 1);
+}
+
+// Deleting a detector stops its worker, also in the middle of a search, and
+// frames keep being answered while the worker searches.
+TEST(BlinkDetectorCpuConcurrency, DeletingTheDetectorEndsItsSearch) {
+    const cv::Mat astronaut = LoadGrey(TestData("portraits/astronaut.png"));
+    ASSERT_FALSE(astronaut.empty());
+    const TestFrame frame(astronaut);
+    for (int frames = 1; frames <= 3; ++frames) {
+        auto detector = MakeDetector(BlinkDetectorSettings{});
+        for (int i = 0; i < frames; ++i) detector->DetectFaces(frame);
+        EXPECT_EQ(detector->statistics().frames, frames);
+        detector.reset();  // joins the worker, searching or not
+    }
+}
+
 }  // namespace
 }  // namespace quilo::head::cpu::test
