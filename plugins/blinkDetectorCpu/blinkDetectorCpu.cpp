@@ -67,6 +67,10 @@ bool Agree(const FaceBox& landmarksBox, const FaceBox& found) {
     return std::hypot(d.x, d.y) < 0.125f * landmarksBox.width && ratio > 0.8f && ratio < 1.25f;
 }
 
+// Turned copies are scanned for faces this many times the smallest eye
+// distance of the upright scan.
+constexpr float kTurnedMinEyeDistance = 1.5f;
+
 // How far around a face the cascade looks for it when it is not where it
 // was expected (see FaceFinder::FindNear).
 constexpr float kFarReach = 2.0f;
@@ -423,7 +427,7 @@ void BlinkDetectorCpu::StartSearch(const cv::Mat& image) {
     // and, every fourth time (or always, in a dim image), with its contrast
     // equalised; every other search also scans a copy turned one way or the
     // other, for rolled heads.
-    constexpr float kTurn = 30.0f * static_cast<float>(CV_PI) / 180.0f;
+    constexpr float kTurn = 35.0f * static_cast<float>(CV_PI) / 180.0f;
     SearchJob job;
     job.inBetween = searchCount_ % 2 == 1;
     job.roll = searchCount_ % 4 == 1 ? kTurn : searchCount_ % 4 == 3 ? -kTurn : 0.0f;
@@ -435,6 +439,7 @@ void BlinkDetectorCpu::StartSearch(const cv::Mat& image) {
         framesSinceSearch_ = 0;
         ++statistics_.fullSearches;
         job.image = image;
+        for (const Track& track : tracks_) job.followed.push_back(track.box);
         for (Track& track : tracks_) {
             track.searched = track.box;
             track.inSearch = true;
@@ -451,6 +456,8 @@ void BlinkDetectorCpu::StartSearch(const cv::Mat& image) {
         job_.roll = job.roll;
         job_.normalise = job.normalise;
         job_.generation = job.generation;
+        job_.followed.clear();
+        for (const Track& track : tracks_) job_.followed.push_back(track.box);
         jobPosted_ = true;
         searching_ = true;
     }
@@ -490,8 +497,11 @@ std::vector<BlinkDetectorCpu::Found> BlinkDetectorCpu::Search(FaceFinder& finder
         candidates.push_back({box, 0.0f});
     }
     if (job.roll != 0.0f) {
-        for (const FaceBox& box : finder.FindCandidates(job.image, settings_.minEyeDistance,
-                                                        job.inBetween, job.roll, job.normalise)) {
+        // Rolled heads from a slightly larger size: the turned copy is the
+        // larger image to scan.
+        for (const FaceBox& box :
+             finder.FindCandidates(job.image, kTurnedMinEyeDistance * settings_.minEyeDistance,
+                                   job.inBetween, job.roll, job.normalise)) {
             candidates.push_back({box, job.roll});
         }
     }
@@ -503,6 +513,14 @@ std::vector<BlinkDetectorCpu::Found> BlinkDetectorCpu::Search(FaceFinder& finder
         if (found.size() >= static_cast<size_t>(2 * kMaxNumOfFacesLimit)) break;
         if (std::any_of(found.begin(), found.end(),
                         [&](const Found& f) { return SameFace(f.box, candidate.box); })) {
+            continue;
+        }
+        // A followed face where the cascade sees it needs no placing: it is
+        // confirmed by the frame that takes the result.
+        const auto agrees = std::find_if(job.followed.begin(), job.followed.end(),
+                                         [&](const FaceBox& b) { return Agree(b, candidate.box); });
+        if (agrees != job.followed.end()) {
+            found.push_back({*agrees, candidate.roll});
             continue;
         }
         FaceBox box;

@@ -15,7 +15,7 @@
 // whose faces the next frame takes over, so that no frame waits for a search.
 // Every search scans the upright image (every fourth one, or every one in a
 // dim image, with its contrast equalised locally), and every other search
-// also a copy turned by 30 degrees one way or the other, for rolled heads;
+// also a copy turned by 35 degrees one way or the other, for rolled heads;
 // the scanned image is widened beyond its borders, so that faces cut by them
 // are found while both eyes are inside. A
 // face the search finds where a followed face is, but in another place or of
@@ -177,6 +177,7 @@ private:
         float roll = 0.0f;  // of a turned copy scanned besides the upright image; 0: none
         bool normalise = false;
         int64_t generation = 0;  // of the image size; a later size voids the result
+        std::vector<FaceBox> followed;  // the followed faces in the image
     };
 
     bool FollowTracks(const cv::Mat& image);

@@ -125,6 +125,8 @@ const HardCase kHardCases[] = {
     {"Jump", [](double d) { return JumpPath(d, 8, 30); }, 40.0, 0.9, 2},
     {"Sweep", [](double d) { return SweepPath(d); }, 40.0, 0.9, 2},
     {"Roll", [](double d) { return RollPath(d, 5.0); }, 40.0, 0.9, 2, true},
+    // Found by the searches of turned copies, which come every other search.
+    {"RolledEntry", [](double d) { return RolledPath(d, 15); }, 40.0, 0.75, 5, true},
     {"CutTop", [](double d) { return BorderPath(0, d, 12); }, 40.0, 0.9, 2},
     {"CutBottom", [](double d) { return BorderPath(1, d, 12); }, 40.0, 0.9, 2},
     {"CutLeft", [](double d) { return BorderPath(2, d, 12); }, 40.0, 0.9, 2},

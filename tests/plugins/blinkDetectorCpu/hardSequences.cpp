@@ -146,6 +146,13 @@ ScenePath RollPath(double eyeDistance, double step) {
     return path;
 }
 
+ScenePath RolledPath(double eyeDistance, int frames) {
+    ScenePath path{"face appearing rolled by 40 degrees", {}};
+    for (int i = 0; i < 2 * frames; ++i)
+        path.frames.push_back({At(424.0, 220.0, eyeDistance, i < frames ? 40.0 : -40.0)});
+    return path;
+}
+
 ScenePath BorderPath(int border, double eyeDistance, int frames) {
     static const char* const kNames[] = {"face cut by the top border", "face cut by the bottom border",
                                          "face cut by the left border",
