@@ -81,9 +81,10 @@ struct BlinkDetectorSettings {
     // frame's thread, which then waits for them.
     bool searchInBackground = true;
     // With searches in the background: frames between taking a search's
-    // faces and starting the next search while faces are followed (the
-    // worker's second core is searching most of the time).
-    int32_t backgroundInterval = 2;
+    // faces and starting the next search while faces are followed. At 1 the
+    // worker searches all the time, on a core of its own, so that a newcomer
+    // is reported as soon as possible.
+    int32_t backgroundInterval = 1;
     // With searches in the background: every frame first waits for the
     // search started before it, so that each search's faces are taken by the
     // frame after the one it looked at, whatever the machine's speed (for

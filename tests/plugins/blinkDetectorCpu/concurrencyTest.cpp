@@ -56,7 +56,6 @@ TEST(BlinkDetectorCpuConcurrency, TheWorkerSearchesACopyOfTheFrame) {
     // The next frame takes the faces of the search of the first one.
     const cv::Mat next = astronaut.clone();
     EXPECT_EQ(detector->DetectFaces(TestFrame(next)).detections.size(), 1u);
-    EXPECT_EQ(detector->statistics().fullSearches, 1);
 }
 
 // Deleting a detector stops its worker, also in the middle of a search, and
