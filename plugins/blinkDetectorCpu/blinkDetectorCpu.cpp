@@ -271,23 +271,14 @@ FaceDetector::Output& BlinkDetectorCpu::DetectFaces(const CameraFrame& frame) {
 
     const bool lost = FollowTracks(image);
 
-    // The faces of a search that has ended.
+    // The faces of a search that has ended. While no face is followed there
+    // is nothing a wait could delay: the frame waits for the search in
+    // progress, or for a new one, and reports what it finds.
     if (worker_.joinable()) {
-        std::vector<Found> found;
-        bool taken = false;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            if (settings_.awaitSearch) done_.wait(lock, [&] { return !searching_ || resultReady_; });
-            if (resultReady_) {
-                taken = resultGeneration_ == generation_;
-                found.swap(result_);
-                resultReady_ = false;
-                searching_ = false;
-            }
-        }
-        if (taken) {
-            TakeFound(image, found);
-            framesSinceSearch_ = 0;
+        TakeSearchResult(image, settings_.awaitSearch || tracks_.empty());
+        if (tracks_.empty()) {
+            StartSearch(image);
+            TakeSearchResult(image, true);
         }
     }
 
@@ -303,6 +294,24 @@ FaceDetector::Output& BlinkDetectorCpu::DetectFaces(const CameraFrame& frame) {
 
     Report(frame, desc, PinholeFor(intrinsics_, desc.width, desc.height));
     return output_;
+}
+
+void BlinkDetectorCpu::TakeSearchResult(const cv::Mat& image, bool wait) {
+    std::vector<Found> found;
+    bool taken = false;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (wait) done_.wait(lock, [&] { return !searching_ || resultReady_; });
+        if (!resultReady_) return;
+        taken = resultGeneration_ == generation_;
+        found.swap(result_);
+        resultReady_ = false;
+        searching_ = false;
+    }
+    if (taken) {
+        TakeFound(image, found);
+        framesSinceSearch_ = 0;
+    }
 }
 
 bool BlinkDetectorCpu::Seat(const cv::Mat& image, const FaceBox& from, float roll,

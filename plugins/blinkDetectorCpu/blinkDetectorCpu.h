@@ -12,7 +12,9 @@
 //
 // The whole image is searched every few frames, when no face is followed, or
 // right after a face was lost: by default on a worker thread of the detector,
-// whose faces the next frame takes over, so that no frame waits for a search.
+// whose faces the next frame takes over, so that no frame with a followed
+// face waits for a search. A frame without any followed face waits for one
+// (there is nothing to delay), so that a lone newcomer is reported at once.
 // Every search scans the upright image (every fourth one, or every one in a
 // dim image, with its contrast equalised locally), and every other search
 // also a copy turned by 35 degrees one way or the other, for rolled heads;
@@ -131,9 +133,10 @@ public:
     // Never throws for a bad frame: a frame without images, without pixels,
     // or with a side outside [kMinImageSide, kMaxImageSide] gives no faces
     // and ends the following of every face. With searches in the background
-    // it never waits for one (unless `awaitSearch`): the image is copied for
-    // the worker, and a face the search finds is reported from the first
-    // frame after the search has ended.
+    // a frame with a followed face never waits for one (unless
+    // `awaitSearch`): the image is copied for the worker, and a face the
+    // search finds is reported from the first frame after the search has
+    // ended. A frame without followed faces waits for a search of its own.
     Output& DetectFaces(const CameraFrame& frame) override;
 
     // Every face in an 8-bit grey image, found by a full search, with the
@@ -187,6 +190,9 @@ private:
     void StartSearch(const cv::Mat& image);
     std::vector<Found> Search(FaceFinder& finder, const SearchJob& job) const;
     void TakeFound(const cv::Mat& image, const std::vector<Found>& searched);
+    // Takes the faces of the worker's last search, if it has ended (or,
+    // with `wait`, when it ends).
+    void TakeSearchResult(const cv::Mat& image, bool wait);
     void SearchLoop();
     void Report(const CameraFrame& frame, const ImageDesc& image, const Pinhole& camera);
 
