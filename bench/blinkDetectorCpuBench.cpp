@@ -1,7 +1,14 @@
 // Speed of the CPU face detector on 848 x 480 grey frames, on one thread.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+#include <vector>
+
 #include <benchmark/benchmark.h>
 #include <opencv2/core.hpp>
 
+#include "blinkDetectorCpu/hardSequences.h"
 #include "blinkDetectorCpu/support.h"
 
 namespace quilo::head::cpu::test {
@@ -60,7 +67,7 @@ void BM_TrackingFrame(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));
     const bool withSearches = state.range(1) != 0;
     const cv::Mat frame = count == 1 ? OneViewer() : ThreeViewers();
-    BlinkDetectorSettings settings;
+    BlinkDetectorSettings settings = InlineSettings();
     settings.maxNumOfFaces = count;
     if (!withSearches) settings.detectionInterval = 1000000;
     auto detector = MakeDetector(settings);
@@ -83,6 +90,129 @@ BENCHMARK(BM_TrackingFrame)
     ->Args({1, 1})
     ->Args({3, 1})
     ->Unit(benchmark::kMillisecond);
+
+// Settings with the full search on a worker of the detector, or on the
+// frame's own thread.
+BlinkDetectorSettings SearchSettings(int faces, bool background) {
+    BlinkDetectorSettings settings;
+    settings.maxNumOfFaces = faces;
+    settings.searchInBackground = background;
+    return settings;
+}
+
+using Clock = std::chrono::steady_clock;
+// Frames of a 90 fps camera.
+constexpr auto kFramePeriod = std::chrono::microseconds(11111);
+
+double Percentile(std::vector<double> values, double share) {
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1,
+                                  static_cast<size_t>(std::ceil(share * values.size())) - 1);
+    return values[index];
+}
+
+// Viewers moving gently (up to 20 px a frame) in front of a 90 fps camera,
+// the frames delivered at the camera's pace: the detector's time per frame,
+// full searches included (argument 0: the face count; argument 1: searches
+// in the background).
+void BM_ReplayedFrames(benchmark::State& state) {
+    cv::setNumThreads(1);
+    const int count = static_cast<int>(state.range(0));
+    const bool background = state.range(1) != 0;
+    const SceneRenderer renderer({Astronaut(), StreetFace()});
+    std::vector<cv::Mat> frames;
+    constexpr int kFrames = 300;
+    for (int i = 0; i < kFrames; ++i) {
+        const double swing = 60.0 * std::sin(i * 0.35);
+        std::vector<ScenePlacement> faces = {{0, {424.0 + swing, 220.0}, 40.0, 0.0}};
+        if (count == 3) {
+            faces = {{0, {150.0 + swing, 220.0}, 34.0, 0.0},
+                     {1, {424.0 - swing, 230.0}, 40.0, 0.0},
+                     {0, {700.0 + swing, 240.0}, 28.0, 0.0}};
+        }
+        frames.push_back(renderer.Render(faces, 1.0, 2.0, static_cast<uint32_t>(i + 1)).image);
+    }
+    std::vector<double> times;
+    size_t reported = 0;
+    int64_t searches = 0;
+    BlinkDetectorCpu::Statistics statistics;
+    for (auto _ : state) {
+        auto detector = MakeDetector(SearchSettings(count, background));
+        times.clear();
+        reported = 0;
+        auto next = Clock::now();
+        for (const cv::Mat& image : frames) {
+            std::this_thread::sleep_until(next);
+            next += kFramePeriod;
+            TestFrame frame(image);
+            const auto start = Clock::now();
+            reported += detector->DetectFaces(frame).detections.size();
+            times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        }
+        searches = detector->statistics().fullSearches;
+        statistics = detector->statistics();
+    }
+    state.counters["realigned"] = static_cast<double>(statistics.realigned);
+    state.counters["lost"] = static_cast<double>(statistics.lost);
+    state.counters["double_checked"] = static_cast<double>(statistics.doubleChecked);
+    state.counters["median_ms"] = Percentile(times, 0.5);
+    state.counters["p99_ms"] = Percentile(times, 0.99);
+    state.counters["max_ms"] = Percentile(times, 1.0);
+    state.counters["found_share"] = static_cast<double>(reported) / (count * kFrames);
+    state.counters["searches"] = static_cast<double>(searches);
+}
+BENCHMARK(BM_ReplayedFrames)
+    ->Args({1, 0})
+    ->Args({1, 1})
+    ->Args({3, 0})
+    ->Args({3, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// A viewer steps into view of a 90 fps camera while another is followed: the
+// time from the first frame that shows the newcomer to the first report of
+// it, over several entries at different places (argument: searches in the
+// background).
+void BM_EntryToFirstReport(benchmark::State& state) {
+    cv::setNumThreads(1);
+    const bool background = state.range(0) != 0;
+    const SceneRenderer renderer({Astronaut(), StreetFace()});
+    const ScenePlacement stays{1, {150.0, 230.0}, 36.0, 0.0};
+    const cv::Point2d entries[] = {{500.0, 200.0}, {650.0, 260.0}, {420.0, 300.0}, {700.0, 180.0}};
+    std::vector<double> delays;
+    int missed = 0;
+    for (auto _ : state) {
+        auto detector = MakeDetector(SearchSettings(2, background));
+        delays.clear();
+        missed = 0;
+        uint32_t seed = 1;
+        auto next = Clock::now();
+        auto show = [&](const std::vector<ScenePlacement>& faces) {
+            const cv::Mat image = renderer.Render(faces, 1.0, 2.0, seed++).image;
+            std::this_thread::sleep_until(next);
+            next += kFramePeriod;
+            TestFrame frame(image);
+            return detector->DetectFaces(frame).detections.size();
+        };
+        for (const cv::Point2d& entry : entries) {
+            for (int i = 0; i < 30; ++i) show({stays});
+            const auto entered = Clock::now();
+            bool seen = false;
+            for (int i = 0; i < 60 && !seen; ++i) seen = show({stays, {0, entry, 40.0, 0.0}}) == 2;
+            if (seen) {
+                delays.push_back(
+                    std::chrono::duration<double, std::milli>(Clock::now() - entered).count());
+            } else {
+                ++missed;
+            }
+        }
+    }
+    state.counters["median_ms"] = Percentile(delays, 0.5);
+    state.counters["max_ms"] = Percentile(delays, 1.0);
+    state.counters["missed"] = missed;
+}
+BENCHMARK(BM_EntryToFirstReport)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quilo::head::cpu::test

@@ -20,6 +20,14 @@ namespace {
 // covered or saturated image).
 constexpr double kFlatRegionDeviation = 2.0;
 
+// A face region whose grey values spread less than this is dim: the
+// landmarks are placed on a copy stretched to this spread.
+constexpr double kDimDeviation = 24.0;
+
+// Images darker than this on average are searched with their contrast
+// equalised every time.
+constexpr double kDimImageMean = 50.0;
+
 // Depths beyond this are taken as invalid readings, metres.
 constexpr float kMaxDepth = 100.0f;
 
@@ -40,6 +48,32 @@ bool IsFlat(const cv::Mat& image, const FaceBox& box) {
     cv::meanStdDev(image(region), mean, deviation);
     return deviation[0] < kFlatRegionDeviation;
 }
+
+// The roll of the line from the person's right eye to the left eye.
+float EyeRoll(const Landmarks& landmarks) {
+    const cv::Point2f d = EyeCentre(landmarks, kLeftEyeFirst) - EyeCentre(landmarks, kRightEyeFirst);
+    return std::atan2(d.y, d.x);
+}
+
+// Eyes rolled further than this (or swapped: about 180 degrees) are no fit.
+constexpr float kMaxRoll = 70.0f * static_cast<float>(CV_PI) / 180.0f;
+
+// Whether the landmarks and a face found at `found` tell the same place and
+// size: centres within an eighth of the box (about a third of an eye
+// distance) and sizes within a quarter.
+bool Agree(const FaceBox& landmarksBox, const FaceBox& found) {
+    const cv::Point2f d = (landmarksBox.tl() + landmarksBox.br()) * 0.5f - (found.tl() + found.br()) * 0.5f;
+    const float ratio = landmarksBox.width / found.width;
+    return std::hypot(d.x, d.y) < 0.125f * landmarksBox.width && ratio > 0.8f && ratio < 1.25f;
+}
+
+// Turned copies are scanned for faces this many times the smallest eye
+// distance of the upright scan.
+constexpr float kTurnedMinEyeDistance = 1.5f;
+
+// How far around a face the cascade looks for it when it is not where it
+// was expected (see FaceFinder::FindNear).
+constexpr float kFarReach = 2.0f;
 
 // Whether two boxes show the same face: centres close and sizes alike.
 bool SameFace(const FaceBox& a, const FaceBox& b) {
@@ -147,6 +181,10 @@ BlinkDetectorSettings ParseDetectorOptions(const std::string& text,
             settings.detectionInterval = ParseNumber(pair, value, 1, 1000);
         } else if (name == "maxMisses") {
             settings.maxMisses = ParseNumber(pair, value, 0, 1000);
+        } else if (name == "searchInBackground") {
+            settings.searchInBackground = ParseNumber(pair, value, 0, 1) != 0;
+        } else if (name == "backgroundInterval") {
+            settings.backgroundInterval = ParseNumber(pair, value, 1, 1000);
         } else {
             throw std::invalid_argument(fmt::format("unknown detector option \"{}\"", pair));
         }
@@ -155,22 +193,35 @@ BlinkDetectorSettings ParseDetectorOptions(const std::string& text,
 }
 
 BlinkDetectorCpu::BlinkDetectorCpu(const BlinkDetectorSettings& settings,
-                                   std::shared_ptr<const LandmarkModel> model, FaceFinder finder)
+                                   std::shared_ptr<const LandmarkModel> model, FaceFinder finder,
+                                   FaceFinder searchFinder)
     : settings_(settings),
       model_(std::move(model)),
       finder_(std::move(finder)),
-      maxNumOfFaces_(std::clamp(settings.maxNumOfFaces, 1, kMaxNumOfFacesLimit)) {
+      maxNumOfFaces_(std::clamp(settings.maxNumOfFaces, 1, kMaxNumOfFacesLimit)),
+      searchFinder_(std::move(searchFinder)) {
     if (!model_) throw std::invalid_argument("BlinkDetectorCpu needs a landmark model");
     tracks_.reserve(kMaxNumOfFacesLimit * 2);
     output_.detections.reserve(kMaxNumOfFacesLimit);
+    if (settings_.searchInBackground) worker_ = std::thread([this] { SearchLoop(); });
     QUILO_LOG_INFO(
         "[BlinkDetectorCpu] created: maxNumOfFaces={}, minEyeDistance={}, detectionInterval={}, "
-        "maxMisses={}",
+        "maxMisses={}, searchInBackground={}, backgroundInterval={}",
         maxNumOfFaces_.load(), settings_.minEyeDistance, settings_.detectionInterval,
-        settings_.maxMisses);
+        settings_.maxMisses, settings_.searchInBackground, settings_.backgroundInterval);
 }
 
-BlinkDetectorCpu::~BlinkDetectorCpu() { QUILO_LOG_INFO("[BlinkDetectorCpu] destroyed"); }
+BlinkDetectorCpu::~BlinkDetectorCpu() {
+    if (worker_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        worker_.join();
+    }
+    QUILO_LOG_INFO("[BlinkDetectorCpu] destroyed");
+}
 
 int32_t BlinkDetectorCpu::GetMaxNumOfDetectedFacesLimit() const { return kMaxNumOfFacesLimit; }
 
@@ -214,15 +265,26 @@ FaceDetector::Output& BlinkDetectorCpu::DetectFaces(const CameraFrame& frame) {
         tracks_.clear();
         imageWidth_ = desc.width;
         imageHeight_ = desc.height;
+        ++generation_;
     }
     const cv::Mat image(desc.height, desc.width, CV_8UC1, const_cast<uint8_t*>(desc.data));
 
     const bool lost = FollowTracks(image);
-    if (tracks_.empty() || lost || ++framesSinceSearch_ >= settings_.detectionInterval) {
-        SearchFaces(image);
-        framesSinceSearch_ = 0;
-        ++statistics_.fullSearches;
+
+    // The faces of a search that has ended. While no face is followed there
+    // is nothing a wait could delay: the frame waits for the search in
+    // progress, or for a new one, and reports what it finds.
+    if (worker_.joinable()) {
+        TakeSearchResult(image, settings_.awaitSearch || tracks_.empty());
+        if (tracks_.empty()) {
+            StartSearch(image);
+            TakeSearchResult(image, true);
+        }
     }
+
+    const int32_t interval =
+        worker_.joinable() ? settings_.backgroundInterval : settings_.detectionInterval;
+    if (tracks_.empty() || lost || ++framesSinceSearch_ >= interval) StartSearch(image);
 
     // The largest faces first; the others are no longer followed.
     std::stable_sort(tracks_.begin(), tracks_.end(),
@@ -234,28 +296,129 @@ FaceDetector::Output& BlinkDetectorCpu::DetectFaces(const CameraFrame& frame) {
     return output_;
 }
 
+void BlinkDetectorCpu::TakeSearchResult(const cv::Mat& image, bool wait) {
+    std::vector<Found> found;
+    bool taken = false;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (wait) done_.wait(lock, [&] { return !searching_ || resultReady_; });
+        if (!resultReady_) return;
+        taken = resultGeneration_ == generation_;
+        found.swap(result_);
+        resultReady_ = false;
+        searching_ = false;
+    }
+    if (taken) {
+        TakeFound(image, found);
+        framesSinceSearch_ = 0;
+    }
+}
+
+bool BlinkDetectorCpu::Seat(const cv::Mat& image, const FaceBox& from, float roll,
+                            Track* track) const {
+    Landmarks landmarks;
+    // The landmark model compares differences of grey levels with fixed
+    // thresholds: a dim face is placed on a copy of its region with the
+    // contrast stretched.
+    const cv::Point2f centre = (from.tl() + from.br()) * 0.5f;
+    const cv::Rect region = cv::Rect(cv::Point(static_cast<int>(centre.x - from.width),
+                                               static_cast<int>(centre.y - from.height)),
+                                     cv::Size(static_cast<int>(2 * from.width),
+                                              static_cast<int>(2 * from.height))) &
+                            cv::Rect(0, 0, image.cols, image.rows);
+    cv::Scalar mean, deviation;
+    if (region.area() > 0) cv::meanStdDev(image(cv::Rect(from) & region), mean, deviation);
+    if (region.area() > 0 && deviation[0] > kFlatRegionDeviation &&
+        deviation[0] < kDimDeviation) {
+        const double gain = kDimDeviation / deviation[0];
+        cv::Mat stretched;
+        image(region).convertTo(stretched, CV_8U, gain, 110.0 - gain * mean[0]);
+        FaceBox inRegion = from;
+        inRegion.x -= static_cast<float>(region.x);
+        inRegion.y -= static_cast<float>(region.y);
+        model_->Predict(stretched, inRegion, &landmarks, roll);
+        for (cv::Point2f& p : landmarks) p += cv::Point2f(region.tl());
+    } else {
+        model_->Predict(image, from, &landmarks, roll);
+    }
+    const float placedRoll = EyeRoll(landmarks);
+    if (std::abs(placedRoll) > kMaxRoll || !EyesInside(landmarks, image.cols, image.rows))
+        return false;
+    track->landmarks = landmarks;
+    track->roll = placedRoll;
+    track->box = LandmarkModel::BoxAround(landmarks, placedRoll);
+    return true;
+}
+
+bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
+    FaceBox predicted = track->box;
+    predicted.x += track->motion.x;
+    predicted.y += track->motion.y;
+    Track next = *track;
+    const bool seated = Seat(image, predicted, track->roll, &next) && !IsFlat(image, next.box);
+
+    // The cascade around the landmarks: a face there that agrees with them
+    // confirms them.
+    FaceBox near[2];
+    int nears = 0;
+    if (seated && finder_.FindNear(image, next.box, next.roll, &near[0])) {
+        if (Agree(next.box, near[0])) {
+            next.motion = (next.box.tl() + next.box.br() - track->box.tl() - track->box.br()) * 0.5f;
+            next.misses = 0;
+            *track = next;
+            return true;
+        }
+        ++nears;
+    }
+    // Otherwise the landmarks slipped, or the face moved faster than its
+    // last motion told: the cascade further around the face's expected place
+    // and size. Placed again from a face found, the landmarks must agree
+    // with it.
+    if (finder_.FindNear(image, predicted, track->roll, &near[nears], kFarReach)) ++nears;
+    for (int i = 0; i < nears; ++i) {
+        Track again = *track;
+        if (Seat(image, near[i], track->roll, &again) && Agree(again.box, near[i])) {
+            ++statistics_.realigned;
+            again.motion = cv::Point2f();
+            again.misses = 0;
+            again.pose.valid = false;
+            *track = again;
+            return true;
+        }
+    }
+    if (!seated) return false;
+    ++statistics_.unconfirmed;
+    next.misses = track->misses + 1;
+    next.motion = cv::Point2f();
+    if (next.misses > settings_.maxMisses) return false;
+    if (next.misses >= 2) {
+        // Two frames without the cascade: dlib's detector (which sees more
+        // turned heads) must find the face where the landmarks are, or they
+        // sit on no face.
+        FaceBox placed;
+        ++statistics_.doubleChecked;
+        if (!finder_.PlaceFace(image, next.box, &placed, next.roll)) return false;
+        if (!Agree(next.box, placed)) {
+            Track again = next;
+            if (!Seat(image, placed, next.roll, &again)) return false;
+            again.pose.valid = false;
+            next = again;
+        }
+    }
+    *track = next;
+    return true;
+}
+
 bool BlinkDetectorCpu::FollowTracks(const cv::Mat& image) {
     bool lost = false;
     for (auto track = tracks_.begin(); track != tracks_.end();) {
-        Landmarks next;
-        model_->Predict(image, track->box, &next);
-        const FaceBox box = LandmarkModel::BoxAround(next);
-        bool keep = EyesInside(next, image.cols, image.rows) && !IsFlat(image, box);
         ++statistics_.followed;
-        if (keep) {
-            const bool confirmed = finder_.ConfirmFace(image, box);
-            track->misses = confirmed ? 0 : track->misses + 1;
-            statistics_.unconfirmed += confirmed ? 0 : 1;
-            keep = track->misses <= settings_.maxMisses;
-        }
-        if (!keep) {
+        if (!Follow(image, &*track)) {
             track = tracks_.erase(track);
             ++statistics_.lost;
             lost = true;
             continue;
         }
-        track->landmarks = next;
-        track->box = box;
         ++track;
     }
     // Two tracks that drifted onto one face: the older one stays.
@@ -268,38 +431,165 @@ bool BlinkDetectorCpu::FollowTracks(const cv::Mat& image) {
     return lost;
 }
 
-void BlinkDetectorCpu::SearchFaces(const cv::Mat& image) {
-    const std::vector<FaceBox> candidates =
-        finder_.FindCandidates(image, settings_.minEyeDistance, searchInBetween_);
-    searchInBetween_ = !searchInBetween_;
-    const size_t wanted = static_cast<size_t>(maxNumOfFaces_.load());
-    for (const FaceBox& candidate : candidates) {
-        auto followed = std::find_if(tracks_.begin(), tracks_.end(), [&](const Track& t) {
-            return SameFace(t.box, candidate);
-        });
-        if (followed != tracks_.end()) {
-            followed->misses = 0;
+void BlinkDetectorCpu::StartSearch(const cv::Mat& image) {
+    // Every search scans the upright image, alternating the sizes it scans
+    // and, every fourth time (or always, in a dim image), with its contrast
+    // equalised; every other search also scans a copy turned one way or the
+    // other, for rolled heads.
+    constexpr float kTurn = 35.0f * static_cast<float>(CV_PI) / 180.0f;
+    SearchJob job;
+    job.inBetween = searchCount_ % 2 == 1;
+    job.roll = searchCount_ % 4 == 1 ? kTurn : searchCount_ % 4 == 3 ? -kTurn : 0.0f;
+    job.normalise = searchCount_ % 4 == 2 || cv::mean(image)[0] < kDimImageMean;
+    job.generation = generation_;
+
+    if (!worker_.joinable()) {
+        ++searchCount_;
+        framesSinceSearch_ = 0;
+        ++statistics_.fullSearches;
+        job.image = image;
+        for (const Track& track : tracks_) job.followed.push_back(track.box);
+        for (Track& track : tracks_) {
+            track.searched = track.box;
+            track.inSearch = true;
+        }
+        const std::vector<Found> found = Search(searchFinder_, job);
+        TakeFound(image, found);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (searching_) return;  // the worker is busy: the next frame asks again
+        image.copyTo(job_.image);
+        job_.inBetween = job.inBetween;
+        job_.roll = job.roll;
+        job_.normalise = job.normalise;
+        job_.generation = job.generation;
+        job_.followed.clear();
+        for (const Track& track : tracks_) job_.followed.push_back(track.box);
+        jobPosted_ = true;
+        searching_ = true;
+    }
+    wake_.notify_one();
+    ++searchCount_;
+    framesSinceSearch_ = 0;
+    ++statistics_.fullSearches;
+    for (Track& track : tracks_) {
+        track.searched = track.box;
+        track.inSearch = true;
+    }
+}
+
+void BlinkDetectorCpu::SearchLoop() {
+    SearchJob job;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [&] { return stop_ || jobPosted_; });
+        if (stop_) return;
+        std::swap(job, job_);
+        jobPosted_ = false;
+        lock.unlock();
+        std::vector<Found> found = Search(searchFinder_, job);
+        lock.lock();
+        result_ = std::move(found);
+        resultGeneration_ = job.generation;
+        resultReady_ = true;
+        done_.notify_all();
+    }
+}
+
+std::vector<BlinkDetectorCpu::Found> BlinkDetectorCpu::Search(FaceFinder& finder,
+                                                              const SearchJob& job) const {
+    std::vector<Found> candidates;
+    for (const FaceBox& box : finder.FindCandidates(job.image, settings_.minEyeDistance,
+                                                    job.inBetween, 0.0f, job.normalise)) {
+        candidates.push_back({box, 0.0f});
+    }
+    if (job.roll != 0.0f) {
+        // Rolled heads from a slightly larger size: the turned copy is the
+        // larger image to scan.
+        for (const FaceBox& box :
+             finder.FindCandidates(job.image, kTurnedMinEyeDistance * settings_.minEyeDistance,
+                                   job.inBetween, job.roll, job.normalise)) {
+            candidates.push_back({box, job.roll});
+        }
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Found& a, const Found& b) { return a.box.width > b.box.width; });
+    std::vector<Found> found;
+    for (const Found& candidate : candidates) {
+        // Enough faces placed for any face count: the rest are smaller.
+        if (found.size() >= static_cast<size_t>(2 * kMaxNumOfFacesLimit)) break;
+        if (std::any_of(found.begin(), found.end(),
+                        [&](const Found& f) { return SameFace(f.box, candidate.box); })) {
             continue;
         }
-        // Candidates come largest first: once enough faces are followed, a
+        // A followed face where the cascade sees it needs no placing: it is
+        // confirmed by the frame that takes the result.
+        const auto agrees = std::find_if(job.followed.begin(), job.followed.end(),
+                                         [&](const FaceBox& b) { return Agree(b, candidate.box); });
+        if (agrees != job.followed.end()) {
+            found.push_back({*agrees, candidate.roll});
+            continue;
+        }
+        FaceBox box;
+        if (!finder.PlaceFace(job.image, candidate.box, &box, candidate.roll)) continue;
+        Track track;
+        if (!Seat(job.image, box, candidate.roll, &track)) continue;
+        if (std::any_of(found.begin(), found.end(),
+                        [&](const Found& f) { return SameFace(f.box, track.box); })) {
+            continue;
+        }
+        found.push_back({track.box, track.roll});
+    }
+    return found;
+}
+
+void BlinkDetectorCpu::TakeFound(const cv::Mat& image, const std::vector<Found>& searched) {
+    const size_t wanted = static_cast<size_t>(maxNumOfFaces_.load());
+    for (const Found& face : searched) {
+        // Where the face is now: the search looked at an earlier frame.
+        const auto locate = [&] {
+            FaceBox now = face.box;
+            if (!finder_.FindNear(image, face.box, face.roll, &now, kFarReach)) now = face.box;
+            return now;
+        };
+        auto followed = std::find_if(tracks_.begin(), tracks_.end(), [&](const Track& t) {
+            return SameFace(t.inSearch ? t.searched : t.box, face.box);
+        });
+        if (followed != tracks_.end()) {
+            // Where the search saw the face, the followed face must have been.
+            if (Agree(followed->inSearch ? followed->searched : followed->box, face.box)) {
+                followed->misses = 0;
+                continue;
+            }
+            Track again = *followed;
+            if (Seat(image, locate(), face.roll, &again)) {
+                ++statistics_.realigned;
+                again.motion = cv::Point2f();
+                again.misses = 0;
+                again.pose.valid = false;
+                again.inSearch = false;
+                *followed = again;
+            }
+            continue;
+        }
+        // Faces come largest first: once enough faces are followed, a
         // smaller one than all of them would be dropped again.
         if (tracks_.size() >= wanted &&
             std::all_of(tracks_.begin(), tracks_.end(),
-                        [&](const Track& t) { return t.box.width >= candidate.width; })) {
+                        [&](const Track& t) { return t.box.width >= face.box.width; })) {
             break;
         }
-        FaceBox box;
-        if (!finder_.PlaceFace(image, candidate, &box)) continue;
         Track track;
-        model_->Predict(image, box, &track.landmarks);
-        track.box = LandmarkModel::BoxAround(track.landmarks);
-        if (!EyesInside(track.landmarks, image.cols, image.rows)) continue;
+        if (!Seat(image, locate(), face.roll, &track)) continue;
         if (std::any_of(tracks_.begin(), tracks_.end(),
                         [&](const Track& t) { return SameFace(t.box, track.box); })) {
             continue;
         }
         tracks_.push_back(track);
     }
+    for (Track& track : tracks_) track.inSearch = false;
 }
 
 std::vector<Landmarks> BlinkDetectorCpu::FindAllFaces(const cv::Mat& image) {
@@ -404,7 +694,9 @@ std::unique_ptr<BlinkDetectorCpu> CreateBlinkDetectorCpu(
                 fmt::format("asset \"{}\": {}", kLandmarkModelAsset, e.what()));
         }
     }
-    return std::make_unique<BlinkDetectorCpu>(settings, std::move(model), std::move(*finder));
+    FaceFinder searchFinder(assets.ReadText(kFaceCascadeAsset, nullptr));
+    return std::make_unique<BlinkDetectorCpu>(settings, std::move(model), std::move(*finder),
+                                              std::move(searchFinder));
 }
 
 }  // namespace quilo::head::cpu

@@ -3,11 +3,26 @@
 // to frame.
 //
 // Per frame, every face found before is refined from its previous landmarks
-// (tracking mode) and confirmed by the cascade in the region around it; the
-// cascade searches the whole image only every few frames, when no face is
-// followed, or right after a face was lost. A face the cascade fails to
-// confirm for more than `maxMisses` frames in a row, or whose region turns
-// flat (a covered or black image), is dropped.
+// (tracking mode), moved on by its last motion, and checked by the cascade in
+// the region around it: a face found there that disagrees with the landmarks
+// in place or size re-places them at once, and a face the cascade misses two
+// frames in a row must be seen by dlib's detector where its landmarks are, or
+// it is dropped. Faces rolled in the image are followed in their own upright
+// frame (the landmark model and the cascade look through a turned box).
+//
+// The whole image is searched every few frames, when no face is followed, or
+// right after a face was lost: by default on a worker thread of the detector,
+// whose faces the next frame takes over, so that no frame with a followed
+// face waits for a search. A frame without any followed face waits for one
+// (there is nothing to delay), so that a lone newcomer is reported at once.
+// Every search scans the upright image (every fourth one, or every one in a
+// dim image, with its contrast equalised locally), and every other search
+// also a copy turned by 35 degrees one way or the other, for rolled heads;
+// the scanned image is widened beyond its borders, so that faces cut by them
+// are found while both eyes are inside. A
+// face the search finds where a followed face is, but in another place or of
+// another size, re-places that face. A face whose eyes come out swapped or
+// rolled past 70 degrees is dropped rather than reported.
 //
 // What DetectFaces reports for each face (largest faces first, at most the
 // face count in force):
@@ -29,9 +44,12 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -53,19 +71,34 @@ inline constexpr const char* kFaceCascadeAsset = "haarcascade_frontalface_alt2.x
 struct BlinkDetectorSettings {
     // The face count asked for; the detector settles on it clamped to 1..3.
     int32_t maxNumOfFaces = 1;
-    // The smallest eye distance, in pixels, a full search looks for: 14 px is
-    // a viewer about 2 m from an 848 x 480 RealSense infrared imager.
-    float minEyeDistance = 14.0f;
+    // The smallest eye distance, in pixels, a full search looks for: 12 px is
+    // a viewer about 2.5 m from an 848 x 480 RealSense infrared imager.
+    float minEyeDistance = 12.0f;
     // Frames between full searches while faces are followed (1: every frame).
     int32_t detectionInterval = 10;
-    // Frames in a row a followed face may go unconfirmed before it is dropped.
+    // Frames in a row a followed face may go unconfirmed by the cascade
+    // before it is dropped (while dlib's detector still sees it there).
     int32_t maxMisses = 10;
+    // Full searches on the detector's worker thread; otherwise on the
+    // frame's thread, which then waits for them.
+    bool searchInBackground = true;
+    // With searches in the background: frames between taking a search's
+    // faces and starting the next search while faces are followed. At 1 the
+    // worker searches all the time, on a core of its own, so that a newcomer
+    // is reported as soon as possible.
+    int32_t backgroundInterval = 1;
+    // With searches in the background: every frame first waits for the
+    // search started before it, so that each search's faces are taken by the
+    // frame after the one it looked at, whatever the machine's speed (for
+    // tests and replays that must give the same results every run).
+    bool awaitSearch = false;
 };
 
 // `settings` with the options of `text` applied: "name=value" pairs separated
 // by commas, semicolons or blanks, with the names minEyeDistance (pixels,
-// 4..1000), detectionInterval (frames, 1..1000) and maxMisses (frames,
-// 0..1000). An empty text changes nothing. Throws std::invalid_argument
+// 4..1000), detectionInterval (frames, 1..1000), maxMisses (frames,
+// 0..1000), searchInBackground (0 or 1) and backgroundInterval (frames,
+// 1..1000). An empty text changes nothing. Throws std::invalid_argument
 // naming the first pair that is malformed, unknown or out of range.
 BlinkDetectorSettings ParseDetectorOptions(const std::string& text, BlinkDetectorSettings settings);
 
@@ -76,8 +109,12 @@ public:
     static constexpr int32_t kMinImageSide = 32;
     static constexpr int32_t kMaxImageSide = 8192;
 
+    // `finder` serves the frames; `searchFinder` the full searches (on the
+    // worker thread when they run in the background).
     BlinkDetectorCpu(const BlinkDetectorSettings& settings,
-                     std::shared_ptr<const LandmarkModel> model, FaceFinder finder);
+                     std::shared_ptr<const LandmarkModel> model, FaceFinder finder,
+                     FaceFinder searchFinder);
+    // Stops the worker thread (waiting for a search in progress) and joins it.
     ~BlinkDetectorCpu();
 
     BlinkDetectorCpu(const BlinkDetectorCpu&) = delete;
@@ -95,7 +132,11 @@ public:
     void OnCameraIntrinsicsChange(const CameraIntrinsics& intrinsics) override;
     // Never throws for a bad frame: a frame without images, without pixels,
     // or with a side outside [kMinImageSide, kMaxImageSide] gives no faces
-    // and ends the following of every face.
+    // and ends the following of every face. With searches in the background
+    // a frame with a followed face never waits for one (unless
+    // `awaitSearch`): the image is copied for the worker, and a face the
+    // search finds is reported from the first frame after the search has
+    // ended. A frame without followed faces waits for a search of its own.
     Output& DetectFaces(const CameraFrame& frame) override;
 
     // Every face in an 8-bit grey image, found by a full search, with the
@@ -110,6 +151,8 @@ public:
         int64_t followed = 0;      // faces followed from one frame to the next
         int64_t unconfirmed = 0;   // ... of which the cascade did not confirm
         int64_t lost = 0;          // followed faces dropped
+        int64_t realigned = 0;     // followed faces placed again where a face was found
+        int64_t doubleChecked = 0; // ... checked by dlib's detector after two misses
     };
     const Statistics& statistics() const { return statistics_; }
 
@@ -117,12 +160,40 @@ private:
     struct Track {
         Landmarks landmarks;
         FaceBox box;         // where the landmarks are placed from in the next frame
+        float roll = 0.0f;   // of the line of the eyes, radians, clockwise in the image
+        cv::Point2f motion;  // of the box's centre over the last frame, when confirmed
         HeadPose pose;       // the previous fit, the start of the next one
-        int32_t misses = 0;  // frames in a row without confirmation
+        int32_t misses = 0;  // frames in a row without confirmation by the cascade
+        FaceBox searched;    // the box in the image of the search in progress
+        bool inSearch = false;
+    };
+
+    // A face a full search found, in the image it searched.
+    struct Found {
+        FaceBox box;
+        float roll = 0.0f;
+    };
+
+    // What one full search looks at.
+    struct SearchJob {
+        cv::Mat image;
+        bool inBetween = false;
+        float roll = 0.0f;  // of a turned copy scanned besides the upright image; 0: none
+        bool normalise = false;
+        int64_t generation = 0;  // of the image size; a later size voids the result
+        std::vector<FaceBox> followed;  // the followed faces in the image
     };
 
     bool FollowTracks(const cv::Mat& image);
-    void SearchFaces(const cv::Mat& image);
+    bool Follow(const cv::Mat& image, Track* track);
+    bool Seat(const cv::Mat& image, const FaceBox& from, float roll, Track* track) const;
+    void StartSearch(const cv::Mat& image);
+    std::vector<Found> Search(FaceFinder& finder, const SearchJob& job) const;
+    void TakeFound(const cv::Mat& image, const std::vector<Found>& searched);
+    // Takes the faces of the worker's last search, if it has ended (or,
+    // with `wait`, when it ends).
+    void TakeSearchResult(const cv::Mat& image, bool wait);
+    void SearchLoop();
     void Report(const CameraFrame& frame, const ImageDesc& image, const Pinhole& camera);
 
     BlinkDetectorSettings settings_;
@@ -133,10 +204,27 @@ private:
     std::vector<Track> tracks_;
     int32_t imageWidth_ = 0;  // size of the frames the tracks belong to
     int32_t imageHeight_ = 0;
+    int64_t generation_ = 0;  // counts the image sizes seen
     int32_t framesSinceSearch_ = 0;
-    bool searchInBetween_ = false;  // alternates the sizes of successive searches
+    int32_t searchCount_ = 0;  // chooses the view of the next search
     Statistics statistics_;
     Output output_;
+
+    // The worker. `mutex_` guards the job, the result and the flags below;
+    // `searchFinder_` belongs to whichever thread runs the search in progress
+    // (the worker while `searching_`, else the frame's thread).
+    FaceFinder searchFinder_;
+    std::mutex mutex_;
+    std::condition_variable wake_;  // a job posted, or stop
+    std::condition_variable done_;  // a search ended
+    SearchJob job_;
+    bool jobPosted_ = false;
+    bool searching_ = false;  // a job posted and its result not yet taken over
+    bool resultReady_ = false;
+    bool stop_ = false;
+    std::vector<Found> result_;
+    int64_t resultGeneration_ = 0;
+    std::thread worker_;  // last: started when everything it uses exists
 };
 
 // A detector with the landmark model and the cascade read through `assets`

@@ -59,6 +59,93 @@ cv::Rect Region(cv::Point2f centre, float half, const cv::Mat& image) {
     return cv::Rect(x0, y0, x1 - x0, y1 - y0);
 }
 
+// Whether `region` (clipped to the image) is all of the square of `half` around `centre`.
+bool WhollyInside(cv::Point2f centre, float half, const cv::Mat& image) {
+    return centre.x - half >= 0.0f && centre.y - half >= 0.0f &&
+           centre.x + half <= static_cast<float>(image.cols) &&
+           centre.y + half <= static_cast<float>(image.rows);
+}
+
+// A similarity from view pixels to image pixels: the view's centre lands on
+// `centre`, one view pixel spans `scale` image pixels, and the view is turned
+// by `roll` so that a face rolled by `roll` in the image stands upright in it.
+cv::Matx23d ViewToImage(cv::Point2f centre, cv::Size view, double scale, double roll) {
+    const double c = scale * std::cos(roll), s = scale * std::sin(roll);
+    const double vx = 0.5 * view.width - 0.5, vy = 0.5 * view.height - 0.5;
+    return {c, -s, centre.x - (c * vx - s * vy), s, c, centre.y - (s * vx + c * vy)};
+}
+
+cv::Point2f Apply(const cv::Matx23d& m, cv::Point2f p) {
+    return {static_cast<float>(m(0, 0) * p.x + m(0, 1) * p.y + m(0, 2)),
+            static_cast<float>(m(1, 0) * p.x + m(1, 1) * p.y + m(1, 2))};
+}
+
+// The pixels of `image` seen through `toImage` into a view of `size`, the
+// image's border repeated beyond it. A view much coarser than the image is
+// drawn from a copy of the region shrunk by area averaging, so that it shows
+// what a camera of that resolution would.
+void Look(const cv::Mat& image, const cv::Matx23d& toImage, cv::Size size, cv::Mat* view,
+          cv::Mat* scratch) {
+    const double scale = std::hypot(toImage(0, 0), toImage(1, 0));
+    if (scale < 1.3) {
+        cv::warpAffine(image, *view, toImage, size, cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
+                       cv::BORDER_REPLICATE);
+        return;
+    }
+    float x0 = 1e9f, y0 = 1e9f, x1 = -1e9f, y1 = -1e9f;
+    for (const cv::Point2f corner : {cv::Point2f(0, 0), cv::Point2f(size.width, 0),
+                                     cv::Point2f(0, size.height),
+                                     cv::Point2f(size.width, size.height)}) {
+        const cv::Point2f p = Apply(toImage, corner - cv::Point2f(0.5f, 0.5f));
+        x0 = std::min(x0, p.x), y0 = std::min(y0, p.y), x1 = std::max(x1, p.x), y1 = std::max(y1, p.y);
+    }
+    const cv::Rect region = cv::Rect(cv::Point(static_cast<int>(std::floor(x0)) - 2,
+                                               static_cast<int>(std::floor(y0)) - 2),
+                                     cv::Point(static_cast<int>(std::ceil(x1)) + 3,
+                                               static_cast<int>(std::ceil(y1)) + 3)) &
+                            cv::Rect(0, 0, image.cols, image.rows);
+    if (region.width < 2 || region.height < 2) {
+        view->create(size, CV_8UC1);
+        view->setTo(cv::Scalar(0));
+        return;
+    }
+    cv::resize(image(region), *scratch,
+               cv::Size(std::max(1, static_cast<int>(std::lround(region.width / scale))),
+                        std::max(1, static_cast<int>(std::lround(region.height / scale)))),
+               0, 0, cv::INTER_AREA);
+    const double fx = static_cast<double>(scratch->cols) / region.width;
+    const double fy = static_cast<double>(scratch->rows) / region.height;
+    const cv::Matx23d toScratch(
+        fx * toImage(0, 0), fx * toImage(0, 1), fx * (toImage(0, 2) - region.x + 0.5) - 0.5,
+        fy * toImage(1, 0), fy * toImage(1, 1), fy * (toImage(1, 2) - region.y + 0.5) - 0.5);
+    cv::warpAffine(*scratch, *view, toScratch, size, cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
+                   cv::BORDER_REPLICATE);
+}
+
+// Continuous coordinates (pixel i covers [i, i + 1)) are pixel centres plus this.
+const cv::Point2f kHalf(0.5f, 0.5f);
+
+// A view whose grey levels spread less than this (a dim face) has its
+// histogram equalised before it is scanned.
+constexpr double kDimDeviation = 20.0;
+
+void BrightenIfDim(cv::Mat* view, cv::Mat* scratch) {
+    cv::Scalar mean, deviation;
+    cv::meanStdDev(*view, mean, deviation);
+    if (deviation[0] >= kDimDeviation) return;
+    cv::equalizeHist(*view, *scratch);
+    std::swap(*view, *scratch);
+}
+
+// A box of `size` centred on `centre`.
+FaceBox Centred(cv::Point2f centre, float size) {
+    return FaceBox(centre.x - size / 2, centre.y - size / 2, size, size);
+}
+
+cv::Point2f CentreOf(const cv::Rect2f& box) {
+    return {box.x + box.width / 2, box.y + box.height / 2};
+}
+
 }  // namespace
 
 FaceFinder::FaceFinder(const std::string& cascadeXml) {
@@ -97,26 +184,52 @@ cv::Rect2f FaceFinder::ToCascadeBox(const FaceBox& m) {
 }
 
 std::vector<FaceBox> FaceFinder::FindCandidates(const cv::Mat& image, float minEyeDistance,
-                                                bool inBetween) {
+                                                bool inBetween, float roll, bool normalise) {
     const float minFace = std::max(minEyeDistance, 1.0f) * kCascadeBoxPerEyeDistance;
     const double scale = std::max(1.0, static_cast<double>(minFace) / window_.width) *
                          (inBetween ? std::sqrt(kSearchScaleStep) : 1.0);
-    const cv::Mat* searched = &image;
-    if (scale > 1.01) {
-        cv::resize(image, scaled_, cv::Size(), 1.0 / scale, 1.0 / scale, cv::INTER_AREA);
-        searched = &scaled_;
+    // The scanned view: the image at the search's resolution, widened by
+    // half a window on every side, turned by the roll.
+    const int pad = window_.width / 2;
+    const cv::Size shrunk(static_cast<int>(std::lround(image.cols / scale)),
+                          static_cast<int>(std::lround(image.rows / scale)));
+    const int side = roll == 0.0f ? 0
+                                  : static_cast<int>(std::ceil(std::hypot(shrunk.width, shrunk.height)));
+    const cv::Size viewSize = roll == 0.0f ? cv::Size(shrunk.width + 2 * pad, shrunk.height + 2 * pad)
+                                           : cv::Size(side, side);
+    const cv::Point2f middle(0.5f * image.cols - 0.5f, 0.5f * image.rows - 0.5f);
+    cv::Matx23d toImage = ViewToImage(middle, viewSize, scale, roll);
+    if (roll == 0.0f) {
+        // Upright: the image shrunk as a whole, then widened.
+        const cv::Mat* shrunkImage = &image;
+        if (scale > 1.01) {
+            cv::resize(image, scaled_, cv::Size(), 1.0 / scale, 1.0 / scale, cv::INTER_AREA);
+            shrunkImage = &scaled_;
+        }
+        cv::copyMakeBorder(*shrunkImage, turned_, pad, pad, pad, pad, cv::BORDER_REPLICATE);
+        const double fx = static_cast<double>(image.cols) / shrunkImage->cols;
+        const double fy = static_cast<double>(image.rows) / shrunkImage->rows;
+        toImage = cv::Matx23d(fx, 0.0, (0.5 - pad) * fx - 0.5, 0.0, fy, (0.5 - pad) * fy - 0.5);
+    } else {
+        Look(image, toImage, viewSize, &turned_, &scaled_);
+    }
+    if (normalise) {
+        if (clahe_.empty()) clahe_ = cv::createCLAHE(2.0, cv::Size(8, 8));
+        clahe_->apply(turned_, scaled_);
+        std::swap(turned_, scaled_);
     }
     found_.clear();
-    if (searched->cols >= window_.width && searched->rows >= window_.height) {
-        cascade_.detectMultiScale(*searched, found_, kSearchScaleStep, kSearchNeighbours, 0,
+    if (turned_.cols >= window_.width && turned_.rows >= window_.height) {
+        cascade_.detectMultiScale(turned_, found_, kSearchScaleStep, kSearchNeighbours, 0,
                                   window_);
     }
     std::vector<FaceBox> candidates;
     candidates.reserve(found_.size());
     for (const cv::Rect& r : found_) {
-        candidates.push_back(ToModelBox(
-            cv::Rect2f(static_cast<float>(r.x * scale), static_cast<float>(r.y * scale),
-                       static_cast<float>(r.width * scale), static_cast<float>(r.height * scale))));
+        // The model box in the view, then its centre in the image.
+        const FaceBox inView = ToModelBox(cv::Rect2f(r));
+        candidates.push_back(Centred(Apply(toImage, CentreOf(inView) - kHalf) + kHalf,
+                                     inView.width * static_cast<float>(scale)));
     }
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const FaceBox& a, const FaceBox& b) { return a.width > b.width; });
@@ -135,15 +248,41 @@ std::vector<FaceBox> FaceFinder::FindFaces(const cv::Mat& image, float minEyeDis
     return faces;
 }
 
-bool FaceFinder::PlaceFace(const cv::Mat& image, const FaceBox& box, FaceBox* placed) {
+bool FaceFinder::PlaceFace(const cv::Mat& image, const FaceBox& box, FaceBox* placed, float roll) {
     if (!(box.width > 1.0f) || box.width > 4.0f * std::max(image.cols, image.rows)) return false;
     const cv::Point2f centre(box.x + box.width / 2, box.y + box.height / 2);
-    const cv::Rect region = Region(centre, kPlaceRegion * box.width / 2, image);
-    if (region.width < 2 || region.height < 2) return false;
     double scale = 2.0;
     while (box.width * scale > kPlaceFaceSize) scale *= 5.0 / 6.0;
+    const float half = kPlaceRegion * box.width / 2;
+    if (roll != 0.0f || !WhollyInside(centre, half, image)) {
+        // A rolled face, or one by the border: a turned view of the region
+        // with the border repeated beyond the image.
+        const int side = static_cast<int>(std::lround(2.0 * half * scale));
+        if (side < 2) return false;
+        const cv::Matx23d toImage = ViewToImage(centre, cv::Size(side, side), 1.0 / scale, roll);
+        Look(image, toImage, cv::Size(side, side), &turned_, &scaled_);
+        BrightenIfDim(&turned_, &scaled_);
+        const std::vector<dlib::rectangle> found = hog_(dlib::cv_image<uint8_t>(turned_));
+        double nearest = 0.5 * box.width;
+        bool any = false;
+        for (const dlib::rectangle& r : found) {
+            const cv::Point2f inView(static_cast<float>((r.left() + r.right()) / 2.0),
+                                     static_cast<float>((r.top() + r.bottom()) / 2.0));
+            const cv::Point2f at = Apply(toImage, inView);
+            const double distance = std::hypot(at.x - centre.x, at.y - centre.y);
+            if (distance < nearest) {
+                nearest = distance;
+                *placed = Centred(at, static_cast<float>((r.width() - 1) / scale));
+                any = true;
+            }
+        }
+        return any;
+    }
+    const cv::Rect region = Region(centre, half, image);
+    if (region.width < 2 || region.height < 2) return false;
     cv::resize(image(region), scaled_, cv::Size(), scale, scale,
                scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+    BrightenIfDim(&scaled_, &turned_);
     const std::vector<dlib::rectangle> found = hog_(dlib::cv_image<uint8_t>(scaled_));
 
     // The detection nearest the expected centre, back in image pixels (pixel
@@ -169,36 +308,53 @@ bool FaceFinder::PlaceFace(const cv::Mat& image, const FaceBox& box, FaceBox* pl
 }
 
 bool FaceFinder::ConfirmFace(const cv::Mat& image, const FaceBox& box) {
+    FaceBox found;
+    if (!FindNear(image, box, 0.0f, &found)) return false;
+    const cv::Point2f offset = CentreOf(found) - CentreOf(box);
+    return std::hypot(offset.x, offset.y) < 0.35f * box.width / kModelSize;
+}
+
+bool FaceFinder::FindNear(const cv::Mat& image, const FaceBox& box, float roll, FaceBox* result,
+                          float reach) {
     const cv::Rect2f expected = ToCascadeBox(box);
-    if (!(expected.width > 1.0f)) return false;
+    if (!(expected.width > 1.0f) || !(expected.width < 4.0f * std::max(image.cols, image.rows)))
+        return false;
     // Scale the region so that the expected face is a little larger than the window.
     const double scale = expected.width / (kConfirmFaceScale * window_.width);
-    const cv::Point2f centre(expected.x + expected.width / 2, expected.y + expected.height / 2);
-    const cv::Rect region = Region(centre, kConfirmRegion * expected.width / 2, image);
-    const cv::Size scaledSize(static_cast<int>(std::lround(region.width / scale)),
-                              static_cast<int>(std::lround(region.height / scale)));
-    if (scaledSize.width < window_.width || scaledSize.height < window_.height) return false;
-    cv::resize(image(region), scaled_, scaledSize, 0, 0,
-               scale > 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+    // The cascade box's centre in a rolled face lies off the model box's
+    // centre along the face's own axes.
+    const cv::Point2f modelCentre = CentreOf(box);
+    const cv::Point2f shift = CentreOf(expected) - modelCentre;
+    const float c = std::cos(roll), s = std::sin(roll);
+    const cv::Point2f centre = modelCentre + cv::Point2f(c * shift.x - s * shift.y,
+                                                         s * shift.x + c * shift.y);
+    const float half = (kConfirmRegion + 2.0f * (reach - 1.0f)) * expected.width / 2;
+    const int side = static_cast<int>(std::lround(2.0 * half / scale));
+    if (side < window_.width || side < window_.height) return false;
+    const cv::Size viewSize(side, side);
+    const cv::Matx23d toImage = ViewToImage(centre, viewSize, scale, roll);
+    Look(image, toImage, viewSize, &turned_, &scaled_);
+    BrightenIfDim(&turned_, &scaled_);
 
     const cv::Size largest(static_cast<int>(std::ceil(window_.width * kConfirmFaceScale * 1.4f)),
                            static_cast<int>(std::ceil(window_.height * kConfirmFaceScale * 1.4f)));
     found_.clear();
-    cascade_.detectMultiScale(scaled_, found_, kConfirmScaleStep, kConfirmNeighbours, 0, window_,
+    cascade_.detectMultiScale(turned_, found_, kConfirmScaleStep, kConfirmNeighbours, 0, window_,
                               largest);
-    const float sx = static_cast<float>(region.width) / scaledSize.width;
-    const float sy = static_cast<float>(region.height) / scaledSize.height;
+    float nearest = half;
+    bool any = false;
     for (const cv::Rect& r : found_) {
-        const cv::Point2f c(region.x + (r.x + r.width / 2.0f) * sx,
-                            region.y + (r.y + r.height / 2.0f) * sy);
-        const float size = r.width * sx;
-        const cv::Point2f offset = c - centre;
-        if (std::hypot(offset.x, offset.y) < 0.35f * expected.width &&
-            size > 0.6f * expected.width && size < 1.6f * expected.width) {
-            return true;
+        const FaceBox inView = ToModelBox(cv::Rect2f(r));
+        const float size = inView.width * static_cast<float>(scale);
+        const cv::Point2f at = Apply(toImage, CentreOf(inView) - kHalf) + kHalf;
+        const float distance = static_cast<float>(cv::norm(at - modelCentre));
+        if (distance < nearest && size > 0.6f * box.width && size < 1.6f * box.width) {
+            nearest = distance;
+            *result = Centred(at, size);
+            any = true;
         }
     }
-    return false;
+    return any;
 }
 
 }  // namespace quilo::head::cpu

@@ -26,6 +26,7 @@
 
 #include <dlib/image_processing/frontal_face_detector.h>
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
 
 #include "plugins/blinkDetectorCpu/landmarkModel.h"
@@ -56,16 +57,30 @@ public:
     // growing in steps of 1.25. Now and then a face between two steps goes
     // unnoticed; `inBetween` scans the sizes midway between those steps
     // instead (and from a slightly larger smallest face), so that searches
-    // that alternate it leave no such gaps.
+    // that alternate it leave no such gaps. The scanned image is widened by
+    // repeating its border rows and columns, so that faces whose forehead,
+    // chin or side lies beyond the image are found; with `roll` (radians) it
+    // is turned so that faces rolled by about that much stand upright, and
+    // the boxes are those of faces rolled by `roll` (the box turned about
+    // its centre). With `normalise`, the scanned image's contrast is first
+    // equalised locally, for dim or backlit faces.
     std::vector<FaceBox> FindCandidates(const cv::Mat& image, float minEyeDistance,
-                                        bool inBetween);
+                                        bool inBetween, float roll = 0.0f,
+                                        bool normalise = false);
 
     // The box of dlib's detector for the face near `box` (a landmark model
-    // box); false when it finds none there.
-    bool PlaceFace(const cv::Mat& image, const FaceBox& box, FaceBox* placed);
+    // box, rolled by `roll`); false when it finds none there.
+    bool PlaceFace(const cv::Mat& image, const FaceBox& box, FaceBox* placed, float roll = 0.0f);
 
-    // Whether a face of about the size of `box` lies near it. Scans only the
-    // region around the box at the few scales near the box's size.
+    // The face of about the size of `box` (rolled by `roll`) that the cascade
+    // finds nearest to it, as a landmark model box; false when there is none.
+    // Scans only the region around the box at the few scales near the box's
+    // size, its pixels beyond the image repeating the border; `reach` widens
+    // the region (1: faces up to about one eye distance away, 2: three).
+    bool FindNear(const cv::Mat& image, const FaceBox& box, float roll, FaceBox* found,
+                  float reach = 1.0f);
+
+    // Whether a face of about the size of `box` lies near it.
     bool ConfirmFace(const cv::Mat& image, const FaceBox& box);
 
     // Cascade box (OpenCV's convention) to landmark model box, and back.
@@ -77,7 +92,9 @@ private:
     cv::Size window_;  // the cascade's own window
     dlib::frontal_face_detector hog_;
     cv::Mat scaled_;  // reused between calls
+    cv::Mat turned_;
     std::vector<cv::Rect> found_;
+    cv::Ptr<cv::CLAHE> clahe_;
 };
 
 }  // namespace quilo::head::cpu

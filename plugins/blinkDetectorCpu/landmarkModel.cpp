@@ -135,8 +135,24 @@ void LandmarkModel::ReadLevels(std::istream& in) {
     }
 }
 
-void LandmarkModel::Predict(const cv::Mat& image, const FaceBox& box, Landmarks* landmarks) const {
+void LandmarkModel::Predict(const cv::Mat& image, const FaceBox& box, Landmarks* landmarks,
+                            float roll) const {
     CV_Assert(image.type() == CV_8UC1);
+    // Normalised shape coordinates to image pixels: the box, turned by the
+    // roll about its centre. Upright, the box's own corner convention, so
+    // that upright faces are placed exactly as dlib places them.
+    const bool upright = roll == 0.0f;
+    const double cosine = std::cos(static_cast<double>(roll)),
+                 sine = std::sin(static_cast<double>(roll));
+    const double cx = box.x + 0.5 * box.width, cy = box.y + 0.5 * box.height;
+    const auto toImage = [&](float u, float v) {
+        if (upright) {
+            return cv::Point2d(box.x + static_cast<double>(u) * box.width,
+                               box.y + static_cast<double>(v) * box.height);
+        }
+        const double x = (u - 0.5) * box.width, y = (v - 0.5) * box.height;
+        return cv::Point2d(cx + cosine * x - sine * y, cy + sine * x + cosine * y);
+    };
     std::array<float, kShapeSize> shape = meanShape_;
     std::vector<float> features;
     std::vector<int32_t> leafOf;
@@ -175,8 +191,9 @@ void LandmarkModel::Predict(const cv::Mat& image, const FaceBox& box, Landmarks*
             const int k = level.anchor[i];
             const float u = a * d.x - b * d.y + shape[2 * k];
             const float v = b * d.x + a * d.y + shape[2 * k + 1];
-            const double x = std::floor(box.x + static_cast<double>(u) * box.width + 0.5);
-            const double y = std::floor(box.y + static_cast<double>(v) * box.height + 0.5);
+            const cv::Point2d at = toImage(u, v);
+            const double x = std::floor(at.x + 0.5);
+            const double y = std::floor(at.y + 0.5);
             if (x >= 0 && y >= 0 && x < image.cols && y < image.rows) {
                 features[i] = image.ptr<uint8_t>(static_cast<int>(y))[static_cast<int>(x)];
             } else {
@@ -217,12 +234,17 @@ void LandmarkModel::Predict(const cv::Mat& image, const FaceBox& box, Landmarks*
     }
 
     for (int k = 0; k < kLandmarkCount; ++k) {
-        (*landmarks)[k] =
-            cv::Point2f(box.x + shape[2 * k] * box.width, box.y + shape[2 * k + 1] * box.height);
+        if (upright) {
+            (*landmarks)[k] = cv::Point2f(box.x + shape[2 * k] * box.width,
+                                          box.y + shape[2 * k + 1] * box.height);
+        } else {
+            const cv::Point2d at = toImage(shape[2 * k], shape[2 * k + 1]);
+            (*landmarks)[k] = cv::Point2f(static_cast<float>(at.x), static_cast<float>(at.y));
+        }
     }
 }
 
-FaceBox LandmarkModel::BoxAround(const Landmarks& landmarks) {
+FaceBox LandmarkModel::BoxAround(const Landmarks& landmarks, float roll) {
     cv::Point2f centre(0.0f, 0.0f);
     for (const auto& p : landmarks) centre += p;
     centre *= 1.0f / kLandmarkCount;
@@ -233,7 +255,8 @@ FaceBox LandmarkModel::BoxAround(const Landmarks& landmarks) {
     }
     spread = std::sqrt(spread / kLandmarkCount);
     const float size = kBoxSize * spread;
-    centre += cv::Point2f(kBoxShiftX, kBoxShiftY) * spread;
+    const float c = std::cos(roll), s = std::sin(roll);
+    centre += cv::Point2f(c * kBoxShiftX - s * kBoxShiftY, s * kBoxShiftX + c * kBoxShiftY) * spread;
     return FaceBox(centre.x - size / 2, centre.y - size / 2, size, size);
 }
 

@@ -38,14 +38,19 @@ public:
     LandmarkModel(const void* data, size_t size);
 
     // Places the landmarks of the face in `box` on the 8-bit grey `image`.
+    // `roll` (radians, positive clockwise in the image) turns the box about
+    // its centre: the model then works in the frame of a face rolled by that
+    // much, as on an upright copy of it, without resampling the image.
     // Pixels outside the image read as 0, as in dlib. Thread-safe: the model
     // is not changed.
-    void Predict(const cv::Mat& image, const FaceBox& box, Landmarks* landmarks) const;
+    void Predict(const cv::Mat& image, const FaceBox& box, Landmarks* landmarks,
+                 float roll = 0.0f) const;
 
-    // The box the model expects around a face with these landmarks: the box of
-    // dlib's face detector it was trained on, as a function of the landmarks'
-    // centroid and spread.
-    static FaceBox BoxAround(const Landmarks& landmarks);
+    // The box the model expects around a face with these landmarks, rolled
+    // by `roll`: the box of dlib's face detector it was trained on, as a
+    // function of the landmarks' centroid and spread (the box's centre and
+    // size; a rolled box is this one turned about its centre).
+    static FaceBox BoxAround(const Landmarks& landmarks, float roll = 0.0f);
 
 private:
     struct Level {

@@ -44,5 +44,38 @@ TEST(BlinkDetectorCpuConcurrency, CountsAndBackendAnswerDuringDetection) {
     EXPECT_FALSE(wrong.load());
 }
 
+// The worker searches its own copy of a frame: the camera may reuse or free
+// the frame's pixels as soon as DetectFaces returns (a read of freed pixels
+// shows under the address sanitizer).
+TEST(BlinkDetectorCpuConcurrency, TheWorkerSearchesACopyOfTheFrame) {
+    const cv::Mat astronaut = LoadGrey(TestData("portraits/astronaut.png"));
+    ASSERT_FALSE(astronaut.empty());
+    auto detector = MakeDetector(DeterministicSettings());
+    for (int i = 0; i < 4; ++i) {
+        cv::Mat delivered = astronaut.clone();
+        // The first frame, which follows no face yet, waits for its search;
+        // every frame then starts a search of its copy for the next one.
+        EXPECT_EQ(detector->DetectFaces(TestFrame(delivered)).detections.size(), 1u) << i;
+        delivered.setTo(cv::Scalar(0));
+        delivered.release();
+    }
+    EXPECT_GE(detector->statistics().fullSearches, 4);
+    EXPECT_EQ(detector->statistics().lost, 0);
+}
+
+// Deleting a detector stops its worker, also in the middle of a search, and
+// frames keep being answered while the worker searches.
+TEST(BlinkDetectorCpuConcurrency, DeletingTheDetectorEndsItsSearch) {
+    const cv::Mat astronaut = LoadGrey(TestData("portraits/astronaut.png"));
+    ASSERT_FALSE(astronaut.empty());
+    const TestFrame frame(astronaut);
+    for (int frames = 1; frames <= 3; ++frames) {
+        auto detector = MakeDetector(BlinkDetectorSettings{});
+        for (int i = 0; i < frames; ++i) detector->DetectFaces(frame);
+        EXPECT_EQ(detector->statistics().frames, frames);
+        detector.reset();  // joins the worker, searching or not
+    }
+}
+
 }  // namespace
 }  // namespace quilo::head::cpu::test

@@ -36,7 +36,7 @@ std::unique_ptr<BlinkDetectorCpu> Create(AssetManager& assets, int32_t maxNumOfF
 
 TEST(BlinkDetectorCpuCreation, ReadsItsModelsFromTheAssets) {
     FolderAssetManager assets(BuildAssets());
-    auto detector = Create(assets, 2, "detectionInterval=3");
+    auto detector = Create(assets, 2, "detectionInterval=3 searchInBackground=0");
     ASSERT_TRUE(detector);
     EXPECT_EQ(detector->GetBackend(), kQuiloFaceDetectorBackendCPU);
     EXPECT_EQ(detector->GetMaxNumOfDetectedFaces(), 2);
@@ -94,10 +94,16 @@ TEST(BlinkDetectorCpuCreation, DetectorOptions) {
     EXPECT_EQ(parsed.maxMisses, 0);
     EXPECT_EQ(parsed.maxNumOfFaces, defaults.maxNumOfFaces);
     EXPECT_EQ(ParseDetectorOptions("", defaults).detectionInterval, defaults.detectionInterval);
+    const BlinkDetectorSettings inline_ =
+        ParseDetectorOptions("searchInBackground=0 backgroundInterval=7", defaults);
+    EXPECT_FALSE(inline_.searchInBackground);
+    EXPECT_EQ(inline_.backgroundInterval, 7);
+    EXPECT_TRUE(defaults.searchInBackground);
 
     for (const char* bad :
          {"detectionInterval", "detectionInterval=", "detectionInterval=0", "detectionInterval=2.5",
-          "minEyeDistance=3", "minEyeDistance=nan", "maxMisses=-1", "speed=11", "=4"}) {
+          "minEyeDistance=3", "minEyeDistance=nan", "maxMisses=-1", "speed=11", "=4",
+          "searchInBackground=2", "backgroundInterval=0"}) {
         EXPECT_THROW(ParseDetectorOptions(bad, defaults), std::invalid_argument) << bad;
     }
     // Bad options fail the creation before any asset is read.

@@ -162,7 +162,7 @@ TEST_F(BlinkDetectorCpuTest, KeepsTheLargestFacesUpToTheFaceCount) {
     const cv::Mat frame = Compose(
         kFrameSize, 60,
         {{astronaut, 0.45, {10, 200}}, {astronaut, 0.8, {230, 20}}, {astronaut, 0.6, {560, 120}}});
-    BlinkDetectorSettings settings;
+    BlinkDetectorSettings settings = InlineSettings();
     settings.maxNumOfFaces = 3;
     auto detector = MakeDetector(settings);
     EXPECT_EQ(detector->GetMaxNumOfDetectedFacesLimit(), 3);
@@ -224,7 +224,7 @@ TEST_F(BlinkDetectorCpuTest, UnusableFramesGiveNoFaces) {
 }
 
 TEST_F(BlinkDetectorCpuTest, FollowsAFaceAndSearchesEveryFewFrames) {
-    BlinkDetectorSettings settings;
+    BlinkDetectorSettings settings = InlineSettings();
     settings.detectionInterval = 5;
     auto detector = MakeDetector(settings);
     TestFrame frame(placed_.frame);
@@ -236,7 +236,7 @@ TEST_F(BlinkDetectorCpuTest, FollowsAFaceAndSearchesEveryFewFrames) {
 }
 
 TEST_F(BlinkDetectorCpuTest, DropsAFaceThatIsGone) {
-    BlinkDetectorSettings settings;
+    BlinkDetectorSettings settings = InlineSettings();
     settings.maxMisses = 3;
     auto detector = MakeDetector(settings);
     TestFrame face(placed_.frame);

@@ -40,6 +40,12 @@ TEST(BlinkDetectorCpuPlugin, LoadsBesideTheEngineAndFindsFaces) {
     ASSERT_FALSE(astronaut.empty());
     const TrivialCameraFrame frame(ImageDesc{astronaut.cols, astronaut.rows, 0, astronaut.data},
                                    {});
+    // The first frame starts a search on the detector's worker; a later
+    // frame takes its face.
+    EXPECT_TRUE(Eventually([&] {
+        return detector->DetectFaces(frame).detections.size() == 1u;
+    }));
+    // A search may be running: deleting the detector stops and joins its worker.
     EXPECT_EQ(detector->DetectFaces(frame).detections.size(), 1u);
 
     // The plugin's delete function takes it back, then the library goes.

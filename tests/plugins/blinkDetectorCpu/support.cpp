@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <opencv2/imgproc.hpp>
 #include <stb_image.h>
@@ -90,8 +91,31 @@ std::shared_ptr<const LandmarkModel> SharedModel() {
 
 std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings) {
     FolderAssetManager assets(BuildAssets());
-    return std::make_unique<BlinkDetectorCpu>(
-        settings, SharedModel(), FaceFinder(assets.ReadText(kFaceCascadeAsset, nullptr)));
+    const std::string cascade = assets.ReadText(kFaceCascadeAsset, nullptr);
+    return std::make_unique<BlinkDetectorCpu>(settings, SharedModel(), FaceFinder(cascade),
+                                              FaceFinder(cascade));
+}
+
+BlinkDetectorSettings InlineSettings() {
+    BlinkDetectorSettings settings;
+    settings.searchInBackground = false;
+    return settings;
+}
+
+BlinkDetectorSettings DeterministicSettings() {
+    BlinkDetectorSettings settings;
+    settings.searchInBackground = true;
+    settings.awaitSearch = true;
+    return settings;
+}
+
+bool Eventually(const std::function<bool()>& done, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::yield();
+    }
+    return true;
 }
 
 CameraIntrinsics CentredIntrinsics(int width, int height, float focalLength, bool mirrored) {

@@ -3,6 +3,7 @@
 // annotations, an asset manager over a folder, and camera frames with depth.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -56,8 +57,24 @@ std::filesystem::path BuildAssets();
 // One landmark model for the whole test program: reading it takes a while.
 std::shared_ptr<const LandmarkModel> SharedModel();
 
+// Settings with the full searches on the frame's thread: a face is reported
+// from the first frame that shows it.
+BlinkDetectorSettings InlineSettings();
+
+// Settings with the full searches on the detector's worker that give the same
+// results on every run: each search's faces are taken by the frame after the
+// one it started on, which waits for them.
+BlinkDetectorSettings DeterministicSettings();
+
 // A detector on the shared model and the build's cascade.
-std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings = {});
+std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings = InlineSettings());
+
+// Calls `done` again and again until it returns true, or `limit` has passed;
+// whether it did. For the faces of a detector's background search reached
+// through an interface without a hook to wait on (the plugin, the engine):
+// each call processes a frame, so no time is slept away.
+bool Eventually(const std::function<bool()>& done,
+                std::chrono::seconds limit = std::chrono::seconds(60));
 
 // Intrinsics of a camera with square pixels and the principal point in the
 // middle of its `width` x `height` images.
