@@ -11,6 +11,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "common/log.h"
+#include "headTracking/common/transforms.h"
 
 namespace quilo::head::cpu {
 
@@ -661,9 +662,9 @@ void BlinkDetectorCpu::Report(const CameraFrame& frame, const ImageDesc& image,
         const float middleDepth = 0.5f * (firstDepth + secondDepth);
         glm::vec3 point(0.0f);
         if (!frame.DeprojectPixelToPoint(middle, middleDepth, &point)) {
-            point = glm::vec3(static_cast<float>((middle.x - camera.ppx) / camera.fx * middleDepth),
-                              static_cast<float>((middle.y - camera.ppy) / camera.fy * middleDepth),
-                              middleDepth);
+            point = glm::vec3(DeprojectPinhole(middle, middleDepth, {camera.fx, camera.fy},
+                                               {camera.ppx, camera.ppy}));
+            point.z = middleDepth;
         }
         face.headPosition = point;
         output_.detections.push_back(face);
