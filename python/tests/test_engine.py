@@ -113,6 +113,22 @@ class TrackingTest(unittest.TestCase):
             for a, b in zip(got[i], position):
                 self.assertAlmostEqual(a, b, delta=0.05, msg="frame {}".format(i))
 
+    def test_the_c_example_prints_the_same_main_faces(self):
+        example = os.environ.get("QUILO_PUSH_SEQUENCE_EXAMPLE")
+        if not example:
+            self.skipTest("the C example's path is not given")
+        expected = self.replay_with_the_tool()
+        output = subprocess.run([example, str(self.folder)], check=True, capture_output=True, text=True).stdout
+        lines = [line for line in output.splitlines() if line.startswith("frame ")]
+        self.assertEqual(len(lines), FRAMES)
+        for i, line in enumerate(lines):
+            if i in expected:
+                printed = line.split("at (")[1].split(")")[0]
+                for a, b in zip((float(v) for v in printed.split(",")), expected[i]):
+                    self.assertAlmostEqual(a, b, delta=0.06, msg=line)
+            else:
+                self.assertTrue(line.endswith("no face"), line)
+
     def test_measured_depth_is_used(self):
         # A flat wall of depth 2 m everywhere: the detector takes it.
         depth = (ctypes.c_uint16 * (400 * 300))(*([2000] * (400 * 300)))
