@@ -179,7 +179,7 @@ except ImportError:
 
 @unittest.skipUnless(SEQUENCE.is_dir() and numpy is not None, "needs the webcam sequence and NumPy")
 class NumpyTest(unittest.TestCase):
-    def test_arrays_give_their_size_and_padded_views_their_stride(self):
+    def test_arrays_give_their_size_and_any_dtype_is_read_as_bytes(self):
         image = numpy.frombuffer(read_grey_png(SEQUENCE / "00001.png")[2], dtype=numpy.uint8).reshape(300, 400)
         with quilo.Engine(own_camera=True) as engine:
             engine.start_tracking()
