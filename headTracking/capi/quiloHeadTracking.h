@@ -5,7 +5,8 @@
  * exception ever leaves this interface. Status 1 means a null handle was
  * passed (nothing happened); status 2 means the engine failed and the failure
  * has been logged at critical level, or that another pointer argument was
- * null (nothing happened; logged at error level).
+ * null or a pushed frame was refused (nothing happened; logged at error
+ * level).
  *
  * Threads: a host creates, configures, starts, stops and releases an engine
  * from its own threads. The frame callback and the virtual-face hook run on
