@@ -111,3 +111,43 @@ BENCHMARK(BM_PollAndReadFrame);
 }  // namespace
 
 BENCHMARK_MAIN();
+
+// A host's own camera through the C interface: one 848 x 480 push per
+// iteration, processed before it returns (scripted detector, polling on).
+// Compare with BM_EngineFrameOverhead, the same frame through the C++ sink:
+// the difference is the push's own cost (checks, intrinsics comparison, the
+// row packing of a padded image). Arguments: depth image (0/1), padded rows
+// (0/1).
+void BM_CPushFrame(benchmark::State& state) {
+    InstallScriptedDetector();
+    const bool withDepth = state.range(0) != 0;
+    const int stride = state.range(1) != 0 ? 896 : 848;
+    quilo_head_tracking_engine_init_args_t args{};
+    args.maxNumOfFaces = 3;
+    args.logLevel = 7;
+    args.enablePolling = 1;
+    quilo_head_tracking_engine* engine = nullptr;
+    if (quiloHeadTrackingEngineInitArgsWithOwnCamera(&args, &engine) != 0) {
+        state.SkipWithError("engine creation failed");
+        return;
+    }
+    quiloHeadTrackingEngineStartTracking(engine);
+    std::vector<uint8_t> pixels(static_cast<size_t>(stride) * 480, 100);
+    std::vector<uint16_t> depthValues(848 * 480, 600);
+    const quilo_head_tracking_image_t image{848, 480, stride, 0, pixels.data(), pixels.size()};
+    const quilo_head_tracking_depth_image_t depth{848, 480, 2 * 848, 0.001f, depthValues.data(),
+                                                  depthValues.size() * 2};
+    const quilo_head_tracking_camera_intrinsics_t intrinsics{848, 480, 424.0f, 240.0f, 420.0f, 420.0f,
+                                                             {0, 0, 0, 0, 0}, 0};
+    double ms = 1000.0;
+    for (auto _ : state) {
+        if (quiloHeadTrackingEnginePushFrame(engine, &image, withDepth ? &depth : nullptr, &intrinsics, ms) != 0) {
+            state.SkipWithError("push failed");
+            break;
+        }
+        ms += 11.0;
+    }
+    quiloHeadTrackingEngineStopTracking(engine);
+    quiloHeadTrackingEngineRelease(engine);
+}
+BENCHMARK(BM_CPushFrame)->ArgNames({"depth", "padded"})->Args({0, 0})->Args({1, 0})->Args({0, 1});

@@ -36,7 +36,7 @@ fs::path WebcamSequence() {
         const std::string name = fmt::format("{:05}.png", i);
         if (!fs::exists(source / name)) break;
         fs::create_symlink(source / name, folder / name);
-        sequence.frames.push_back({name, 40.0 * i, std::nullopt});
+        sequence.frames.push_back({name, 40.0 * i, std::nullopt, std::nullopt});
     }
     WriteSequence(folder, sequence);
     return folder;

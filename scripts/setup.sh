@@ -17,6 +17,8 @@ packages=(
   libopencv-objdetect-dev libopencv-calib3d-dev opencv-data
   # tools
   libcli11-dev nlohmann-json3-dev
+  # the Python package and its tests (NumPy is optional for its users)
+  python3 python3-numpy
   # monitor discovery (types only; the X libraries are loaded at run time) and its test server
   libx11-dev libxrandr-dev xvfb x11-xserver-utils xauth
 )

@@ -7,6 +7,7 @@
 
 #include "common/export.h"
 #include "headTracking/camera/camera.h"
+#include "headTracking/camera/pinholeCameraFrame.h"
 #include "headTracking/common/types.h"
 
 namespace quilo {
@@ -17,13 +18,17 @@ namespace quilo {
 //   - onIntrinsicsChange once with the camera geometry before the first image,
 //     and again whenever it changes;
 //   - onFrameAvailable for every image; its pixels must stay valid until the
-//     call returns.
+//     call returns. The frame knows nothing of depth or projection;
+//   - or onDepthFrameAvailable, which also takes an optional depth image
+//     (null: none) aligned with the image at its size; that frame answers
+//     depth lookup from it and projection with the last intrinsics given.
 // Calling an empty member (before the engine exists, after it is gone) throws
 // std::bad_function_call. Do not call the members while the engine is being
 // constructed or destroyed, nor while a tracking session starts or stops.
 struct SharedCameraSink {
     std::function<void(const ImageDesc&, Timestamp)> onFrameAvailable;
     std::function<void(const CameraIntrinsics&)> onIntrinsicsChange;
+    std::function<void(const ImageDesc&, const DepthImageDesc*, Timestamp)> onDepthFrameAvailable;
 };
 
 namespace head {
@@ -35,7 +40,7 @@ class QUILO_API SharedCamera final : public Camera {
 public:
     // Both non-null. Replaces whatever callables the sink held.
     SharedCamera(Camera::Listener* listener, SharedCameraSink* sink);
-    // Empties both sink members.
+    // Empties the sink's members.
     ~SharedCamera() override;
 
     SharedCamera(const SharedCamera&) = delete;
@@ -50,6 +55,7 @@ public:
 private:
     Camera::Listener* listener_;
     SharedCameraSink* sink_;
+    CameraIntrinsics intrinsics_;  // the last the host gave
 };
 
 }  // namespace head

@@ -1,9 +1,13 @@
 #include "headTracking/capi/quiloHeadTracking.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <string>
 #include <typeinfo>
 #include <vector>
 
@@ -12,14 +16,27 @@
 #include "common/log.h"
 #include "common/platform.h"
 #include "common/typeName.h"
+#include "headTracking/camera/sharedCamera.h"
 #include "headTracking/common/frameAdapter.h"
 #include "headTracking/engine/engine.h"
 
+// What an engine fed by its host keeps between pushes. Guarded by `mutex`,
+// which also serialises the pushes.
+struct OwnCamera {
+    quilo::SharedCameraSink sink;
+    std::mutex mutex;
+    std::optional<quilo_head_tracking_camera_intrinsics_t> intrinsics;  // the last pushed
+    std::optional<double> timestampMs;                                  // the last pushed
+    std::vector<uint8_t> rows;  // the image without row padding, when it has some
+};
+
 // The handle behind quilo_head_tracking_engine*. Members are destroyed in
-// reverse order: the engine first, then the frame adapter, then the platform.
+// reverse order: the engine first (which empties the sink), then the host's
+// camera state, the frame adapter and the platform.
 struct quilo_head_tracking_engine {
     std::unique_ptr<quilo::Platform> platform;
     std::unique_ptr<quilo::head::FrameAdapter> frameAdapter;
+    std::unique_ptr<OwnCamera> ownCamera;  // only for an engine fed by its host
     std::optional<quilo::head::Engine> engine;
 };
 
@@ -141,13 +158,9 @@ bool CallVirtualFaceHook(quilo_head_tracking_virtual_face_hook_t hook, void* use
     return true;
 }
 
-}  // namespace
-
-extern "C" {
-
-int quiloHeadTrackingEngineInitArgs(const quilo_head_tracking_engine_init_args_t* args,
-                                    quilo_head_tracking_engine** out) {
-    if (!ArgumentsPresent(__func__, {{args, "args"}, {out, "out"}})) {
+int CreateEngine(const char* function, const quilo_head_tracking_engine_init_args_t* args,
+                 quilo_head_tracking_engine** out, bool ownCamera) {
+    if (!ArgumentsPresent(function, {{args, "args"}, {out, "out"}})) {
         if (out != nullptr) *out = nullptr;
         return kQuiloHeadTrackingStatusErrorUnknown;
     }
@@ -184,6 +197,10 @@ int quiloHeadTrackingEngineInitArgs(const quilo_head_tracking_engine_init_args_t
         engineArgs.configuration.camera.binningFactor = args->binningFactor;
         engineArgs.configuration.faceDetector.maxNumOfFaces = args->maxNumOfFaces;
         engineArgs.platform = handle->platform.get();
+        if (ownCamera) {
+            handle->ownCamera = std::make_unique<OwnCamera>();
+            engineArgs.sharedCameraSink = &handle->ownCamera->sink;
+        }
 
         handle->engine.emplace(engineArgs);
         *out = handle.release();
@@ -194,6 +211,172 @@ int quiloHeadTrackingEngineInitArgs(const quilo_head_tracking_engine_init_args_t
         QUILO_LOG_CRITICAL("Failed to initialize head tracking engine: an exception of an unknown type");
     }
     return kQuiloHeadTrackingStatusErrorUnknown;
+}
+
+// Checks of a pushed frame. Each returns the reason it refuses the argument,
+// or an empty text.
+constexpr int32_t kMaxImageSize = QUILO_HEAD_TRACKING_MAX_IMAGE_SIZE;
+
+// Bytes a buffer of `height` rows `stride` apart, the last `rowBytes` long, needs.
+uint64_t NeededBytes(int32_t stride, int32_t height, uint64_t rowBytes) {
+    return static_cast<uint64_t>(stride) * static_cast<uint64_t>(height - 1) + rowBytes;
+}
+
+std::string CheckImage(const quilo_head_tracking_image_t& image) {
+    if (image.data == nullptr) return "the image's data is null";
+    if (image.width < 1 || image.width > kMaxImageSize || image.height < 1 || image.height > kMaxImageSize) {
+        return fmt::format("the image is {} x {} pixels; each side must be from 1 to {}", image.width,
+                           image.height, kMaxImageSize);
+    }
+    if (image.stride < image.width) {
+        return fmt::format("the image's stride {} is shorter than its width {}", image.stride, image.width);
+    }
+    const uint64_t needed = NeededBytes(image.stride, image.height, static_cast<uint64_t>(image.width));
+    if (image.dataSize < needed) {
+        return fmt::format("the image's buffer holds {} bytes, {} x {} pixels with stride {} need {}",
+                           image.dataSize, image.width, image.height, image.stride, needed);
+    }
+    return {};
+}
+
+std::string CheckDepth(const quilo_head_tracking_depth_image_t& depth, const quilo_head_tracking_image_t& image) {
+    if (depth.data == nullptr) return "the depth image's data is null";
+    if (depth.width != image.width || depth.height != image.height) {
+        return fmt::format("the depth image is {} x {} pixels, the image {} x {}", depth.width, depth.height,
+                           image.width, image.height);
+    }
+    if (depth.stride < 2 * depth.width) {
+        return fmt::format("the depth image's stride {} is shorter than a row of {} bytes", depth.stride,
+                           2 * depth.width);
+    }
+    if (!(depth.unit > 0.0f) || !std::isfinite(depth.unit)) {
+        return fmt::format("the depth unit {} is not a positive finite number of metres", depth.unit);
+    }
+    const uint64_t needed = NeededBytes(depth.stride, depth.height, 2 * static_cast<uint64_t>(depth.width));
+    if (depth.dataSize < needed) {
+        return fmt::format("the depth image's buffer holds {} bytes, {} x {} pixels with stride {} need {}",
+                           depth.dataSize, depth.width, depth.height, depth.stride, needed);
+    }
+    return {};
+}
+
+std::string CheckIntrinsics(const quilo_head_tracking_camera_intrinsics_t& intrinsics,
+                            const quilo_head_tracking_image_t& image) {
+    if (intrinsics.width != image.width || intrinsics.height != image.height) {
+        return fmt::format("the intrinsics are for {} x {} pixels, the image is {} x {}", intrinsics.width,
+                           intrinsics.height, image.width, image.height);
+    }
+    const float values[] = {intrinsics.ppx,
+                            intrinsics.ppy,
+                            intrinsics.fx,
+                            intrinsics.fy,
+                            intrinsics.distortionCoeffs[0],
+                            intrinsics.distortionCoeffs[1],
+                            intrinsics.distortionCoeffs[2],
+                            intrinsics.distortionCoeffs[3],
+                            intrinsics.distortionCoeffs[4]};
+    if (!std::all_of(std::begin(values), std::end(values), [](float v) { return std::isfinite(v); })) {
+        return "the intrinsics hold a value that is not finite";
+    }
+    if (!(intrinsics.fx > 0.0f && intrinsics.fy > 0.0f)) {
+        return fmt::format("the focal lengths {} and {} are not positive", intrinsics.fx, intrinsics.fy);
+    }
+    return {};
+}
+
+bool SameIntrinsics(const quilo_head_tracking_camera_intrinsics_t& a, const quilo_head_tracking_camera_intrinsics_t& b) {
+    return a.width == b.width && a.height == b.height && a.ppx == b.ppx && a.ppy == b.ppy && a.fx == b.fx &&
+           a.fy == b.fy && std::equal(std::begin(a.distortionCoeffs), std::end(a.distortionCoeffs),
+                                      std::begin(b.distortionCoeffs)) &&
+           (a.isMirrored != 0) == (b.isMirrored != 0);
+}
+
+quilo::CameraIntrinsics ToIntrinsics(const quilo_head_tracking_camera_intrinsics_t& c) {
+    quilo::CameraIntrinsics out;
+    out.width = c.width;
+    out.height = c.height;
+    out.ppx = c.ppx;
+    out.ppy = c.ppy;
+    out.fx = c.fx;
+    out.fy = c.fy;
+    std::copy(std::begin(c.distortionCoeffs), std::end(c.distortionCoeffs), std::begin(out.distortionCoeffs));
+    out.isMirrored = c.isMirrored != 0;
+    return out;
+}
+
+}  // namespace
+
+extern "C" {
+
+int quiloHeadTrackingEngineInitArgs(const quilo_head_tracking_engine_init_args_t* args,
+                                    quilo_head_tracking_engine** out) {
+    return CreateEngine(__func__, args, out, false);
+}
+
+int quiloHeadTrackingEngineInitArgsWithOwnCamera(const quilo_head_tracking_engine_init_args_t* args,
+                                                 quilo_head_tracking_engine** out) {
+    return CreateEngine(__func__, args, out, true);
+}
+
+int quiloHeadTrackingEnginePushFrame(quilo_head_tracking_engine* engine, const quilo_head_tracking_image_t* image,
+                                     const quilo_head_tracking_depth_image_t* depth,
+                                     const quilo_head_tracking_camera_intrinsics_t* intrinsics,
+                                     double timestampMs) {
+    const char* function = __func__;
+    if (engine == nullptr) return kQuiloHeadTrackingStatusErrorInvalidInstance;
+    if (!ArgumentsPresent(function, {{image, "image"}, {intrinsics, "intrinsics"}})) {
+        return kQuiloHeadTrackingStatusErrorUnknown;
+    }
+    const auto refuse = [function](const std::string& reason) {
+        QUILO_LOG_ERROR("{}: {}", function, reason);
+        return kQuiloHeadTrackingStatusErrorUnknown;
+    };
+    if (!engine->ownCamera) return refuse("the engine takes its images from its RealSense camera");
+    std::string reason = CheckImage(*image);
+    if (reason.empty() && depth != nullptr) reason = CheckDepth(*depth, *image);
+    if (reason.empty()) reason = CheckIntrinsics(*intrinsics, *image);
+    if (!reason.empty()) return refuse(reason);
+
+    OwnCamera& own = *engine->ownCamera;
+    const std::lock_guard<std::mutex> lock(own.mutex);
+    if (!std::isfinite(timestampMs)) return refuse(fmt::format("the timestamp {} ms is not finite", timestampMs));
+    if (own.timestampMs && !(timestampMs > *own.timestampMs)) {
+        return refuse(fmt::format("the timestamp {} ms does not come after the last one, {} ms", timestampMs,
+                                  *own.timestampMs));
+    }
+    return Guarded([&] {
+        own.timestampMs = timestampMs;
+        if (!own.intrinsics || !SameIntrinsics(*own.intrinsics, *intrinsics)) {
+            own.intrinsics = *intrinsics;
+            own.sink.onIntrinsicsChange(ToIntrinsics(*intrinsics));
+        }
+        // The engine reads rows of `width` bytes: an image with padded rows
+        // is packed first.
+        quilo::ImageDesc desc;
+        desc.width = image->width;
+        desc.height = image->height;
+        desc.rotation = image->rotation;
+        desc.data = image->data;
+        if (image->stride != image->width) {
+            const auto width = static_cast<size_t>(image->width);
+            own.rows.resize(width * static_cast<size_t>(image->height));
+            for (int32_t y = 0; y < image->height; ++y) {
+                std::memcpy(own.rows.data() + width * static_cast<size_t>(y),
+                            image->data + static_cast<size_t>(y) * static_cast<size_t>(image->stride), width);
+            }
+            desc.data = own.rows.data();
+        }
+        quilo::DepthImageDesc depthDesc;
+        if (depth != nullptr) {
+            depthDesc.width = depth->width;
+            depthDesc.height = depth->height;
+            depthDesc.stride = depth->stride;
+            depthDesc.unit = depth->unit;
+            depthDesc.data = static_cast<const uint8_t*>(depth->data);
+        }
+        own.sink.onDepthFrameAvailable(desc, depth != nullptr ? &depthDesc : nullptr,
+                                       quilo::Timestamp{quilo::Timestamp::Space::Unknown, timestampMs});
+    });
 }
 
 void quiloHeadTrackingEngineRelease(quilo_head_tracking_engine* engine) { delete engine; }

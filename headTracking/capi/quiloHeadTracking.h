@@ -5,7 +5,8 @@
  * exception ever leaves this interface. Status 1 means a null handle was
  * passed (nothing happened); status 2 means the engine failed and the failure
  * has been logged at critical level, or that another pointer argument was
- * null (nothing happened; logged at error level).
+ * null or a pushed frame was refused (nothing happened; logged at error
+ * level).
  *
  * Threads: a host creates, configures, starts, stops and releases an engine
  * from its own threads. The frame callback and the virtual-face hook run on
@@ -195,6 +196,44 @@ typedef struct quilo_head_tracking_frame_profiling_t {
     int64_t apiTimestamp;
 } quilo_head_tracking_frame_profiling_t;
 
+/* ---- Records of a host that pushes its own camera's images. ---- */
+
+/* Largest width or height of a pushed image. */
+#define QUILO_HEAD_TRACKING_MAX_IMAGE_SIZE 8192
+
+/* The camera's geometry: pinhole model in pixels of the pushed image. */
+typedef struct quilo_head_tracking_camera_intrinsics_t {
+    int32_t width;  /* the image's width */
+    int32_t height; /* the image's height */
+    float ppx;      /* principal point, pixels */
+    float ppy;
+    float fx;       /* focal lengths, pixels; positive */
+    float fy;
+    float distortionCoeffs[5]; /* carried to the detector; projection ignores them */
+    int32_t isMirrored;        /* non-zero: the image shows the scene mirrored */
+} quilo_head_tracking_camera_intrinsics_t;
+
+/* An 8-bit grey image. */
+typedef struct quilo_head_tracking_image_t {
+    int32_t width;       /* 1 to QUILO_HEAD_TRACKING_MAX_IMAGE_SIZE */
+    int32_t height;      /* 1 to QUILO_HEAD_TRACKING_MAX_IMAGE_SIZE */
+    int32_t stride;      /* bytes from one row to the next, at least width */
+    int32_t rotation;    /* as the camera reports it; a change restarts tracking */
+    const uint8_t* data; /* the first row */
+    uint64_t dataSize;   /* bytes readable at data: at least stride * (height - 1) + width */
+} quilo_head_tracking_image_t;
+
+/* A 16-bit depth image aligned pixel for pixel with the image it comes with,
+ * at the same size. Values in the machine's byte order; 0: no measurement. */
+typedef struct quilo_head_tracking_depth_image_t {
+    int32_t width;     /* the image's width */
+    int32_t height;    /* the image's height */
+    int32_t stride;    /* bytes from one row to the next, at least 2 * width */
+    float unit;        /* metres per step, positive (0.001 for millimetres) */
+    const void* data;  /* the first row; need not be aligned */
+    uint64_t dataSize; /* bytes readable at data: at least stride * (height - 1) + 2 * width */
+} quilo_head_tracking_depth_image_t;
+
 #pragma pack(pop)
 
 /* The layouts are part of the interface. */
@@ -253,6 +292,21 @@ QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_raw_faces_t, faces) == 4, raw_f
 QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_detected_faces_t) == 196, detected_faces_size);
 QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_detected_faces_t, faces) == 4, detected_faces_faces);
 QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_frame_profiling_t) == 32, profiling_size);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_camera_intrinsics_t) == 48, intrinsics_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_camera_intrinsics_t, ppx) == 8, intrinsics_ppx);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_camera_intrinsics_t, fx) == 16, intrinsics_fx);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_camera_intrinsics_t, distortionCoeffs) == 24, intrinsics_coeffs);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_camera_intrinsics_t, isMirrored) == 44, intrinsics_mirrored);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_image_t) == 32, image_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_image_t, stride) == 8, image_stride);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_image_t, rotation) == 12, image_rotation);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_image_t, data) == 16, image_data);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_image_t, dataSize) == 24, image_data_size);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_depth_image_t) == 32, depth_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_depth_image_t, stride) == 8, depth_stride);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_depth_image_t, unit) == 12, depth_unit);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_depth_image_t, data) == 16, depth_data);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_depth_image_t, dataSize) == 24, depth_data_size);
 
 /* ---- Engine functions. A null engine gives status 1 and does nothing. ---- */
 
@@ -297,6 +351,41 @@ QUILO_CAPI int quiloHeadTrackingEngineSetMaxNumOfDetectedFaces(quilo_head_tracki
 /* Left first. Both non-zero: track the midpoint of the eyes. */
 QUILO_CAPI int quiloHeadTrackingEngineSetTrackedEyes(quilo_head_tracking_engine* engine, int trackLeftEye,
                                                      int trackRightEye);
+/* ---- A host's own camera. ---- */
+
+/* Creates an engine that takes its images from the host instead of a
+ * RealSense camera: the record is read as by quiloHeadTrackingEngineInitArgs
+ * (width, height and fps are carried but not needed), and the host then
+ * pushes every image with quiloHeadTrackingEnginePushFrame. Same results and
+ * failures as quiloHeadTrackingEngineInitArgs, except that no camera is
+ * needed. */
+QUILO_CAPI int quiloHeadTrackingEngineInitArgsWithOwnCamera(const quilo_head_tracking_engine_init_args_t* args,
+                                                            quilo_head_tracking_engine** out);
+/* Pushes one image of the host's camera, on the calling thread: while a
+ * session runs the engine processes it before the call returns, and the
+ * result comes through the frame callback and polling as usual. Pushes are
+ * serialised. The buffers are read during the call only.
+ *   depth: null, or a depth image of the image's size; the frame then gives
+ *          the detector measured depth instead of an estimate.
+ *   intrinsics: the camera's geometry for this image, of the image's size;
+ *          pushing different intrinsics than last time tells the engine the
+ *          camera changed.
+ *   timestampMs: milliseconds on any clock, finite, later than the last
+ *          pushed image's (the frame reports it in the unknown clock space).
+ * 2 with an error line, and nothing pushed, when an argument is bad: a null
+ * image, image data or intrinsics; a size outside 1 to
+ * QUILO_HEAD_TRACKING_MAX_IMAGE_SIZE; a stride shorter than a row; a buffer
+ * smaller than its size, stride and height need; a depth image of another
+ * size or without a positive finite unit; intrinsics not of the image's size,
+ * with a value that is not finite or focal lengths that are not positive; a
+ * timestamp that is not finite or does not come after the last one. 2 also
+ * for an engine made by quiloHeadTrackingEngineInitArgs. */
+QUILO_CAPI int quiloHeadTrackingEnginePushFrame(quilo_head_tracking_engine* engine,
+                                                const quilo_head_tracking_image_t* image,
+                                                const quilo_head_tracking_depth_image_t* depth,
+                                                const quilo_head_tracking_camera_intrinsics_t* intrinsics,
+                                                double timestampMs);
+
 /* "0.6.74"; a constant string. */
 QUILO_CAPI const char* quiloHeadTrackingGetVersion(void);
 

@@ -1,5 +1,6 @@
 // The geometry every room shares: camera space to display space and back,
-// and the pinhole deprojection used where a frame cannot deproject itself.
+// and the pinhole projection used where a frame cannot project itself or
+// has nothing better than the camera's focal lengths and principal point.
 //
 // The display sees a point v of camera space at F · (R · v) + t, with
 // R = the camera's rotation, t = its position on the display (millimetres)
@@ -47,6 +48,15 @@ inline glm::dvec3 DeprojectPinhole(const glm::dvec2& pixel, double depth, const 
 
 inline glm::dvec3 DeprojectPinhole(const glm::dvec2& pixel, double depth, const CameraIntrinsics& intrinsics) {
     return DeprojectPinhole(pixel, depth, {intrinsics.fx, intrinsics.fy}, {intrinsics.ppx, intrinsics.ppy});
+}
+
+// The inverse: the pixel at which that camera sees `point` (any unit, z > 0).
+inline glm::dvec2 ProjectPinhole(const glm::dvec3& point, const glm::dvec2& focal, const glm::dvec2& principal) {
+    return {principal.x + focal.x * point.x / point.z, principal.y + focal.y * point.y / point.z};
+}
+
+inline glm::dvec2 ProjectPinhole(const glm::dvec3& point, const CameraIntrinsics& intrinsics) {
+    return ProjectPinhole(point, {intrinsics.fx, intrinsics.fy}, {intrinsics.ppx, intrinsics.ppy});
 }
 
 }  // namespace quilo::head

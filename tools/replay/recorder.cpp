@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <csignal>
+#include <optional>
 
 #include <fmt/format.h>
 
@@ -18,6 +19,30 @@ std::atomic<bool> stopRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int) { stopRequested.store(true); }
+
+// The frame's depth at every pixel of `image` in steps of the default unit,
+// or nothing when the frame has no depth.
+std::optional<DepthImage> FrameDepth(const head::CameraFrame& frame, const ImageDesc& image) {
+    DepthImage depth;
+    depth.width = image.width;
+    depth.height = image.height;
+    depth.values.resize(static_cast<size_t>(image.width) * static_cast<size_t>(image.height));
+    try {
+        for (int32_t y = 0; y < image.height; ++y) {
+            for (int32_t x = 0; x < image.width; ++x) {
+                float metres = 0.0f;
+                if (!frame.GetDepth(glm::dvec2(x, y), &metres)) return std::nullopt;
+                const double steps = std::round(static_cast<double>(metres) / kDefaultDepthUnit);
+                // Unmeasured, negative or beyond the format's range: no measurement.
+                depth.values[static_cast<size_t>(y) * static_cast<size_t>(image.width) + static_cast<size_t>(x)] =
+                    std::isfinite(steps) && steps > 0.0 && steps <= 65535.0 ? static_cast<uint16_t>(steps) : 0;
+            }
+        }
+    } catch (const std::exception&) {
+        return std::nullopt;  // the camera library refused: no depth image in this frame
+    }
+    return depth;
+}
 
 }  // namespace
 
@@ -80,6 +105,15 @@ bool SequenceRecorder::Record(const head::CameraFrame& frame, const CameraIntrin
     if (!head::SaveCameraFrame(frame, (folder_ / entry.image).string().c_str())) {
         ++dropped_;
         return false;
+    }
+    if (auto depth = FrameDepth(frame, images[0])) {
+        const std::string name = fmt::format("{:05}-depth.png", sequence_.frames.size());
+        try {
+            WriteDepthPng(folder_ / name, *depth);
+            entry.depth = name;
+        } catch (const SequenceError&) {
+            // The image is kept: the frame replays with estimated depth.
+        }
     }
     sequence_.frames.push_back(std::move(entry));
     return true;

@@ -1,6 +1,7 @@
 // Records what a camera delivers as a sequence the replay tool reads: every
 // frame's first image as a PNG file and its timestamp in the manifest, with
-// the camera's intrinsics.
+// the camera's intrinsics, and the frame's depth, where it has some, as a
+// 16-bit PNG aligned with the image in millimetres.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +25,10 @@ public:
     SequenceRecorder& operator=(const SequenceRecorder&) = delete;
 
     // Saves the frame's first image as the next file and notes its timestamp.
+    // When the frame gives depth (GetDepth at its image's pixels; the
+    // RealSense frame reads its depth image, aligned with the infrared one)
+    // it is saved beside the image in steps of kDefaultDepthUnit; a frame
+    // without depth, or whose depth lookup fails, is saved without.
     // The first recorded frame fixes the intrinsics of the sequence. Returns
     // false, and counts the frame as dropped, when the intrinsics are not
     // known yet (no size or focal length), when the image's size differs

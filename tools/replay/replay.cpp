@@ -101,13 +101,29 @@ ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequenc
                 frame.truth = ToDisplaySpace(options.tracker, TrackedPoint(options.tracker, *entry.truth));
             }
 
+            // Measured depth goes with the image where the sequence has it;
+            // without it the frame knows nothing of depth, as before.
+            std::optional<DepthImage> depth;
+            if (entry.depth) depth = ReadFrameDepth(folder, sequence, entry);
+
             ImageDesc desc;
             desc.width = image.width;
             desc.height = image.height;
             desc.data = image.pixels.data();
             current = &frame;
+            const Timestamp timestamp{Timestamp::Space::System, entry.timestampMs};
             const Clock::time_point pushed = Clock::now();
-            sink.onFrameAvailable(desc, Timestamp{Timestamp::Space::System, entry.timestampMs});
+            if (depth) {
+                DepthImageDesc depthDesc;
+                depthDesc.width = depth->width;
+                depthDesc.height = depth->height;
+                depthDesc.stride = depth->width * static_cast<int32_t>(sizeof(uint16_t));
+                depthDesc.unit = static_cast<float>(sequence.depthUnit);
+                depthDesc.data = reinterpret_cast<const uint8_t*>(depth->values.data());
+                sink.onDepthFrameAvailable(desc, &depthDesc, timestamp);
+            } else {
+                sink.onFrameAvailable(desc, timestamp);
+            }
             const double engineMs = MillisecondsSince(pushed);
             current = nullptr;
             frame.engineMs = std::max(engineMs - frame.detectorMs, 0.0);

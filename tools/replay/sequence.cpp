@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -13,6 +14,13 @@
 #include <nlohmann/json.hpp>
 #include <stb_image.h>
 #include <stb_image_write.h>
+
+// Exported by Debian's libstb, declared by the header in its implementation
+// part only: the deflate compressor of the PNG writer, for 16-bit PNGs,
+// which stbi_write_png does not write. The result is freed with free().
+extern "C" unsigned char* stbi_zlib_compress(unsigned char* data, int data_len, int* out_len, int quality);
+
+#include "headTracking/common/transforms.h"
 
 namespace quilo::replay {
 
@@ -206,6 +214,15 @@ void CheckSize(const std::filesystem::path& path, const ImageHeader& header,
     }
 }
 
+// Throws unless the PNG whose start is `bytes` holds 16-bit grey pixels:
+// IHDR's bit depth (byte 24) 16 and colour type (byte 25) 0.
+void CheckDepthKind(const std::filesystem::path& path, const ImageHeader& header,
+                    const std::vector<uint8_t>& bytes) {
+    if (header.kind != ImageKind::Png || bytes.size() < 26 || bytes[24] != 16 || bytes[25] != 0) {
+        Fail(path, "not a 16-bit grey PNG depth image");
+    }
+}
+
 // Whether the PNG file `bytes` is whole: its chunks follow each other to
 // the closing IEND chunk. The decoder does not notice a file that ends
 // inside its pixel data.
@@ -316,6 +333,12 @@ Sequence ReadSequence(const std::filesystem::path& folder) {
     if (intrinsics->contains("isMirrored")) {
         camera.isMirrored = Get<bool>(*intrinsics, "isMirrored", where, file);
     }
+    if (manifest.contains("depthUnit")) {
+        sequence.depthUnit = Get<double>(manifest, "depthUnit", "the manifest", file);
+        if (!(sequence.depthUnit > 0.0) || !std::isfinite(sequence.depthUnit)) {
+            Fail(file, "\"depthUnit\" must be a positive finite number of metres");
+        }
+    }
 
     const auto frames = manifest.find("frames");
     if (frames == manifest.end() || !frames->is_array()) {
@@ -332,6 +355,13 @@ Sequence ReadSequence(const std::filesystem::path& folder) {
         if (!StaysInside(frame.image)) {
             Fail(file, fmt::format("{}: image \"{}\" is not a file inside the folder", name,
                                    frame.image));
+        }
+        if (entry.contains("depth")) {
+            frame.depth = Get<std::string>(entry, "depth", name, file);
+            if (!StaysInside(*frame.depth)) {
+                Fail(file, fmt::format("{}: depth image \"{}\" is not a file inside the folder", name,
+                                       *frame.depth));
+            }
         }
         frame.timestampMs = Get<double>(entry, "timestamp", name, file);
         if (!std::isfinite(frame.timestampMs)) {
@@ -356,6 +386,7 @@ void WriteSequence(const std::filesystem::path& folder, const Sequence& sequence
     json frames = json::array();
     for (const SequenceFrame& frame : sequence.frames) {
         json entry = {{"image", frame.image}, {"timestamp", frame.timestampMs}};
+        if (frame.depth) entry["depth"] = *frame.depth;
         if (frame.truth) {
             entry["truth"] = {{"rightEye", ToJson(frame.truth->rightEye)},
                               {"leftEye", ToJson(frame.truth->leftEye)}};
@@ -375,6 +406,7 @@ void WriteSequence(const std::filesystem::path& folder, const Sequence& sequence
           {"ppx", camera.ppx},
           {"ppy", camera.ppy},
           {"isMirrored", camera.isMirrored}}},
+        {"depthUnit", sequence.depthUnit},
         {"frames", std::move(frames)},
     };
 
@@ -409,12 +441,119 @@ std::filesystem::path FrameImagePath(const std::filesystem::path& folder,
     return path;
 }
 
+namespace {
+
+// The frame's depth image, after the same checks as its image.
+std::filesystem::path FrameDepthPath(const std::filesystem::path& folder, const SequenceFrame& frame) {
+    SequenceFrame depth;
+    depth.image = *frame.depth;
+    return FrameImagePath(folder, depth);
+}
+
+// The CRC of PNG chunks (ISO 3309), over a chunk's type and data.
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0xffffffffu) {
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return crc;
+}
+
+void AppendBigEndian(std::vector<uint8_t>& out, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+void AppendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size) {
+    AppendBigEndian(out, static_cast<uint32_t>(size));
+    const size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data, data + size);
+    AppendBigEndian(out, Crc32(&out[start], out.size() - start) ^ 0xffffffffu);
+}
+
+}  // namespace
+
 void CheckFrameImage(const std::filesystem::path& folder, const Sequence& sequence,
                      const SequenceFrame& frame) {
     const std::filesystem::path path = FrameImagePath(folder, frame);
     uintmax_t fileSize = 0;
     const std::vector<uint8_t> start = ReadImageBytes(path, kHeaderBytes, &fileSize);
     CheckSize(path, ParseImageHeader(path, start, fileSize), sequence);
+    if (frame.depth) {
+        const std::filesystem::path depthPath = FrameDepthPath(folder, frame);
+        const std::vector<uint8_t> depthStart = ReadImageBytes(depthPath, kHeaderBytes, &fileSize);
+        const ImageHeader header = ParseImageHeader(depthPath, depthStart, fileSize);
+        CheckDepthKind(depthPath, header, depthStart);
+        CheckSize(depthPath, header, sequence);
+    }
+}
+
+DepthImage ReadFrameDepth(const std::filesystem::path& folder, const Sequence& sequence,
+                          const SequenceFrame& frame) {
+    const std::filesystem::path path = FrameDepthPath(folder, frame);
+    const std::vector<uint8_t> bytes = ReadImageBytes(path, std::numeric_limits<uintmax_t>::max());
+    const ImageHeader header = ParseImageHeader(path, bytes, bytes.size());
+    CheckDepthKind(path, header, bytes);
+    CheckSize(path, header, sequence);
+    if (!PngIsWhole(bytes)) Fail(path, "not a readable PNG depth image (truncated PNG: no end chunk)");
+    if (bytes.size() > static_cast<size_t>(std::numeric_limits<int>::max())) {
+        Fail(path, "not a readable PNG depth image (too large a file)");
+    }
+    int width = 0, height = 0, channels = 0;
+    std::unique_ptr<stbi_us, void (*)(void*)> values(
+        stbi_load_16_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height, &channels, 1),
+        stbi_image_free);
+    if (!values) {
+        const char* reason = stbi_failure_reason();
+        Fail(path, fmt::format("not a readable PNG depth image ({})",
+                               reason != nullptr ? reason : "damaged image data"));
+    }
+    if (width != header.width || height != header.height) {
+        Fail(path, "not a readable PNG depth image (decoded size differs from the header's)");
+    }
+    DepthImage depth;
+    depth.width = width;
+    depth.height = height;
+    depth.values.assign(values.get(), values.get() + static_cast<size_t>(width) * static_cast<size_t>(height));
+    return depth;
+}
+
+void WriteDepthPng(const std::filesystem::path& path, const DepthImage& depth) {
+    if (depth.width <= 0 || depth.height <= 0 ||
+        depth.values.size() != static_cast<size_t>(depth.width) * static_cast<size_t>(depth.height)) {
+        Fail(path, "the depth image to write has no values or the wrong number of them");
+    }
+    // Rows of big-endian values, each after filter type 0.
+    const size_t width = static_cast<size_t>(depth.width);
+    std::vector<uint8_t> rows;
+    rows.reserve((2 * width + 1) * static_cast<size_t>(depth.height));
+    for (int32_t y = 0; y < depth.height; ++y) {
+        rows.push_back(0);
+        for (size_t x = 0; x < width; ++x) {
+            const uint16_t v = depth.values[static_cast<size_t>(y) * width + x];
+            rows.push_back(static_cast<uint8_t>(v >> 8));
+            rows.push_back(static_cast<uint8_t>(v & 0xff));
+        }
+    }
+    int compressedSize = 0;
+    std::unique_ptr<unsigned char, void (*)(void*)> compressed(
+        stbi_zlib_compress(rows.data(), static_cast<int>(rows.size()), &compressedSize, 8), std::free);
+    if (!compressed) Fail(path, "the depth PNG could not be compressed");
+
+    std::vector<uint8_t> png(std::begin(kPngSignature), std::end(kPngSignature));
+    std::vector<uint8_t> header;
+    AppendBigEndian(header, static_cast<uint32_t>(depth.width));
+    AppendBigEndian(header, static_cast<uint32_t>(depth.height));
+    header.insert(header.end(), {16, 0, 0, 0, 0});  // 16 bits, grey, deflate, no filter set, no interlace
+    AppendChunk(png, "IHDR", header.data(), header.size());
+    AppendChunk(png, "IDAT", compressed.get(), static_cast<size_t>(compressedSize));
+    AppendChunk(png, "IEND", nullptr, 0);
+
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) Fail(path, "cannot be created");
+    out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    out.close();
+    if (!out) Fail(path, "the depth PNG could not be written completely");
 }
 
 GreyImage ReadFrameImage(const std::filesystem::path& folder, const Sequence& sequence,
@@ -446,8 +585,7 @@ void WriteRgbPng(const std::filesystem::path& path, int32_t width, int32_t heigh
 }
 
 glm::dvec2 ProjectToPixel(const CameraIntrinsics& intrinsics, const glm::dvec3& point) {
-    return {intrinsics.ppx + intrinsics.fx * point.x / point.z,
-            intrinsics.ppy + intrinsics.fy * point.y / point.z};
+    return head::ProjectPinhole(point, intrinsics);
 }
 
 }  // namespace quilo::replay

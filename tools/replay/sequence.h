@@ -9,12 +9,19 @@
 //     "intrinsics": {"width": 848, "height": 480, "fx": 430.0, "fy": 430.0,
 //                    "ppx": 424.0, "ppy": 240.0,
 //                    "isMirrored": false},                 (isMirrored optional)
+//     "depthUnit": 0.001,                                  (optional)
 //     "frames": [
 //       {"image": "00000.png", "timestamp": 0.0,
+//        "depth": "00000-depth.png",                       (optional)
 //        "truth": {"rightEye": [x, y, z], "leftEye": [x, y, z]}},   (truth optional)
 //       ...
 //     ]
 //   }
+//
+// A frame's depth image is a 16-bit grey PNG of the image's size, aligned
+// pixel for pixel with it: each value times "depthUnit" (metres, 0.001 when
+// absent) is the measured distance, 0 where nothing was measured. Frames
+// without one replay with depth estimated by the detector.
 //
 // Images are PNG or binary PGM files named relative to the folder; colour
 // images are read as grey. Timestamps are milliseconds on any clock and must
@@ -57,11 +64,15 @@ struct SequenceFrame {
     std::string image;  // file name relative to the folder
     double timestampMs = 0.0;
     std::optional<EyeTruth> truth;
+    std::optional<std::string> depth;  // 16-bit depth image, relative to the folder
 };
+
+inline constexpr double kDefaultDepthUnit = 0.001;
 
 struct Sequence {
     std::string description;
     CameraIntrinsics intrinsics;
+    double depthUnit = kDefaultDepthUnit;  // metres per step of the depth images
     std::vector<SequenceFrame> frames;
 };
 
@@ -72,10 +83,18 @@ struct GreyImage {
     std::vector<uint8_t> pixels;
 };
 
+// A 16-bit depth image, rows top to bottom without padding.
+struct DepthImage {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint16_t> values;
+};
+
 // Reads `folder`/sequence.json. Throws SequenceError when the folder or the
 // manifest is missing, the JSON is malformed, a field is missing or has the
 // wrong type, the intrinsics are unusable (no positive size or focal length),
-// there are no frames, an image name leaves the folder, or the timestamps are
+// the depth unit is not a positive finite number, there are no frames, an
+// image or depth name leaves the folder, or the timestamps are
 // not finite and strictly increasing; also when the manifest is not a regular
 // file (a FIFO would block). The images themselves are not opened.
 Sequence ReadSequence(const std::filesystem::path& folder);
@@ -102,8 +121,10 @@ std::filesystem::path FrameImagePath(const std::filesystem::path& folder,
 
 // Checks the image of `frame` without decoding its pixels: a regular file
 // inside `folder` whose header is sound, declares the size of the
-// sequence's intrinsics and, for PGM, whose pixels are all there. Throws
-// SequenceError naming the file otherwise. Quick: reads the file's start.
+// sequence's intrinsics and, for PGM, whose pixels are all there. Checks the
+// frame's depth image the same way, which must also be a 16-bit grey PNG.
+// Throws SequenceError naming the file otherwise. Quick: reads the files'
+// starts.
 void CheckFrameImage(const std::filesystem::path& folder, const Sequence& sequence,
                      const SequenceFrame& frame);
 
@@ -112,6 +133,14 @@ void CheckFrameImage(const std::filesystem::path& folder, const Sequence& sequen
 // pixels are decoded.
 GreyImage ReadFrameImage(const std::filesystem::path& folder, const Sequence& sequence,
                          const SequenceFrame& frame);
+
+// Reads the depth image of `frame` (which must have one) after the checks
+// of CheckFrameImage, and whole: a PNG without its end is refused.
+DepthImage ReadFrameDepth(const std::filesystem::path& folder, const Sequence& sequence,
+                          const SequenceFrame& frame);
+
+// Writes `depth` as a 16-bit grey PNG. Throws SequenceError when it cannot.
+void WriteDepthPng(const std::filesystem::path& path, const DepthImage& depth);
 
 // Writes `image` as an 8-bit grey PNG. Throws SequenceError when it cannot.
 void WriteGreyPng(const std::filesystem::path& path, const GreyImage& image);

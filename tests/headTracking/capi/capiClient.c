@@ -73,3 +73,44 @@ int quiloTestCClientNullArguments(const quilo_head_tracking_engine_init_args_t* 
     quiloHeadTrackingEngineRelease(engine);
     return failures;
 }
+
+/* The functions of a host's own camera, in C: null handles give 1, null
+ * arguments 2, and a failed creation leaves *out null. Returns the number of
+ * calls that answered otherwise. */
+int quiloTestCClientOwnCamera(void) {
+    quilo_head_tracking_engine* engine = NULL;
+    quilo_head_tracking_engine* untouched = (quilo_head_tracking_engine*)&engine;
+    quilo_head_tracking_engine_init_args_t args;
+    quilo_head_tracking_image_t image;
+    quilo_head_tracking_camera_intrinsics_t intrinsics;
+    unsigned char pixels[16];
+    int failures = 0;
+
+    memset(&args, 0, sizeof args);
+    memset(&intrinsics, 0, sizeof intrinsics);
+    memset(pixels, 0, sizeof pixels);
+    image.width = 4;
+    image.height = 4;
+    image.stride = 4;
+    image.rotation = 0;
+    image.data = pixels;
+    image.dataSize = sizeof pixels;
+    intrinsics.width = 4;
+    intrinsics.height = 4;
+    intrinsics.fx = intrinsics.fy = 4.0f;
+
+    failures += quiloHeadTrackingEnginePushFrame(NULL, &image, NULL, &intrinsics, 0.0) != 1;
+    failures += quiloHeadTrackingEngineInitArgsWithOwnCamera(NULL, &untouched) != 2 || untouched != NULL;
+    failures += quiloHeadTrackingEngineInitArgsWithOwnCamera(&args, NULL) != 2;
+    /* Neither callback nor polling. */
+    failures += quiloHeadTrackingEngineInitArgsWithOwnCamera(&args, &engine) != 2 || engine != NULL;
+
+    args.enablePolling = 1;
+    args.maxNumOfFaces = 1;
+    if (quiloHeadTrackingEngineInitArgsWithOwnCamera(&args, &engine) != 0) return failures + 100;
+    failures += quiloHeadTrackingEnginePushFrame(engine, NULL, NULL, &intrinsics, 0.0) != 2;
+    failures += quiloHeadTrackingEnginePushFrame(engine, &image, NULL, NULL, 0.0) != 2;
+    failures += quiloHeadTrackingEnginePushFrame(engine, &image, NULL, &intrinsics, 0.0) != 0;
+    quiloHeadTrackingEngineRelease(engine);
+    return failures;
+}

@@ -206,6 +206,7 @@ TEST_F(EngineTest, LazyEngineLoadsThePluginPerSessionAndUsesTheSharedCameraOnce)
     // The stop destroyed the shared camera, which empties the sink.
     EXPECT_FALSE(sink_.onFrameAvailable);
     EXPECT_FALSE(sink_.onIntrinsicsChange);
+    EXPECT_FALSE(sink_.onDepthFrameAvailable);
 }
 
 TEST_F(EngineTest, IdleChangesReachTheNextSessionsTracker) {

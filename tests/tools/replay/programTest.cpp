@@ -49,7 +49,7 @@ void WriteSequenceOf(const fs::path& folder, const std::string& secondImage) {
     sequence.intrinsics.width = 4;
     sequence.intrinsics.height = 3;
     sequence.intrinsics.fx = sequence.intrinsics.fy = 4.0f;
-    sequence.frames = {{"a.pgm", 0.0, std::nullopt}, {"b.pgm", 40.0, std::nullopt}};
+    sequence.frames = {{"a.pgm", 0.0, std::nullopt, std::nullopt}, {"b.pgm", 40.0, std::nullopt, std::nullopt}};
     WriteSequence(folder, sequence);
     WriteFile(folder / "a.pgm", "P5\n4 3\n255\n" + std::string(12, '\x40'));
     WriteFile(folder / "b.pgm", secondImage);

@@ -42,7 +42,7 @@ Sequence WriteWebcamSequence(const fs::path& folder, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         const std::string name = fmt::format("{:05}.png", i + 1);
         fs::copy_file(kWebcam / name, folder / name);
-        sequence.frames.push_back({name, 1000.0 + 40.0 * static_cast<double>(i), std::nullopt});
+        sequence.frames.push_back({name, 1000.0 + 40.0 * static_cast<double>(i), std::nullopt, std::nullopt});
     }
     WriteSequence(folder, sequence);
     return sequence;
@@ -96,6 +96,32 @@ TEST(Replay, TracksTheFaceOfRealWebcamFrames) {
     const ReplayStatistics statistics = ComputeStatistics(result);
     EXPECT_EQ(statistics.framesWithFace, 19u);
     EXPECT_EQ(statistics.framesWithDetection, 20u);
+}
+
+TEST(Replay, MeasuredDepthReachesTheDetectorWhereTheSequenceHasIt) {
+    test::TempFolder folder;
+    Sequence sequence = WriteWebcamSequence(folder.path(), 4);
+    // Frames 1 and 3 carry a flat depth of 1.6 m (3200 steps of 0.5 mm);
+    // 0 and 2 have none and keep the detector's estimate.
+    sequence.depthUnit = 0.0005;
+    const DepthImage flat{400, 300, std::vector<uint16_t>(400 * 300, 3200)};
+    for (size_t i : {1, 3}) {
+        sequence.frames[i].depth = fmt::format("{:05}-depth.png", i);
+        WriteDepthPng(folder.path() / *sequence.frames[i].depth, flat);
+    }
+    WriteSequence(folder.path(), sequence);
+
+    const ReplayResult result = Replay(folder.path(), ReadSequence(folder.path()), ReplayOptions{});
+    ASSERT_EQ(result.frames.size(), 4u);
+    for (const FrameResult& frame : result.frames) {
+        ASSERT_EQ(frame.detections.size(), 1u) << frame.index;
+        const float depth = frame.detections[0].rightEyeDepth;
+        if (frame.index % 2 == 1) {
+            EXPECT_FLOAT_EQ(depth, 1.6f) << frame.index;
+        } else {
+            EXPECT_LT(depth, 1.0f) << frame.index;  // the estimate: about half a metre
+        }
+    }
 }
 
 TEST(Replay, FollowsTheKnownPathOfAGeneratedSequence) {

@@ -52,8 +52,8 @@ TEST(Sequence, WrittenSequencesReadBackWhole) {
     written.intrinsics.ppx = 424.0f;
     written.intrinsics.ppy = 239.5f;
     written.intrinsics.isMirrored = true;
-    written.frames.push_back({"a.png", 1000.0, EyeTruth{{-31.5, 2, 700}, {31.5, 2.5, 701}}});
-    written.frames.push_back({"sub/b.pgm", 1033.25, std::nullopt});
+    written.frames.push_back({"a.png", 1000.0, EyeTruth{{-31.5, 2, 700}, {31.5, 2.5, 701}}, std::nullopt});
+    written.frames.push_back({"sub/b.pgm", 1033.25, std::nullopt, std::nullopt});
     WriteSequence(folder.path(), written);
 
     const Sequence read = ReadSequence(folder.path());
@@ -293,7 +293,7 @@ TEST(Sequence, DamagedImagesStopWithTheirNameBeforeOrWhileDecoding) {
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
         test::TempFolder folder;
-        const SequenceFrame frame{c.image, 0.0, std::nullopt};
+        const SequenceFrame frame{c.image, 0.0, std::nullopt, std::nullopt};
         c.write(folder.path() / c.image);
         const std::string name = (folder.path() / c.image).string();
         const auto messageOf = [&](auto read) -> std::string {
