@@ -26,4 +26,7 @@ function(quilo_add_engine_library name)
   target_compile_definitions(${name} PRIVATE QUILO_BUILDING_LIBRARY)
   set_target_properties(${name} PROPERTIES
     CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  if(WIN32)
+    target_link_libraries(${name} PRIVATE shell32 setupapi)
+  endif()
 endfunction()
