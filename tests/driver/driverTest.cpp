@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "support/process.h"
+#include "support/system.h"
 
 TEST(ConsoleProgram, ExitsWithMinusOneWithoutACamera) {
     // This build has no RealSense camera support (or no camera is attached).
-    EXPECT_EQ(quilo::test::RunProgram(QUILO_DRIVER, {}, {}), 255);
+    EXPECT_EQ(quilo::test::RunProgram(QUILO_DRIVER, {}, {}), quilo::test::ExitCodeOfMinusOne());
 }
 
 TEST(ConsoleProgram, RunsItsTenIterationsWithTheSimulatedDevice) {

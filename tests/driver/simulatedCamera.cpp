@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "common/plugin.h"
 #include "fakeRealsense.h"
 #include "headTracking/engine/testPlugins/scriptedDetector.h"
 
@@ -16,9 +17,10 @@ class SimulatedCamera {
 public:
     SimulatedCamera() {
         const std::filesystem::path sandbox = QUILO_TEST_SANDBOX_DIR;
-        const auto plugin = sandbox / "quiloHeadTrackingBlinkDetectorcpu.so";
+        const auto plugin = sandbox / quilo::PluginLibrary::FileName("quiloHeadTrackingBlinkDetectorcpu");
         std::filesystem::remove(plugin);
-        std::filesystem::copy_file(std::filesystem::path(QUILO_TEST_PLUGIN_DIR) / "quiloTestBlinkDetectorScripted.so",
+        std::filesystem::copy_file(std::filesystem::path(QUILO_TEST_PLUGIN_DIR) /
+                                       quilo::PluginLibrary::FileName("quiloTestBlinkDetectorScripted"),
                                    plugin);
 
         quilo::head::DetectedFace face;

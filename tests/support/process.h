@@ -20,8 +20,9 @@ std::optional<std::string> GetEnvironmentVariable(const std::string& name);
 std::filesystem::path ThisProgram();
 
 // Runs `program` with `arguments` and this process's environment plus
-// `environment` (which wins), and waits for it. Returns its exit code, or -1
-// when it could not be started or did not exit normally.
+// `environment` (which wins), and waits for it. Returns its exit code (as the
+// system keeps it: 8 bits on Linux, 32 on Windows), or, when it could not be
+// started or did not exit normally, -1 on Linux and INT_MIN on Windows.
 int RunProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                const Environment& environment);
 
