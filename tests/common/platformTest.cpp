@@ -41,7 +41,7 @@ protected:
         spdlog::details::registry::instance().set_levels({}, nullptr);
         spdlog::set_default_logger(previous_);
         spdlog::set_level(spdlog::level::info);
-        quilo::test::SetEnvironmentVariable("SPDLOG_LEVEL", std::nullopt);
+        quilo::test::SetEnvironmentValue("SPDLOG_LEVEL", std::nullopt);
     }
 
     // The unnamed console logger the logging library installs when it starts.
@@ -118,7 +118,7 @@ TEST_F(PlatformTest, ShutdownEndsLoggingWhenOnlyTheLibraryUsesTheLogger) {
 
 TEST_F(PlatformTest, SpdlogLevelConfiguresTheNewLogger) {
     spdlog::set_default_logger(nullptr);
-    quilo::test::SetEnvironmentVariable("SPDLOG_LEVEL", "HeadTracking=warn");
+    quilo::test::SetEnvironmentValue("SPDLOG_LEVEL", "HeadTracking=warn");
     quilo::Platform::OnLibraryLoad();
     EXPECT_EQ(quilo::GetDefaultLogger()->level(), spdlog::level::warn);
     // Applied before the version line, which is then below the level.
@@ -128,7 +128,7 @@ TEST_F(PlatformTest, SpdlogLevelConfiguresTheNewLogger) {
 TEST_F(PlatformTest, AnEmptySpdlogLevelChangesNothing) {
     spdlog::set_default_logger(nullptr);
     spdlog::set_level(spdlog::level::debug);
-    quilo::test::SetEnvironmentVariable("SPDLOG_LEVEL", "");
+    quilo::test::SetEnvironmentValue("SPDLOG_LEVEL", "");
     quilo::Platform::OnLibraryLoad();
     EXPECT_EQ(quilo::GetDefaultLogger()->level(), spdlog::level::info);
     EXPECT_THAT(ReadLogFile(), HasSubstr("version:"));
@@ -220,13 +220,13 @@ TEST(Paths, AnExecutablePathLongerThanTheFirstBufferIsReturnedWhole) {
 TEST(PathsChild, ExecutablePathIsTheExpectedOne) {
     if (!quilo::test::IsChildProcess()) GTEST_SKIP() << "runs in a child process only";
     EXPECT_EQ(quilo::GetExecutablePath().string(),
-              quilo::test::GetEnvironmentVariable("QUILO_TEST_EXPECT_EXECUTABLE").value_or("?"));
+              quilo::test::GetEnvironmentValue("QUILO_TEST_EXPECT_EXECUTABLE").value_or("?"));
 }
 
 TEST(WaitForDebugger, ReturnsOnceADebuggerIsAttached) {
     // The leak checker of sanitizer builds traces the process itself at exit,
     // which a process that is already traced refuses.
-    const auto asan = quilo::test::GetEnvironmentVariable("ASAN_OPTIONS").value_or("");
+    const auto asan = quilo::test::GetEnvironmentValue("ASAN_OPTIONS").value_or("");
     const int code = quilo::test::RunProgramTraced(
         quilo::test::ThisProgram(), {"--gtest_filter=WaitForDebuggerChild.*"},
         {{"QUILO_TEST_CHILD", "1"},

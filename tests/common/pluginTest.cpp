@@ -165,8 +165,8 @@ TEST(PluginSearchChild, LoadsTheExpectedLibrary) {
     if (!quilo::test::IsChildProcess()) GTEST_SKIP() << "runs in a child process only";
     quilo::test::LogCapture log;
     const auto expected =
-        quilo::test::GetEnvironmentVariable("QUILO_TEST_EXPECT_PLUGIN").value_or("?");
-    const bool warning = quilo::test::GetEnvironmentVariable("QUILO_TEST_EXPECT_WARNING") == "1";
+        quilo::test::GetEnvironmentValue("QUILO_TEST_EXPECT_PLUGIN").value_or("?");
+    const bool warning = quilo::test::GetEnvironmentValue("QUILO_TEST_EXPECT_WARNING") == "1";
 
     quilo::PluginLibrary library(kName);
     EXPECT_EQ(NameOf(library), expected);

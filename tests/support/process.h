@@ -13,8 +13,8 @@ namespace quilo::test {
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
 // Sets (or, with no value, removes) a variable of this process's environment.
-void SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value);
-std::optional<std::string> GetEnvironmentVariable(const std::string& name);
+void SetEnvironmentValue(const std::string& name, const std::optional<std::string>& value);
+std::optional<std::string> GetEnvironmentValue(const std::string& name);
 
 // The running test program's own file.
 std::filesystem::path ThisProgram();

@@ -12,20 +12,16 @@
 #include <limits>
 #include <map>
 
-// The helpers below share their names with the system's A/W macros.
-#undef SetEnvironmentVariable
-#undef GetEnvironmentVariable
-
 namespace quilo::test {
 
-void SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value) {
+void SetEnvironmentValue(const std::string& name, const std::optional<std::string>& value) {
     // The C library keeps its own copy of the environment, which getenv reads;
     // the system's copy is what child processes inherit.
     _putenv_s(name.c_str(), value ? value->c_str() : "");
     SetEnvironmentVariableA(name.c_str(), value ? value->c_str() : nullptr);
 }
 
-std::optional<std::string> GetEnvironmentVariable(const std::string& name) {
+std::optional<std::string> GetEnvironmentValue(const std::string& name) {
     const char* value = std::getenv(name.c_str());
     return value ? std::optional<std::string>(value) : std::nullopt;
 }
@@ -137,7 +133,7 @@ int RunChildTests(const std::string& gtestFilter, Environment environment) {
     return RunProgram(ThisProgram(), {"--gtest_filter=" + gtestFilter}, environment);
 }
 
-bool IsChildProcess() { return GetEnvironmentVariable("QUILO_TEST_CHILD").has_value(); }
+bool IsChildProcess() { return GetEnvironmentValue("QUILO_TEST_CHILD").has_value(); }
 
 bool IsLibraryLoaded(const std::filesystem::path& path) { return GetModuleHandleW(path.c_str()) != nullptr; }
 
