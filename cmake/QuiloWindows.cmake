@@ -153,6 +153,8 @@ endif()
 # manager's spdlog has it) and are left out of the cross build's run.
 set(QUILO_WINDOWS_SHARED_LOGGER_TESTS quiloCommonTests quiloPluginTests quiloRealsenseCameraTests
   quiloBlinkDetectorTests quiloEngineTests quiloCapiTests)
+# Their cases that do not watch the engine's log run as "<test>WithoutSharedLogger"
+# (quilo_windows_test_subset).
 function(quilo_windows_test test)
   if(test IN_LIST QUILO_WINDOWS_SHARED_LOGGER_TESTS)
     set_property(TEST ${test} APPEND PROPERTY LABELS shared-logger)
@@ -174,4 +176,12 @@ function(quilo_windows_test test)
     string(REPLACE ";" "\\;" path "${path}")
     set_tests_properties(${test} PROPERTIES ENVIRONMENT "PATH=${native}\\;${path}")
   endif()
+endfunction()
+
+# quilo_windows_test_subset(<test> <excluded gtest patterns> [<folders>...]):
+# the test program once more, without the excluded cases, with the same folders
+# on PATH as quilo_windows_test gives.
+function(quilo_windows_test_subset test excluded)
+  add_test(NAME ${test}WithoutSharedLogger COMMAND ${test} --gtest_filter=-${excluded})
+  quilo_windows_test(${test}WithoutSharedLogger ${ARGN})
 endfunction()

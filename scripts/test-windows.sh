@@ -17,7 +17,7 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
 cmake --build "$build" -j "$(nproc)" --target test_quiloHeadTrackingEngine_capi quiloPresenceTests \
   quiloRecordsTests quiloFrameAdapterTests quiloFrameAdapterConcurrencyTests quiloCameraFrameTests \
   quiloRealsenseUnavailableTests quiloKalmanFilterTests quiloFaceTrackerTests \
-  quiloFaceTrackerAllocationTests quiloDriverTests
+  quiloFaceTrackerAllocationTests quiloDriverTests quiloCommonTests quiloPluginTests
 
 # Quiet, private and non-interactive: no debug channels, no prompts to install
 # Mono or Gecko, nothing written to the user's own ~/.wine.
