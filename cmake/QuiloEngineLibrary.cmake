@@ -28,4 +28,8 @@ function(quilo_add_engine_library name)
   target_compile_features(${name} PUBLIC cxx_std_17)
   set_target_properties(${name} PROPERTIES
     CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  if(WIN32)
+    target_link_libraries(${name} PRIVATE shell32 setupapi)
+    quilo_windows_precompile(${name} ENGINE)
+  endif()
 endfunction()

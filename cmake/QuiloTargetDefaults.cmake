@@ -5,8 +5,8 @@
 # quilo_apply_target_defaults(<dir>) walks <dir> and its subdirectories and
 # gives each target made there:
 #   - C++17 without extensions, C99, position-independent code;
-#   - warnings (-Wall -Wextra) and source locations relative to the
-#     repository root, with GCC and Clang;
+#   - warnings (-Wall -Wextra, /W4 with MSVC) and, with GCC and Clang,
+#     source locations relative to the repository root;
 #   - the sanitizers of QUILO_SANITIZE;
 #   - the output folder bin/ (lib/ for archives) of the project's build
 #     folder, unless the target chose its own: plugins, assets and the engine
@@ -30,7 +30,9 @@ function(_quilo_target_defaults target)
       set_target_properties(${target} PROPERTIES ${kind}_RPATH "$ORIGIN")
     endif()
   endforeach()
-  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /utf-8 /EHsc)
+  elseif(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
     target_compile_options(${target} PRIVATE -Wall -Wextra
       # Source locations in exceptions and log lines are relative to the repository root.
       -fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=)

@@ -5,6 +5,7 @@
 
 #include "common/exception.h"
 #include "common/paths.h"
+#include "common/platform/os.h"
 
 namespace quilo {
 
@@ -31,7 +32,7 @@ public:
         if (where.assetsDirectory.empty()) {
             where.assetsDirectory = GetLibraryPath(where.moduleAddress).parent_path() / "assets";
         }
-        return where.assetsDirectory / name;
+        return where.assetsDirectory / os::PathFromNarrow(name);
     }
 
 private:

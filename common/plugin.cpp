@@ -11,16 +11,18 @@
 namespace quilo {
 
 PluginLibrary::PluginLibrary(const std::string& name) {
-    const std::string fileName = fmt::format("{}.so", name);
-    const std::filesystem::path path = GetLibraryPath().parent_path() / fileName;
+    const std::string fileName = FileName(name);
+    const std::filesystem::path path = GetLibraryPath().parent_path() / os::PathFromNarrow(fileName);
 
     module_ = os::OpenLibrary(path);
     if (module_ == nullptr) {
-        QUILO_LOG_WARN("[Plugin] Failed to load library at path \"{}\". Looking in PATH.",
-                       path.string());
+        // Read before anything else can change the thread's last error.
+        const std::string firstError = GetLastErrorAsString();
+        const std::string pathText = os::NarrowFromPath(path);
+        QUILO_LOG_WARN("[Plugin] Failed to load library at path \"{}\". Looking in PATH.", pathText);
         // Why the first attempt failed: a library that lies beside the engine
         // but cannot be loaded (a missing dependency or symbol) shows here.
-        QUILO_LOG_DEBUG("[Plugin] \"{}\": {}", path.string(), GetLastErrorAsString());
+        QUILO_LOG_DEBUG("[Plugin] \"{}\": {}", pathText, firstError);
         module_ = os::OpenLibraryBySearch(fileName);
         if (module_ == nullptr) {
             QUILO_THROW("failed to load library \"{}\": {}", name, GetLastErrorAsString());
@@ -28,6 +30,8 @@ PluginLibrary::PluginLibrary(const std::string& name) {
     }
     QUILO_LOG_DEBUG("[Plugin] Successfully loaded library \"{}\"", name);
 }
+
+std::string PluginLibrary::FileName(const std::string& name) { return os::LibraryFileName(name); }
 
 PluginLibrary::~PluginLibrary() {
     if (module_ != nullptr) os::CloseLibrary(module_);

@@ -10,10 +10,11 @@ namespace quilo {
 
 // One loaded plugin library, unloaded when this object goes. Not copyable.
 //
-// The file "<name>.so" is looked for first beside the engine library; when it
-// cannot be loaded from there, a warning is logged and the loader's own search
-// is tried (LD_LIBRARY_PATH, the engine library's run path, the system
-// folders). Every symbol of the library is resolved at load time, so a plugin
+// The file FileName(name) is looked for first beside the engine library; when
+// it cannot be loaded from there, a warning is logged and the loader's own
+// search is tried (on Linux LD_LIBRARY_PATH, the engine library's run path and
+// the system folders; on Windows the program's folder, the system folders and
+// PATH). Every symbol of the library is resolved at load time, so a plugin
 // that lacks a symbol fails here rather than when a function is first called,
 // and its symbols stay private to it.
 class QUILO_API PluginLibrary {
@@ -26,6 +27,10 @@ public:
 
     PluginLibrary(const PluginLibrary&) = delete;
     PluginLibrary& operator=(const PluginLibrary&) = delete;
+
+    // The file name of the library with base name `name` on this system:
+    // "<name>.so" on Linux, "<name>.dll" on Windows.
+    static std::string FileName(const std::string& name);
 
 private:
     template <typename Signature>

@@ -1,14 +1,11 @@
 #include "common/utils.h"
 
-#include <chrono>
-#include <thread>
-
 #include "common/platform/os.h"
 
 namespace quilo {
 
 void WaitForDebugger() {
-    while (!os::DebuggerPresent()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    while (!os::DebuggerPresent()) os::SleepMilliseconds(100);
 }
 
 void stringReplace(std::string& text, const std::string& from, const std::string& to) {

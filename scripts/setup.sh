@@ -1,7 +1,17 @@
 #!/usr/bin/env bash
 # Installs every build, test and run-time dependency from Debian 12's packages.
 # Safe to run again: apt-get skips what is already installed.
+# With --windows it also installs the mingw-w64 cross compiler, the GoogleTest
+# sources to build for Windows, and Wine to run the Windows tests.
 set -euo pipefail
+
+windows=0
+for arg in "$@"; do
+  case "$arg" in
+    --windows) windows=1 ;;
+    *) echo "usage: $0 [--windows]" >&2; exit 2 ;;
+  esac
+done
 
 packages=(
   # toolchain
@@ -22,6 +32,16 @@ packages=(
   # monitor discovery (types only; the X libraries are loaded at run time) and its test server
   libx11-dev libxrandr-dev xvfb x11-xserver-utils xauth
 )
+if [ "$windows" -eq 1 ]; then
+  packages+=(
+    # cross compiler with POSIX threads (std::thread, std::mutex)
+    g++-mingw-w64-x86-64-posix
+    # GoogleTest sources, built by the Windows build itself
+    googletest
+    # runs the Windows tests: wine64 holds the 64-bit loader, wine the wine command
+    wine wine64
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,6 @@
 // The operating system's device and monitor lists, as the presence helpers
 // read them. Each OS implements these in its own folder
-// (common/platform/linux/devices.cpp and desktopMonitors.cpp). Internal: not
+// (common/platform/<os>/devices.cpp and desktopMonitors.cpp). Internal: not
 // part of the library's interface.
 //
 // Every function reads the system anew, keeps no state, never throws for a
@@ -17,13 +17,16 @@
 
 namespace quilo::os {
 
-// The folder the running system's device tree is read from.
+// The folder the running system's device tree is read from; empty where the
+// system lists its devices through calls rather than files.
 std::filesystem::path SystemDeviceRoot();
 
 // Device paths of the present device interfaces of `interfaceClass`, in the
 // system's enumeration order, read from the device tree below `deviceRoot`
 // (SystemDeviceRoot() for the running system; tests pass a prepared tree).
-// The USB device and monitor classes are listed; other classes have none.
+// Where the system lists devices through calls, `deviceRoot` is not read.
+// A device tree yields the USB device and monitor classes only; other
+// classes have none there.
 std::vector<std::wstring> ListDeviceInterfaces(const DeviceInterfaceClass& interfaceClass,
                                                const std::filesystem::path& deviceRoot);
 

@@ -90,7 +90,7 @@ TEST(DefaultLogger, WritesTheTruncatedFileBesideTheLibrary) {
     const auto file = quilo::GetDefaultLogsDirectory() / "HeadTracking.txt";
     EXPECT_EQ(quilo::GetDefaultLogsDirectory().filename(), "VARDOLogs");
     EXPECT_EQ(quilo::GetDefaultLogsDirectory().parent_path(), quilo::GetLibraryPath().parent_path());
-    EXPECT_EQ(quilo::GetLibraryPath().filename(), "libquiloHeadTrackingEngine.so");
+    EXPECT_EQ(quilo::GetLibraryPath().filename(), QUILO_ENGINE_FILE_NAME);
 
     quilo::CreateDefaultLogger();
     auto logger = quilo::GetDefaultLogger();

@@ -5,7 +5,6 @@
 
 #include <spdlog/sinks/stdout_color_sinks.h>
 
-#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -17,6 +16,7 @@
 #include "common/utils.h"
 #include "support/logCapture.h"
 #include "support/process.h"
+#include "support/system.h"
 #include "support/tempFolder.h"
 
 using ::testing::HasSubstr;
@@ -41,7 +41,7 @@ protected:
         spdlog::details::registry::instance().set_levels({}, nullptr);
         spdlog::set_default_logger(previous_);
         spdlog::set_level(spdlog::level::info);
-        quilo::test::SetEnvironmentVariable("SPDLOG_LEVEL", std::nullopt);
+        quilo::test::SetEnvironmentValue("SPDLOG_LEVEL", std::nullopt);
     }
 
     // The unnamed console logger the logging library installs when it starts.
@@ -118,7 +118,7 @@ TEST_F(PlatformTest, ShutdownEndsLoggingWhenOnlyTheLibraryUsesTheLogger) {
 
 TEST_F(PlatformTest, SpdlogLevelConfiguresTheNewLogger) {
     spdlog::set_default_logger(nullptr);
-    quilo::test::SetEnvironmentVariable("SPDLOG_LEVEL", "HeadTracking=warn");
+    quilo::test::SetEnvironmentValue("SPDLOG_LEVEL", "HeadTracking=warn");
     quilo::Platform::OnLibraryLoad();
     EXPECT_EQ(quilo::GetDefaultLogger()->level(), spdlog::level::warn);
     // Applied before the version line, which is then below the level.
@@ -128,7 +128,7 @@ TEST_F(PlatformTest, SpdlogLevelConfiguresTheNewLogger) {
 TEST_F(PlatformTest, AnEmptySpdlogLevelChangesNothing) {
     spdlog::set_default_logger(nullptr);
     spdlog::set_level(spdlog::level::debug);
-    quilo::test::SetEnvironmentVariable("SPDLOG_LEVEL", "");
+    quilo::test::SetEnvironmentValue("SPDLOG_LEVEL", "");
     quilo::Platform::OnLibraryLoad();
     EXPECT_EQ(quilo::GetDefaultLogger()->level(), spdlog::level::info);
     EXPECT_THAT(ReadLogFile(), HasSubstr("version:"));
@@ -157,20 +157,20 @@ void FunctionInTheTestProgram() {}
 TEST(Paths, ModulesAreFoundByAnAddressInside) {
     const auto executable = quilo::GetExecutablePath();
     EXPECT_TRUE(executable.is_absolute());
-    EXPECT_EQ(executable.filename(), "quiloCommonTests");
+    EXPECT_EQ(executable.stem(), "quiloCommonTests");
     EXPECT_TRUE(std::filesystem::exists(executable));
 
     EXPECT_EQ(quilo::GetLibraryPath(reinterpret_cast<const void*>(&FunctionInTheTestProgram)),
               executable);
     EXPECT_EQ(quilo::GetLibraryPath(nullptr), quilo::GetLibraryPath());
-    EXPECT_EQ(quilo::GetLibraryPath().filename(), "libquiloHeadTrackingEngine.so");
+    EXPECT_EQ(quilo::GetLibraryPath().filename(), QUILO_ENGINE_FILE_NAME);
 
     // Another library: canonical, so the real file and not a link to it.
-    const auto spdlog =
-        quilo::GetLibraryPath(reinterpret_cast<const void*>(&spdlog::default_logger));
-    EXPECT_TRUE(spdlog.is_absolute());
-    EXPECT_THAT(spdlog.filename().string(), ::testing::StartsWith("libspdlog.so"));
-    EXPECT_EQ(spdlog, std::filesystem::canonical(spdlog));
+    const auto other = quilo::GetLibraryPath(quilo::test::AddressInAnotherLibrary());
+    EXPECT_TRUE(other.is_absolute());
+    EXPECT_THAT(other.filename().string(),
+                ::testing::StartsWith(quilo::test::AnotherLibraryFileNamePrefix()));
+    EXPECT_EQ(other, std::filesystem::canonical(other));
 }
 
 TEST(Paths, AnAddressOutsideEveryModuleGivesAnEmptyPathAndAnError) {
@@ -180,14 +180,20 @@ TEST(Paths, AnAddressOutsideEveryModuleGivesAnEmptyPathAndAnError) {
     EXPECT_EQ(log.Count(spdlog::level::err, "Failed to query module handle: ec="), 1u);
 }
 
-TEST(Paths, AppDataIsTheMachineWideFolder) { EXPECT_EQ(quilo::GetAppDataPath(), "/var/lib"); }
+TEST(Paths, AppDataIsTheMachineWideFolder) {
+    EXPECT_FALSE(quilo::GetAppDataPath().empty());
+    EXPECT_EQ(quilo::GetAppDataPath(), quilo::test::ExpectedMachineDataDirectory());
+}
 
 TEST(Paths, LastErrorTextFollowsTheErrorNumber) {
-    errno = 0;
+    using quilo::test::SystemError;
+    quilo::test::SetLastSystemError(SystemError::kNone);
     EXPECT_EQ(quilo::GetLastErrorAsString(), "");
-    errno = EACCES;
-    EXPECT_EQ(quilo::GetLastErrorAsString(), "Permission denied");
-    errno = 0;
+    quilo::test::SetLastSystemError(SystemError::kAccessDenied);
+    const std::string text = quilo::GetLastErrorAsString();
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(text, quilo::test::SystemErrorText(SystemError::kAccessDenied));
+    quilo::test::SetLastSystemError(SystemError::kNone);
 }
 
 // The executable's path is read into a buffer that starts at 1024 bytes; a
@@ -198,7 +204,7 @@ TEST(Paths, AnExecutablePathLongerThanTheFirstBufferIsReturnedWhole) {
     auto folder = temporary.path();
     while (folder.string().size() < 2500) folder /= std::string(200, 'd');
     std::filesystem::create_directories(folder);
-    const auto copy = folder / "quiloCommonTests";
+    const auto copy = folder / quilo::test::ThisProgram().filename();
     std::filesystem::copy_file(quilo::test::ThisProgram(), copy);
     std::filesystem::permissions(copy, std::filesystem::perms::owner_exec,
                                  std::filesystem::perm_options::add);
@@ -207,20 +213,20 @@ TEST(Paths, AnExecutablePathLongerThanTheFirstBufferIsReturnedWhole) {
         copy, {"--gtest_filter=PathsChild.*"},
         {{"QUILO_TEST_CHILD", "1"},
          {"QUILO_TEST_EXPECT_EXECUTABLE", copy.string()},
-         {"LD_LIBRARY_PATH", quilo::GetLibraryPath().parent_path().string()}});
+         quilo::test::LibrarySearchPathWith(quilo::GetLibraryPath().parent_path())});
     EXPECT_EQ(code, 0);
 }
 
 TEST(PathsChild, ExecutablePathIsTheExpectedOne) {
     if (!quilo::test::IsChildProcess()) GTEST_SKIP() << "runs in a child process only";
     EXPECT_EQ(quilo::GetExecutablePath().string(),
-              quilo::test::GetEnvironmentVariable("QUILO_TEST_EXPECT_EXECUTABLE").value_or("?"));
+              quilo::test::GetEnvironmentValue("QUILO_TEST_EXPECT_EXECUTABLE").value_or("?"));
 }
 
 TEST(WaitForDebugger, ReturnsOnceADebuggerIsAttached) {
     // The leak checker of sanitizer builds traces the process itself at exit,
     // which a process that is already traced refuses.
-    const auto asan = quilo::test::GetEnvironmentVariable("ASAN_OPTIONS").value_or("");
+    const auto asan = quilo::test::GetEnvironmentValue("ASAN_OPTIONS").value_or("");
     const int code = quilo::test::RunProgramTraced(
         quilo::test::ThisProgram(), {"--gtest_filter=WaitForDebuggerChild.*"},
         {{"QUILO_TEST_CHILD", "1"},

@@ -4,11 +4,12 @@
 
 #include "common/presence.h"
 #include "support/process.h"
+#include "support/system.h"
 
 TEST(ConsoleProgram, ExitsWithMinusOneWithoutACamera) {
     if (quilo::isRealSenseConnected()) GTEST_SKIP() << "a RealSense camera is attached to this machine";
     // This build has no RealSense camera support, or no camera is attached.
-    EXPECT_EQ(quilo::test::RunProgram(QUILO_DRIVER, {}, {}), 255);
+    EXPECT_EQ(quilo::test::RunProgram(QUILO_DRIVER, {}, {}), quilo::test::ExitCodeOfMinusOne());
 }
 
 TEST(ConsoleProgram, RunsItsTenIterationsWithTheSimulatedDevice) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "common/plugin.h"
 #include "fakeRealsense.h"
 #include "headTracking/engine/testPlugins/scriptedDetector.h"
 #include "support/detections.h"

@@ -13,15 +13,16 @@ namespace quilo::test {
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
 // Sets (or, with no value, removes) a variable of this process's environment.
-void SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value);
-std::optional<std::string> GetEnvironmentVariable(const std::string& name);
+void SetEnvironmentValue(const std::string& name, const std::optional<std::string>& value);
+std::optional<std::string> GetEnvironmentValue(const std::string& name);
 
 // The running test program's own file.
 std::filesystem::path ThisProgram();
 
 // Runs `program` with `arguments` and this process's environment plus
-// `environment` (which wins), and waits for it. Returns its exit code, or -1
-// when it could not be started or did not exit normally.
+// `environment` (which wins), and waits for it. Returns its exit code (as the
+// system keeps it: 8 bits on Linux, 32 on Windows), or, when it could not be
+// started or did not exit normally, -1 on Linux and INT_MIN on Windows.
 int RunProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                const Environment& environment);
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <system_error>
 
+#include "common/plugin.h"
+
 namespace quilo::test {
 
 // Empties the sandbox of everything but the engine library on construction
@@ -22,21 +24,22 @@ public:
     static std::filesystem::path PluginDirectory() { return QUILO_TEST_PLUGIN_DIR; }
 
     // Copies the test plugin `plugin` (e.g. "quiloTestBlinkDetectorScripted")
-    // into `directory` as "<name>.so"; returns the copy's path. An old copy is
+    // into `directory` as "<name>.so" ("<name>.dll" on Windows); returns the
+    // copy's path. An old copy is
     // removed first rather than overwritten, as a loaded library must never
     // change under the loader.
     static std::filesystem::path Install(const std::string& plugin, const std::string& name,
                                          const std::filesystem::path& directory = Directory()) {
-        const auto target = directory / (name + ".so");
+        const auto target = directory / quilo::PluginLibrary::FileName(name);
         std::filesystem::remove(target);
-        std::filesystem::copy_file(PluginDirectory() / (plugin + ".so"), target);
+        std::filesystem::copy_file(PluginDirectory() / quilo::PluginLibrary::FileName(plugin), target);
         return target;
     }
 
-    // Writes `content` into `directory` as "<name>.so".
+    // Writes `content` into `directory` under the library file name of `name`.
     static std::filesystem::path InstallFile(const std::string& name, const std::string& content,
                                              const std::filesystem::path& directory = Directory()) {
-        const auto target = directory / (name + ".so");
+        const auto target = directory / quilo::PluginLibrary::FileName(name);
         std::filesystem::remove(target);
         std::ofstream(target, std::ios::binary) << content;
         return target;
@@ -46,8 +49,7 @@ private:
     static void Clear() {
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator(Directory(), ec)) {
-            const auto name = entry.path().filename().string();
-            if (name.rfind("lib", 0) != 0) std::filesystem::remove_all(entry.path(), ec);
+            if (entry.path().filename() != QUILO_TEST_SANDBOX_ENGINE) std::filesystem::remove_all(entry.path(), ec);
         }
     }
 };

@@ -122,6 +122,19 @@ bool DebuggerPresent() {
     return false;
 }
 
+void SleepMilliseconds(unsigned milliseconds) {
+    timespec remaining{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1'000'000};
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}
+
+std::string LibraryFileName(const std::string& name) { return name + ".so"; }
+
+// Narrow names are the file system's own bytes.
+std::filesystem::path PathFromNarrow(const std::string& text) { return text; }
+
+std::string NarrowFromPath(const std::filesystem::path& path) { return path.native(); }
+
 void* OpenLibrary(const std::filesystem::path& path) {
     // A name without a slash would make dlopen search; "./" keeps it a path.
     std::string file = path.string();

@@ -100,7 +100,7 @@ protected:
 
 TEST_F(Snapshot, AnInfraredFrameBecomesAnEightBitGreyscalePng) {
     const fs::path file = folder / "frame.png";
-    ASSERT_TRUE(SaveCameraFrame(frame, file.c_str()));
+    ASSERT_TRUE(SaveCameraFrame(frame, file.string().c_str()));
 
     const std::vector<uint8_t> png = ReadBytes(file);
     const PngHeader header = ReadPngHeader(png);
@@ -119,30 +119,30 @@ TEST_F(Snapshot, AnInfraredFrameBecomesAnEightBitGreyscalePng) {
 
 TEST_F(Snapshot, AnExistingFileIsReplacedWhole) {
     const fs::path fresh = folder / "fresh.png";
-    ASSERT_TRUE(SaveCameraFrame(frame, fresh.c_str()));
+    ASSERT_TRUE(SaveCameraFrame(frame, fresh.string().c_str()));
 
     const fs::path file = folder / "old.png";
     std::ofstream(file, std::ios::binary) << std::string(2'000'000, 'x');  // longer than the new image
-    ASSERT_TRUE(SaveCameraFrame(frame, file.c_str()));
+    ASSERT_TRUE(SaveCameraFrame(frame, file.string().c_str()));
     EXPECT_EQ(ReadBytes(file), ReadBytes(fresh));
     EXPECT_TRUE(Decode(ReadBytes(file)).pixels == pixels);
 }
 
 TEST_F(Snapshot, AMissingFolderGivesFalse) {
     const fs::path file = folder / "missing" / "frame.png";
-    EXPECT_FALSE(SaveCameraFrame(frame, file.c_str()));
+    EXPECT_FALSE(SaveCameraFrame(frame, file.string().c_str()));
     EXPECT_FALSE(fs::exists(folder / "missing"));
 }
 
 TEST_F(Snapshot, AFrameWithoutPixelsWritesNoFile) {
     const fs::path file = folder / "frame.png";
-    EXPECT_FALSE(SaveCameraFrame(ImagelessFrame{}, file.c_str()));
-    EXPECT_FALSE(SaveCameraFrame(TrivialCameraFrame{ImageDesc{848, 480, 0, nullptr}, Timestamp{}}, file.c_str()));
-    EXPECT_FALSE(SaveCameraFrame(TrivialCameraFrame{ImageDesc{0, 480, 0, pixels.data()}, Timestamp{}}, file.c_str()));
-    EXPECT_FALSE(SaveCameraFrame(TrivialCameraFrame{ImageDesc{848, -1, 0, pixels.data()}, Timestamp{}}, file.c_str()));
+    EXPECT_FALSE(SaveCameraFrame(ImagelessFrame{}, file.string().c_str()));
+    EXPECT_FALSE(SaveCameraFrame(TrivialCameraFrame{ImageDesc{848, 480, 0, nullptr}, Timestamp{}}, file.string().c_str()));
+    EXPECT_FALSE(SaveCameraFrame(TrivialCameraFrame{ImageDesc{0, 480, 0, pixels.data()}, Timestamp{}}, file.string().c_str()));
+    EXPECT_FALSE(SaveCameraFrame(TrivialCameraFrame{ImageDesc{848, -1, 0, pixels.data()}, Timestamp{}}, file.string().c_str()));
     // Sizes the encoder cannot count are refused before a pixel is read.
     EXPECT_FALSE(SaveCameraFrame(TrivialCameraFrame{ImageDesc{1 << 16, 1 << 16, 0, pixels.data()}, Timestamp{}},
-                                 file.c_str()));
+                                 file.string().c_str()));
     EXPECT_FALSE(SaveCameraFrame(frame, nullptr));
     EXPECT_TRUE(fs::is_empty(folder.path()));
 }
@@ -156,7 +156,7 @@ TEST(SnapshotRows, RowsAreWrittenTopToBottomAtTheImageWidth) {
     test::TempFolder folder;
     const std::vector<uint8_t> pixels{0, 1, 2, 10, 11, 12};  // two rows of three
     const fs::path file = folder / "small.png";
-    ASSERT_TRUE(SaveCameraFrame(TrivialCameraFrame{ImageDesc{3, 2, 0, pixels.data()}, Timestamp{}}, file.c_str()));
+    ASSERT_TRUE(SaveCameraFrame(TrivialCameraFrame{ImageDesc{3, 2, 0, pixels.data()}, Timestamp{}}, file.string().c_str()));
     const Decoded image = Decode(ReadBytes(file));
     EXPECT_EQ(image.width, 3);
     EXPECT_EQ(image.height, 2);

@@ -10,6 +10,7 @@
 #include "support/logCapture.h"
 #include "support/process.h"
 #include "support/sandbox.h"
+#include "support/system.h"
 #include "support/tempFolder.h"
 #include "testPlugins/scriptedDetector.h"
 
@@ -141,8 +142,8 @@ TEST_F(BlinkDetectorTest, AMissingLibraryIsLogged) {
     EXPECT_FALSE(CreateBlinkDetector(configuration_, nullptr));
     EXPECT_THAT(
         FailureLine(),
-        HasSubstr("Failed to load: failed to load library \"quiloHeadTrackingBlinkDetectorcpu\": "
-                  "quiloHeadTrackingBlinkDetectorcpu.so: cannot open shared object file"));
+        HasSubstr("Failed to load: failed to load library \"quiloHeadTrackingBlinkDetectorcpu\": " +
+                  quilo::test::LibraryNotFoundText(quilo::PluginLibrary::FileName(kCpu))));
 }
 
 TEST_F(BlinkDetectorTest, AFileThatIsNotALibraryIsLogged) {
@@ -159,9 +160,8 @@ TEST_F(BlinkDetectorTest, AMissingDeleteExportUnloadsTheLibrary) {
     EXPECT_THAT(
         FailureLine(),
         HasSubstr("Failed to load: failed to load symbol \"Plugin_DeleteBlinkDetector\": " +
-                  path.string() +
-                  ": undefined symbol: Plugin_DeleteBlinkDetector in "
-                  "quilo::PluginFunction<void(quilo::head::FaceDetector*)>::PluginFunction"));
+                  quilo::test::MissingExportText(path, "Plugin_DeleteBlinkDetector") +
+                  " in quilo::PluginFunction<void(quilo::head::FaceDetector*)>::PluginFunction"));
     EXPECT_FALSE(IsLibraryLoaded(path));
 }
 
@@ -172,9 +172,8 @@ TEST_F(BlinkDetectorTest, AMissingCreateExportStopsBeforeTheDeleteExport) {
         FailureLine(),
         HasSubstr(
             "Failed to load: failed to load symbol \"Plugin_CreateBlinkDetector\": " +
-            path.string() +
-            ": undefined symbol: Plugin_CreateBlinkDetector in "
-            "quilo::PluginFunction<quilo::head::FaceDetector*(const "
+            quilo::test::MissingExportText(path, "Plugin_CreateBlinkDetector") +
+            " in quilo::PluginFunction<quilo::head::FaceDetector*(const "
             "quilo::head::BlinkDetectorConfiguration&, quilo::AssetManager*)>::PluginFunction"));
     EXPECT_FALSE(IsLibraryLoaded(path));
 }
@@ -192,10 +191,12 @@ TEST_F(BlinkDetectorTest, SupportedBackendsFollowTheLibrariesPresent) {
     EXPECT_EQ(lines,
               (std::vector<std::string>{
                   "[Plugin] Failed to load library at path \"" +
-                      (Sandbox::Directory() / kCpu).string() + ".so\". Looking in PATH.",
+                      (Sandbox::Directory() / quilo::PluginLibrary::FileName(kCpu)).string() +
+                      "\". Looking in PATH.",
                   "[BlinkDetectorLoader] kQuiloFaceDetectorBackendCPU backend is not supported",
                   "[Plugin] Failed to load library at path \"" +
-                      (Sandbox::Directory() / kGpu).string() + ".so\". Looking in PATH.",
+                      (Sandbox::Directory() / quilo::PluginLibrary::FileName(kGpu)).string() +
+                      "\". Looking in PATH.",
                   "[BlinkDetectorLoader] kQuiloFaceDetectorBackendGPU backend is not supported",
               }));
 
@@ -236,12 +237,12 @@ TEST_F(BlinkDetectorTest, AnUnknownBackendFallsBackToTheCpuLibrary) {
 }
 
 // Plugins found only through the loader's search path (LD_LIBRARY_PATH is read
-// when a process starts, hence the child process).
+// when a process starts, hence the child process; PATH on Windows).
 TEST_F(BlinkDetectorTest, BackendsAreFoundThroughTheSearchPath) {
     quilo::test::TempFolder elsewhere;
     Sandbox::Install(kScripted, kGpu, elsewhere.path());
     EXPECT_EQ(quilo::test::RunChildTests("BlinkDetectorSearchChild.*",
-                                         {{"LD_LIBRARY_PATH", elsewhere.path().string()}}),
+                                         {quilo::test::LibrarySearchPathWith(elsewhere.path())}),
               0);
 }
 

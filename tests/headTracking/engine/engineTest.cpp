@@ -118,7 +118,7 @@ TEST_F(EngineTest, ConstructionChecksItsArgumentsPlatformFirst) {
 }
 
 TEST_F(EngineTest, BackendChoiceFollowsThePluginsPresent) {
-    std::filesystem::remove(Sandbox::Directory() / (kCpu + ".so"));
+    std::filesystem::remove(Sandbox::Directory() / quilo::PluginLibrary::FileName(kCpu));
     EXPECT_THROW(
         {
             try {

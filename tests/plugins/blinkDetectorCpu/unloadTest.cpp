@@ -11,6 +11,7 @@
 
 #include "common/assetManager.h"
 #include "common/paths.h"
+#include "common/plugin.h"
 #include "headTracking/camera/camera.h"
 #include "headTracking/engine/blinkDetector.h"
 #include "support/process.h"
@@ -19,7 +20,8 @@ namespace quilo::head {
 namespace {
 
 TEST(BlinkDetectorCpuUnload, EveryReleaseUnloadsThePlugin) {
-    const auto plugin = GetLibraryPath().parent_path() / "quiloHeadTrackingBlinkDetectorcpu.so";
+    const auto plugin =
+        GetLibraryPath().parent_path() / PluginLibrary::FileName("quiloHeadTrackingBlinkDetectorcpu");
     const std::string photo = std::string(QUILO_TESTDATA_DIR) + "/portraits/astronaut.png";
     int width = 0, height = 0, channels = 0;
     const std::unique_ptr<stbi_uc, void (*)(void*)> pixels(

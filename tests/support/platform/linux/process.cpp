@@ -15,7 +15,7 @@ extern char** environ;
 
 namespace quilo::test {
 
-void SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value) {
+void SetEnvironmentValue(const std::string& name, const std::optional<std::string>& value) {
     if (value) {
         setenv(name.c_str(), value->c_str(), 1);
     } else {
@@ -23,7 +23,7 @@ void SetEnvironmentVariable(const std::string& name, const std::optional<std::st
     }
 }
 
-std::optional<std::string> GetEnvironmentVariable(const std::string& name) {
+std::optional<std::string> GetEnvironmentValue(const std::string& name) {
     const char* value = std::getenv(name.c_str());
     return value ? std::optional<std::string>(value) : std::nullopt;
 }
@@ -103,7 +103,7 @@ int RunChildTests(const std::string& gtestFilter, Environment environment) {
     return RunProgram(ThisProgram(), {"--gtest_filter=" + gtestFilter}, environment);
 }
 
-bool IsChildProcess() { return GetEnvironmentVariable("QUILO_TEST_CHILD").has_value(); }
+bool IsChildProcess() { return GetEnvironmentValue("QUILO_TEST_CHILD").has_value(); }
 
 bool IsLibraryLoaded(const std::filesystem::path& path) {
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
