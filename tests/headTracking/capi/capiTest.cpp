@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fakeRealsense.h"
+#include "headTracking/capi/poll.h"
 #include "headTracking/capi/quiloHeadTracking.h"
 #include "support/detections.h"
 #include "support/logCapture.h"
@@ -119,14 +120,7 @@ protected:
         fakeRealsense::TimeOutIdleWaits(false);
     }
 
-    quilo_head_tracking_result_t Poll() {
-        quilo_head_tracking_frame* frame = nullptr;
-        EXPECT_EQ(quiloHeadTrackingEngineGetLatestFrame(engine_, &frame), 0);
-        quilo_head_tracking_result_t result{};
-        EXPECT_EQ(quiloHeadTrackingFrameGetTrackingResult(frame, &result), 0);
-        quiloHeadTrackingFrameRelease(frame);
-        return result;
-    }
+    quilo_head_tracking_result_t Poll() { return quilo::test::PollResult(engine_); }
 
     Sandbox sandbox_;
     quilo::test::LogCapture log_;

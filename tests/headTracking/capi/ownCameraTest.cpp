@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "headTracking/camera/camera.h"
+#include "headTracking/capi/poll.h"
 #include "headTracking/capi/quiloHeadTracking.h"
 #include "headTracking/engine/testPlugins/scriptedDetector.h"
 #include "support/detections.h"
@@ -93,14 +94,7 @@ protected:
 
     size_t Detections() { return quilo::test::GetScriptedDetectorRecord().Count(DetectorOperation::DetectFaces); }
 
-    quilo_head_tracking_result_t Poll() {
-        quilo_head_tracking_frame* frame = nullptr;
-        EXPECT_EQ(quiloHeadTrackingEngineGetLatestFrame(engine_, &frame), 0);
-        quilo_head_tracking_result_t result{};
-        EXPECT_EQ(quiloHeadTrackingFrameGetTrackingResult(frame, &result), 0);
-        quiloHeadTrackingFrameRelease(frame);
-        return result;
-    }
+    quilo_head_tracking_result_t Poll() { return quilo::test::PollResult(engine_); }
 
     Sandbox sandbox_;
     quilo::test::LogCapture log_;
