@@ -42,16 +42,22 @@ BlinkDetectorPlugin::BlinkDetectorPlugin(quilo_face_detector_backend_e backend)
 
 std::shared_ptr<FaceDetector> CreateBlinkDetector(const BlinkDetectorConfiguration& configuration,
                                                   AssetManager* assetManager) {
+    // The plugin outlives the handlers below: an exception thrown by its
+    // create function may have its type's code in the plugin's library, so
+    // the library stays loaded until the exception has been read and freed.
+    std::shared_ptr<BlinkDetectorPlugin> plugin;
     try {
-        auto plugin = std::make_shared<BlinkDetectorPlugin>(configuration.settings.backend);
+        plugin = std::make_shared<BlinkDetectorPlugin>(configuration.settings.backend);
         FaceDetector* detector = plugin->create(configuration, assetManager);
         if (detector == nullptr) return nullptr;
         // Should making the control block fail, the deleter still runs.
         return std::shared_ptr<FaceDetector>(detector, DetectorDeleter{std::move(plugin)});
     } catch (const std::exception& e) {
         QUILO_LOG_ERROR("[BlinkDetectorLoader] Failed to load: {}", e.what());
-        return nullptr;
+    } catch (...) {
+        QUILO_LOG_ERROR("[BlinkDetectorLoader] Failed to load: unknown exception");
     }
+    return nullptr;
 }
 
 bool IsBlinkDetectorBackendSupported(quilo_face_detector_backend_e backend) {

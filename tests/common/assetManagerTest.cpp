@@ -97,7 +97,8 @@ TEST_F(AssetManagerTest, AShortReadFails) {
         GTEST_SKIP() << "no /sys/kernel/uevent_seqnum";
     }
     ExpectFailure([&] { manager_->ReadBytes("uevent_seqnum", &kernel); },
-                  "failed to read asset \"uevent_seqnum\" (\"/sys/kernel/uevent_seqnum\")",
+                  "failed to read asset \"uevent_seqnum\" (\"" +
+                      (std::filesystem::path("/sys/kernel") / "uevent_seqnum").string() + "\")",
                   "ReadBytes");
 }
 

@@ -20,8 +20,14 @@ public:
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
 
-    static std::filesystem::path Directory() { return QUILO_TEST_SANDBOX_DIR; }
-    static std::filesystem::path PluginDirectory() { return QUILO_TEST_PLUGIN_DIR; }
+    // In the system's own spelling (backslashes on Windows), as the engine
+    // reports the paths it finds beside itself.
+    static std::filesystem::path Directory() {
+        return std::filesystem::path(QUILO_TEST_SANDBOX_DIR).make_preferred();
+    }
+    static std::filesystem::path PluginDirectory() {
+        return std::filesystem::path(QUILO_TEST_PLUGIN_DIR).make_preferred();
+    }
 
     // Copies the test plugin `plugin` (e.g. "quiloTestBlinkDetectorScripted")
     // into `directory` as "<name>.so" ("<name>.dll" on Windows); returns the

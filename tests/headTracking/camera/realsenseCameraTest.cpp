@@ -168,7 +168,7 @@ TEST_F(RealsenseCameraOpen, FailuresWhileStartingAreLoggedAndRethrown) {
     EXPECT_THAT(
         lines[0],
         MatchesRegex("Failed to start realsense pipe: func=\"rs2_pipeline_start_with_config\" "
-                     "args=\"pipe:0x[0-9a-f]+, config:0x[0-9a-f]+\" "
+                     "args=\"pipe:0x\\w+, config:0x\\w+\" "
                      "message=\"No device connected\""));
     EXPECT_EQ(log.Count(err, "Failed to start realsense pipe"), 1);
 }
@@ -326,7 +326,7 @@ TEST_F(RealsenseCameraSettings, FailedUpdateIsLoggedRethrownAndLeavesCaptureStop
     EXPECT_THAT(log.Matching("Failed to update dynamic configuration"),
                 ElementsAre(MatchesRegex(
                     "Failed to update dynamic configuration: "
-                    "func=\"rs2_pipeline_get_active_profile\" args=\"pipe:0x[0-9a-f]+\" "
+                    "func=\"rs2_pipeline_get_active_profile\" args=\"pipe:0x\\w+\" "
                     "message=\"not streaming\"")));
     // Capture can be started again.
     camera->StartCapture();

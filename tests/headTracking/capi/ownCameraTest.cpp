@@ -19,6 +19,7 @@
 #include "support/detections.h"
 #include "support/logCapture.h"
 #include "support/sandbox.h"
+#include "fakeRealsense.h"
 
 extern "C" int quiloTestCClientOwnCamera(void);
 
@@ -251,6 +252,7 @@ TEST_F(OwnCameraTest, BadInputIsRefusedWithAnErrorLine) {
 
 TEST_F(OwnCameraTest, AnEngineWithItsRealsenseCameraRefusesPushes) {
     // The test binary's simulated device provides the camera.
+    fakeRealsense::Reset();
     ASSERT_EQ(quiloHeadTrackingEngineInitArgs(&args_, &engine_), 0);
     EXPECT_EQ(Push(1.0), 2);
     EXPECT_EQ(log_.Count(spdlog::level::err, "the engine takes its images from its RealSense camera"), 1u);

@@ -185,7 +185,7 @@ TEST_F(BlinkDetectorTest, SupportedBackendsFollowTheLibrariesPresent) {
     for (const auto& line : log_.lines()) {
         if (line.level != spdlog::level::debug ||
             line.text.rfind("[BlinkDetectorLoader]", 0) == 0) {
-            lines.push_back(line.text.substr(0, line.text.find(':')));
+            lines.push_back(line.text.substr(0, line.text.find(": ")));
         }
     }
     EXPECT_EQ(lines,
