@@ -310,7 +310,7 @@ void BlinkDetectorCpu::TakeSearchResult(const cv::Mat& image, bool wait) {
         searching_ = false;
     }
     if (taken) {
-        TakeFound(image, found);
+        TakeFound(image, found, statistics_.frames - searchedFrame_);
         framesSinceSearch_ = 0;
     }
 }
@@ -360,37 +360,59 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
 
     // The cascade around the landmarks: a face there that agrees with them
     // confirms them.
-    FaceBox near[2];
-    int nears = 0;
-    if (seated && finder_.FindNear(image, next.box, next.roll, &near[0])) {
-        if (Agree(next.box, near[0])) {
-            next.motion = (next.box.tl() + next.box.br() - track->box.tl() - track->box.br()) * 0.5f;
-            next.misses = 0;
-            *track = next;
+    FaceBox near;
+    const bool nearLandmarks = seated && finder_.FindNear(image, next.box, next.roll, &near);
+    const auto stepOf = [&](const Track& to) {
+        return (to.box.tl() + to.box.br() - track->box.tl() - track->box.br()) * 0.5f;
+    };
+    if (nearLandmarks && Agree(next.box, near)) {
+        next.motion = stepOf(next);
+        next.step = cv::Point2f();
+        next.misses = 0;
+        *track = next;
+        return true;
+    }
+    // A face placed again in the last frame is not assumed to move on (it
+    // may have jumped and stayed), but it may: its landmarks placed one more
+    // such step along, confirmed there, spare the wider search.
+    if (track->step != cv::Point2f()) {
+        FaceBox stepped = track->box;
+        stepped.x += track->step.x;
+        stepped.y += track->step.y;
+        Track moved = *track;
+        FaceBox seen;
+        if (Seat(image, stepped, track->roll, &moved) && !IsFlat(image, moved.box) &&
+            finder_.FindNear(image, moved.box, moved.roll, &seen) && Agree(moved.box, seen)) {
+            moved.motion = stepOf(moved);
+            moved.step = cv::Point2f();
+            moved.misses = 0;
+            *track = moved;
             return true;
         }
-        ++nears;
     }
     // Otherwise the landmarks slipped, or the face moved faster than its
-    // last motion told: the cascade further around the face's expected place
-    // and size. Placed again from a face found, the landmarks must agree
-    // with it.
-    if (finder_.FindNear(image, predicted, track->roll, &near[nears], kFarReach)) ++nears;
-    for (int i = 0; i < nears; ++i) {
+    // last motion told: placed again from a face found there, or else
+    // further around the face's expected place and size, the landmarks must
+    // agree with it.
+    const auto realign = [&](const FaceBox& found) {
         Track again = *track;
-        if (Seat(image, near[i], track->roll, &again) && Agree(again.box, near[i])) {
-            ++statistics_.realigned;
-            again.motion = cv::Point2f();
-            again.misses = 0;
-            again.pose.valid = false;
-            *track = again;
-            return true;
-        }
-    }
+        if (!Seat(image, found, track->roll, &again) || !Agree(again.box, found)) return false;
+        ++statistics_.realigned;
+        again.motion = cv::Point2f();
+        again.step = stepOf(again);
+        again.misses = 0;
+        again.pose.valid = false;
+        *track = again;
+        return true;
+    };
+    if (nearLandmarks && realign(near)) return true;
+    if (finder_.FindNear(image, predicted, track->roll, &near, kFarReach) && realign(near))
+        return true;
     if (!seated) return false;
     ++statistics_.unconfirmed;
     next.misses = track->misses + 1;
     next.motion = cv::Point2f();
+    next.step = cv::Point2f();
     if (next.misses > settings_.maxMisses) return false;
     if (next.misses >= 2) {
         // Two frames without the cascade: dlib's detector (which sees more
@@ -455,7 +477,7 @@ void BlinkDetectorCpu::StartSearch(const cv::Mat& image) {
             track.inSearch = true;
         }
         const std::vector<Found> found = Search(searchFinder_, job);
-        TakeFound(image, found);
+        TakeFound(image, found, 0);
         return;
     }
     {
@@ -472,6 +494,7 @@ void BlinkDetectorCpu::StartSearch(const cv::Mat& image) {
         searching_ = true;
     }
     wake_.notify_one();
+    searchedFrame_ = statistics_.frames;
     ++searchCount_;
     framesSinceSearch_ = 0;
     ++statistics_.fullSearches;
@@ -546,14 +569,16 @@ std::vector<BlinkDetectorCpu::Found> BlinkDetectorCpu::Search(FaceFinder& finder
     return found;
 }
 
-void BlinkDetectorCpu::TakeFound(const cv::Mat& image, const std::vector<Found>& searched) {
+void BlinkDetectorCpu::TakeFound(const cv::Mat& image, const std::vector<Found>& searched,
+                                 int64_t framesAgo) {
     const size_t wanted = static_cast<size_t>(maxNumOfFaces_.load());
     for (const Found& face : searched) {
         // Where the face is now: the search looked at an earlier frame.
+        bool located = false;
         const auto locate = [&] {
             FaceBox now = face.box;
-            if (!finder_.FindNear(image, face.box, face.roll, &now, kFarReach)) now = face.box;
-            return now;
+            located = finder_.FindNear(image, face.box, face.roll, &now, kFarReach);
+            return located ? now : face.box;
         };
         auto followed = std::find_if(tracks_.begin(), tracks_.end(), [&](const Track& t) {
             return SameFace(t.inSearch ? t.searched : t.box, face.box);
@@ -583,10 +608,17 @@ void BlinkDetectorCpu::TakeFound(const cv::Mat& image, const std::vector<Found>&
             break;
         }
         Track track;
-        if (!Seat(image, locate(), face.roll, &track)) continue;
+        const FaceBox now = locate();
+        if (!Seat(image, now, face.roll, &track)) continue;
         if (std::any_of(tracks_.begin(), tracks_.end(),
                         [&](const Track& t) { return SameFace(t.box, track.box); })) {
             continue;
+        }
+        // A face that moved while it was searched for keeps moving: the next
+        // frame looks for it further along, not where it was.
+        if (located && framesAgo > 0) {
+            track.motion = (now.tl() + now.br() - face.box.tl() - face.box.br()) *
+                           (0.5f / static_cast<float>(framesAgo));
         }
         tracks_.push_back(track);
     }

@@ -136,7 +136,8 @@ public:
     // a frame with a followed face never waits for one (unless
     // `awaitSearch`): the image is copied for the worker, and a face the
     // search finds is reported from the first frame after the search has
-    // ended. A frame without followed faces waits for a search of its own.
+    // ended, moving on as it moved meanwhile. A frame without followed faces
+    // waits for a search of its own.
     Output& DetectFaces(const CameraFrame& frame) override;
 
     // Every face in an 8-bit grey image, found by a full search, with the
@@ -162,6 +163,7 @@ private:
         FaceBox box;         // where the landmarks are placed from in the next frame
         float roll = 0.0f;   // of the line of the eyes, radians, clockwise in the image
         cv::Point2f motion;  // of the box's centre over the last frame, when confirmed
+        cv::Point2f step;    // of the box's centre over the last frame, when realigned
         HeadPose pose;       // the previous fit, the start of the next one
         int32_t misses = 0;  // frames in a row without confirmation by the cascade
         FaceBox searched;    // the box in the image of the search in progress
@@ -189,7 +191,8 @@ private:
     bool Seat(const cv::Mat& image, const FaceBox& from, float roll, Track* track) const;
     void StartSearch(const cv::Mat& image);
     std::vector<Found> Search(FaceFinder& finder, const SearchJob& job) const;
-    void TakeFound(const cv::Mat& image, const std::vector<Found>& searched);
+    // `framesAgo`: how many frames before `image` the searched one came.
+    void TakeFound(const cv::Mat& image, const std::vector<Found>& searched, int64_t framesAgo);
     // Takes the faces of the worker's last search, if it has ended (or,
     // with `wait`, when it ends).
     void TakeSearchResult(const cv::Mat& image, bool wait);
@@ -207,6 +210,7 @@ private:
     int64_t generation_ = 0;  // counts the image sizes seen
     int32_t framesSinceSearch_ = 0;
     int32_t searchCount_ = 0;  // chooses the view of the next search
+    int64_t searchedFrame_ = 0;  // the frame (statistics_.frames) the last search looks at
     Statistics statistics_;
     Output output_;
 

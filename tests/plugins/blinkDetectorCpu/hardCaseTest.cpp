@@ -32,6 +32,9 @@ struct HardCase {
     // A face missed (or a report off every face) for at most this many frames in a row.
     int maxMissedRun;
     bool checkRoll = false;
+    // A face followed at a steady pace is placed again (a wider, costlier
+    // search) at most this often; negative: no bound.
+    int maxRealigned = -1;
 };
 
 struct Outcome {
@@ -41,6 +44,7 @@ struct Outcome {
     int longestWrong = 0;    // frames in a row with a report on no face
     int swapped = 0;         // reports with the eyes swapped
     double worstRollError = 0.0;  // degrees, over found faces
+    int64_t realigned = 0;
 };
 
 bool Near(const glm::dvec2& reported, const cv::Point2d& truth, double within) {
@@ -90,6 +94,7 @@ Outcome Replay(const ScenePath& path, const std::vector<CardPhoto>& cards) {
         wrong = std::all_of(onFace.begin(), onFace.end(), [](bool b) { return b; }) ? 0 : wrong + 1;
         outcome.longestWrong = std::max(outcome.longestWrong, wrong);
     }
+    outcome.realigned = detector->statistics().realigned;
     return outcome;
 }
 
@@ -106,10 +111,10 @@ TEST_P(HardCaseTest, FindsAndFollowsTheFacesWithinBounds) {
         SCOPED_TRACE(fmt::format("{}, {}", path.name, cast[0].name));
         const Outcome outcome = Replay(path, cast);
         std::printf("%-44s %-16s found %3d/%3d, longest miss %2d, longest wrong %2d, swapped %d, "
-                    "roll error %.1f\n",
+                    "roll error %.1f, realigned %ld\n",
                     path.name.c_str(), cast[0].name.c_str(), outcome.found, outcome.faces,
                     outcome.longestMissed, outcome.longestWrong, outcome.swapped,
-                    outcome.worstRollError);
+                    outcome.worstRollError, static_cast<long>(outcome.realigned));
         ASSERT_GT(outcome.faces, 0);
         EXPECT_GE(outcome.found, hard.minFoundRate * outcome.faces);
         EXPECT_LE(outcome.longestMissed, hard.maxMissedRun);
@@ -118,12 +123,15 @@ TEST_P(HardCaseTest, FindsAndFollowsTheFacesWithinBounds) {
         if (hard.checkRoll) {
             EXPECT_LT(outcome.worstRollError, 8.0);
         }
+        if (hard.maxRealigned >= 0) {
+            EXPECT_LE(outcome.realigned, hard.maxRealigned);
+        }
     }
 }
 
 const HardCase kHardCases[] = {
     {"Jump", [](double d) { return JumpPath(d, 8, 30); }, 40.0, 0.9, 2},
-    {"Sweep", [](double d) { return SweepPath(d); }, 40.0, 0.9, 2},
+    {"Sweep", [](double d) { return SweepPath(d); }, 40.0, 0.9, 2, false, 6},
     {"Roll", [](double d) { return RollPath(d, 5.0); }, 40.0, 0.9, 2, true},
     // Found by the searches of turned copies, which come every other search.
     {"RolledEntry", [](double d) { return RolledPath(d, 15); }, 40.0, 0.75, 5, true},
@@ -133,7 +141,7 @@ const HardCase kHardCases[] = {
     {"CutRight", [](double d) { return BorderPath(3, d, 12); }, 40.0, 0.9, 2},
     {"Dim", [](double d) { return DimPath(d, 20); }, 30.0, 0.9, 2},
     {"Shrink", [](double d) { return ShrinkPath(d, 20, 20); }, 30.0, 0.9, 2},
-    {"Crossing", [](double d) { return CrossingPath(d, 30); }, 36.0, 0.8, 4},
+    {"Crossing", [](double d) { return CrossingPath(d, 30); }, 36.0, 0.8, 4, false, 6},
 };
 
 INSTANTIATE_TEST_SUITE_P(BlinkDetectorCpu, HardCaseTest, ::testing::ValuesIn(kHardCases),
