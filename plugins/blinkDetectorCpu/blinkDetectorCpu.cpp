@@ -457,12 +457,16 @@ bool BlinkDetectorCpu::FollowTracks(const cv::Mat& image) {
 void BlinkDetectorCpu::StartSearch(const cv::Mat& image) {
     // Every search scans the upright image, alternating the sizes it scans
     // and, every fourth time (or always, in a dim image), with its contrast
-    // equalised; every other search also scans a copy turned one way or the
-    // other, for rolled heads.
-    constexpr float kTurn = 35.0f * static_cast<float>(CV_PI) / 180.0f;
+    // equalised; every other search also scans a copy turned for rolled
+    // heads. The cascade sees faces within about 12 degrees of upright, so
+    // the copies turn by 30 and by 45 degrees, each way in turn: together
+    // with the upright image they cover rolls up to about 55 degrees.
+    constexpr float kDegree = static_cast<float>(CV_PI) / 180.0f;
+    constexpr float kTurns[] = {30.0f * kDegree, -30.0f * kDegree, 45.0f * kDegree,
+                                -45.0f * kDegree};
     SearchJob job;
     job.inBetween = searchCount_ % 2 == 1;
-    job.roll = searchCount_ % 4 == 1 ? kTurn : searchCount_ % 4 == 3 ? -kTurn : 0.0f;
+    job.roll = searchCount_ % 2 == 1 ? kTurns[(searchCount_ / 2) % 4] : 0.0f;
     job.normalise = searchCount_ % 4 == 2 || cv::mean(image)[0] < kDimImageMean;
     job.generation = generation_;
 

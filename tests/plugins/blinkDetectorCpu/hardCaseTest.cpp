@@ -134,7 +134,9 @@ const HardCase kHardCases[] = {
     {"Sweep", [](double d) { return SweepPath(d); }, 40.0, 0.9, 2, false, 6},
     {"Roll", [](double d) { return RollPath(d, 5.0); }, 40.0, 0.9, 2, true},
     // Found by the searches of turned copies, which come every other search.
-    {"RolledEntry", [](double d) { return RolledPath(d, 15); }, 40.0, 0.75, 5, true},
+    {"RolledEntry25", [](double d) { return RolledPath(d, 15, 25.0); }, 40.0, 0.75, 5, true},
+    {"RolledEntry40", [](double d) { return RolledPath(d, 15, 40.0); }, 40.0, 0.75, 5, true},
+    {"RolledEntry45", [](double d) { return RolledPath(d, 15, 45.0); }, 40.0, 0.75, 5, true},
     {"CutTop", [](double d) { return BorderPath(0, d, 12); }, 40.0, 0.9, 2},
     {"CutBottom", [](double d) { return BorderPath(1, d, 12); }, 40.0, 0.9, 2},
     {"CutLeft", [](double d) { return BorderPath(2, d, 12); }, 40.0, 0.9, 2},

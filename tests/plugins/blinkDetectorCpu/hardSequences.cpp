@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <fmt/format.h>
 #include <opencv2/imgproc.hpp>
 
 #include "blinkDetectorCpu/support.h"
@@ -146,10 +147,10 @@ ScenePath RollPath(double eyeDistance, double step) {
     return path;
 }
 
-ScenePath RolledPath(double eyeDistance, int frames) {
-    ScenePath path{"face appearing rolled by 40 degrees", {}};
+ScenePath RolledPath(double eyeDistance, int frames, double degrees) {
+    ScenePath path{fmt::format("face appearing rolled by {} degrees", degrees), {}};
     for (int i = 0; i < 2 * frames; ++i)
-        path.frames.push_back({At(424.0, 220.0, eyeDistance, i < frames ? 40.0 : -40.0)});
+        path.frames.push_back({At(424.0, 220.0, eyeDistance, i < frames ? degrees : -degrees)});
     return path;
 }
 

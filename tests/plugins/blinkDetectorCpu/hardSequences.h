@@ -81,8 +81,8 @@ ScenePath JumpPath(double eyeDistance, int settle, int after);
 ScenePath SweepPath(double eyeDistance);
 // - a face rolling from 0 to +45 degrees, back through 0 to -45 and back to 0, by `step` degrees;
 ScenePath RollPath(double eyeDistance, double step);
-// - a face that appears rolled by 40 degrees, then by -40 degrees, `frames` each;
-ScenePath RolledPath(double eyeDistance, int frames);
+// - a face that appears rolled by `degrees`, then by -`degrees`, `frames` each;
+ScenePath RolledPath(double eyeDistance, int frames, double degrees);
 // - a still face cut by one border (0 top, 1 bottom, 2 left, 3 right) with
 //   both eyes inside, about a fifth of an eye distance from the border;
 ScenePath BorderPath(int border, double eyeDistance, int frames);
