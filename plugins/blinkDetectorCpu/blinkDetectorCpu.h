@@ -5,7 +5,8 @@
 // Per frame, every face found before is refined from its previous landmarks
 // (tracking mode), moved on by its last motion, and checked by the cascade in
 // the region around it: a face found there that disagrees with the landmarks
-// in place or size re-places them at once, and a face the cascade misses two
+// in place or size re-places them at once (the next frame then tries them one
+// more such step along before searching wider), and a face the cascade misses two
 // frames in a row must be seen by dlib's detector where its landmarks are, or
 // it is dropped. Faces rolled in the image are followed in their own upright
 // frame (the landmark model and the cascade look through a turned box).
@@ -17,7 +18,7 @@
 // (there is nothing to delay), so that a lone newcomer is reported at once.
 // Every search scans the upright image (every fourth one, or every one in a
 // dim image, with its contrast equalised locally), and every other search
-// also a copy turned by 35 degrees one way or the other, for rolled heads;
+// also a copy turned by 30 or 45 degrees one way or the other, for rolled heads;
 // the scanned image is widened beyond its borders, so that faces cut by them
 // are found while both eyes are inside. A
 // face the search finds where a followed face is, but in another place or of
