@@ -1,13 +1,7 @@
 // The desktop's monitors from the window manager's monitor enumeration.
 #include "common/platform/devices.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "common/platform/windows/windowsHeaders.h"
 
 namespace quilo::os {
 namespace {

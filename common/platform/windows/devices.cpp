@@ -2,13 +2,7 @@
 // their device paths, read into buffers from the process heap.
 #include "common/platform/devices.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "common/platform/windows/windowsHeaders.h"
 #include <setupapi.h>
 
 namespace quilo::os {

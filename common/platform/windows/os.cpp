@@ -3,13 +3,7 @@
 // and sleeping; the shell for the common application-data folder.
 #include "common/platform/os.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "common/platform/windows/windowsHeaders.h"
 #include <shlobj.h>
 
 #include <string>
