@@ -365,13 +365,14 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
     const auto stepOf = [&](const Track& to) {
         return (to.box.tl() + to.box.br() - track->box.tl() - track->box.br()) * 0.5f;
     };
-    if (nearLandmarks && Agree(next.box, near)) {
-        next.motion = stepOf(next);
-        next.step = cv::Point2f();
-        next.misses = 0;
-        *track = next;
+    const auto confirm = [&](Track confirmed) {
+        confirmed.motion = stepOf(confirmed);
+        confirmed.step = cv::Point2f();
+        confirmed.misses = 0;
+        *track = confirmed;
         return true;
-    }
+    };
+    if (nearLandmarks && Agree(next.box, near)) return confirm(next);
     // A face placed again in the last frame is not assumed to move on (it
     // may have jumped and stayed), but it may: its landmarks placed one more
     // such step along, confirmed there, spare the wider search.
@@ -383,11 +384,7 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
         FaceBox seen;
         if (Seat(image, stepped, track->roll, &moved) && !IsFlat(image, moved.box) &&
             finder_.FindNear(image, moved.box, moved.roll, &seen) && Agree(moved.box, seen)) {
-            moved.motion = stepOf(moved);
-            moved.step = cv::Point2f();
-            moved.misses = 0;
-            *track = moved;
-            return true;
+            return confirm(moved);
         }
     }
     // Otherwise the landmarks slipped, or the face moved faster than its
