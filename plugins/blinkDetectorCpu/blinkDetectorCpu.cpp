@@ -358,10 +358,6 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
     Track next = *track;
     const bool seated = Seat(image, predicted, track->roll, &next) && !IsFlat(image, next.box);
 
-    // The cascade around the landmarks: a face there that agrees with them
-    // confirms them.
-    FaceBox near;
-    const bool nearLandmarks = seated && finder_.FindNear(image, next.box, next.roll, &near);
     const auto stepOf = [&](const Track& to) {
         return (to.box.tl() + to.box.br() - track->box.tl() - track->box.br()) * 0.5f;
     };
@@ -372,10 +368,14 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
         *track = confirmed;
         return true;
     };
-    if (nearLandmarks && Agree(next.box, near)) return confirm(next);
+    // The cascade where the landmarks are: a face there that agrees with
+    // them confirms them.
+    FaceBox near;
+    if (seated && finder_.FindAt(image, next.box, next.roll, &near) && Agree(next.box, near))
+        return confirm(next);
     // A face placed again in the last frame is not assumed to move on (it
     // may have jumped and stayed), but it may: its landmarks placed one more
-    // such step along, confirmed there, spare the wider search.
+    // such step along, confirmed there, spare the searches around it.
     if (track->step != cv::Point2f()) {
         FaceBox stepped = track->box;
         stepped.x += track->step.x;
@@ -383,10 +383,14 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
         Track moved = *track;
         FaceBox seen;
         if (Seat(image, stepped, track->roll, &moved) && !IsFlat(image, moved.box) &&
-            finder_.FindNear(image, moved.box, moved.roll, &seen) && Agree(moved.box, seen)) {
+            finder_.FindAt(image, moved.box, moved.roll, &seen) && Agree(moved.box, seen)) {
             return confirm(moved);
         }
     }
+    // The cascade around the landmarks, for a face that stayed but was not
+    // seen where expected.
+    const bool nearLandmarks = seated && finder_.FindNear(image, next.box, next.roll, &near);
+    if (nearLandmarks && Agree(next.box, near)) return confirm(next);
     // Otherwise the landmarks slipped, or the face moved faster than its
     // last motion told: placed again from a face found there, or else
     // further around the face's expected place and size, the landmarks must

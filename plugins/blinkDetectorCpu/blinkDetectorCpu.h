@@ -3,11 +3,12 @@
 // to frame.
 //
 // Per frame, every face found before is refined from its previous landmarks
-// (tracking mode), moved on by its last motion, and checked by the cascade in
-// the region around it: a face found there that disagrees with the landmarks
-// in place or size re-places them at once (the next frame then tries them one
-// more such step along before searching wider), and a face the cascade misses two
-// frames in a row must be seen by dlib's detector where its landmarks are, or
+// (tracking mode), moved on by its last motion, and checked by the cascade
+// where the landmarks are, or else in the region around them: a face found
+// there that disagrees with the landmarks in place or size re-places them at
+// once (the next frame then tries them one more such step along before
+// searching around them), and a face the cascade misses two frames in a row
+// must be seen by dlib's detector where its landmarks are, or
 // it is dropped. Faces rolled in the image are followed in their own upright
 // frame (the landmark model and the cascade look through a turned box).
 //

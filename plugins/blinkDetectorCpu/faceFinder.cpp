@@ -22,11 +22,17 @@ constexpr float kCascadeBoxPerEyeDistance = 2.9f;
 // neighbour finds 31, step 1.2 with three 22.
 constexpr double kSearchScaleStep = 1.25;
 constexpr int kSearchNeighbours = 1;
-// Confirmation: the expected face appears at kConfirmFaceScale times the
-// cascade window, in a region kConfirmRegion times its size, searched in
-// steps of kConfirmScaleStep.
-constexpr float kConfirmFaceScale = 1.25f;
+// Looking near a face: a region kConfirmRegion times the expected cascade
+// box, scanned for faces kNearSmallest to kNearLargest times its size in
+// steps of kConfirmScaleStep. Looking at a face: a region kAtRegion times
+// the box, for faces kAtSmallest to kAtLargest times its size: the sizes
+// and places that agree with the box, in about half the windows.
 constexpr float kConfirmRegion = 1.7f;
+constexpr float kNearSmallest = 0.8f;
+constexpr float kNearLargest = 1.4f;
+constexpr float kAtRegion = 1.45f;
+constexpr float kAtSmallest = 0.8f;
+constexpr float kAtLargest = 1.25f;
 constexpr double kConfirmScaleStep = 1.08;
 constexpr int kConfirmNeighbours = 1;
 
@@ -316,11 +322,21 @@ bool FaceFinder::ConfirmFace(const cv::Mat& image, const FaceBox& box) {
 
 bool FaceFinder::FindNear(const cv::Mat& image, const FaceBox& box, float roll, FaceBox* result,
                           float reach) {
+    return Scan(image, box, roll, kConfirmRegion + 2.0f * (reach - 1.0f), kNearSmallest,
+                kNearLargest, result);
+}
+
+bool FaceFinder::FindAt(const cv::Mat& image, const FaceBox& box, float roll, FaceBox* result) {
+    return Scan(image, box, roll, kAtRegion, kAtSmallest, kAtLargest, result);
+}
+
+bool FaceFinder::Scan(const cv::Mat& image, const FaceBox& box, float roll, float region,
+                      float smallest, float largest, FaceBox* result) {
     const cv::Rect2f expected = ToCascadeBox(box);
     if (!(expected.width > 1.0f) || !(expected.width < 4.0f * std::max(image.cols, image.rows)))
         return false;
-    // Scale the region so that the expected face is a little larger than the window.
-    const double scale = expected.width / (kConfirmFaceScale * window_.width);
+    // Scale the region so that the smallest face scanned fills the window.
+    const double scale = smallest * expected.width / window_.width;
     // The cascade box's centre in a rolled face lies off the model box's
     // centre along the face's own axes.
     const cv::Point2f modelCentre = CentreOf(box);
@@ -328,7 +344,7 @@ bool FaceFinder::FindNear(const cv::Mat& image, const FaceBox& box, float roll, 
     const float c = std::cos(roll), s = std::sin(roll);
     const cv::Point2f centre = modelCentre + cv::Point2f(c * shift.x - s * shift.y,
                                                          s * shift.x + c * shift.y);
-    const float half = (kConfirmRegion + 2.0f * (reach - 1.0f)) * expected.width / 2;
+    const float half = region * expected.width / 2;
     const int side = static_cast<int>(std::lround(2.0 * half / scale));
     if (side < window_.width || side < window_.height) return false;
     const cv::Size viewSize(side, side);
@@ -336,11 +352,12 @@ bool FaceFinder::FindNear(const cv::Mat& image, const FaceBox& box, float roll, 
     Look(image, toImage, viewSize, &turned_, &scaled_);
     BrightenIfDim(&turned_, &scaled_);
 
-    const cv::Size largest(static_cast<int>(std::ceil(window_.width * kConfirmFaceScale * 1.4f)),
-                           static_cast<int>(std::ceil(window_.height * kConfirmFaceScale * 1.4f)));
+    const float grow = largest / smallest;
+    const cv::Size biggest(static_cast<int>(std::ceil(window_.width * grow)),
+                           static_cast<int>(std::ceil(window_.height * grow)));
     found_.clear();
     cascade_.detectMultiScale(turned_, found_, kConfirmScaleStep, kConfirmNeighbours, 0, window_,
-                              largest);
+                              biggest);
     float nearest = half;
     bool any = false;
     for (const cv::Rect& r : found_) {

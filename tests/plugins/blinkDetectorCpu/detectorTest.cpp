@@ -264,5 +264,45 @@ TEST_F(BlinkDetectorCpuTest, ANewImageSizeStartsAfresh) {
     EXPECT_EQ(detector->statistics().lost, 0);
 }
 
+// The cascade's looks at a followed face: the quick look sees the face only
+// where it is expected, the wider one finds it around there, and neither
+// ever echoes the box it was asked about.
+TEST_F(BlinkDetectorCpuTest, TheCascadeLooksReportTheFaceNotTheQuestion) {
+    auto detector = MakeDetector();
+    const std::vector<Landmarks> faces = detector->FindAllFaces(placed_.frame);
+    ASSERT_EQ(faces.size(), 1u);
+    const FaceBox truth = LandmarkModel::BoxAround(faces[0]);
+    FolderAssetManager assets(BuildAssets());
+    FaceFinder finder(assets.ReadText(kFaceCascadeAsset, nullptr));
+    const auto centre = [](const FaceBox& b) { return (b.tl() + b.br()) * 0.5f; };
+    const struct {
+        const char* name;
+        float shift;  // of the asked box's centre, box widths to the right
+        float size;   // of the asked box, in the face's size
+        bool at, near;
+    } cases[] = {
+        {"where it is", 0.0f, 1.0f, true, true},
+        {"a tenth along", 0.1f, 1.0f, true, true},
+        {"two fifths along", 0.4f, 1.0f, false, true},
+        {"half as large again", 0.0f, 1.5f, false, false},
+        {"two boxes along", 2.0f, 1.0f, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const cv::Point2f at = centre(truth) + cv::Point2f(c.shift * truth.width, 0.0f);
+        const float size = truth.width * c.size;
+        const FaceBox asked(at.x - size / 2, at.y - size / 2, size, size);
+        for (const bool quick : {true, false}) {
+            FaceBox found;
+            const bool seen = quick ? finder.FindAt(placed_.frame, asked, 0.0f, &found)
+                                    : finder.FindNear(placed_.frame, asked, 0.0f, &found);
+            EXPECT_EQ(seen, quick ? c.at : c.near) << (quick ? "FindAt" : "FindNear");
+            if (!seen) continue;
+            EXPECT_LT(cv::norm(centre(found) - centre(truth)), 0.1 * truth.width);
+            EXPECT_NEAR(found.width / truth.width, 1.0, 0.2);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace quilo::head::cpu::test
