@@ -364,6 +364,7 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
     const auto confirm = [&](Track confirmed) {
         confirmed.motion = stepOf(confirmed);
         confirmed.step = cv::Point2f();
+        confirmed.fresh = false;
         confirmed.misses = 0;
         *track = confirmed;
         return true;
@@ -399,8 +400,11 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
         Track again = *track;
         if (!Seat(image, found, track->roll, &again) || !Agree(again.box, found)) return false;
         ++statistics_.realigned;
-        again.motion = cv::Point2f();
-        again.step = stepOf(again);
+        // A face just found has no past to jump from: what it moved since
+        // is its motion.
+        again.motion = track->fresh ? stepOf(again) : cv::Point2f();
+        again.step = track->fresh ? cv::Point2f() : stepOf(again);
+        again.fresh = false;
         again.misses = 0;
         again.pose.valid = false;
         *track = again;
@@ -414,6 +418,7 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
     next.misses = track->misses + 1;
     next.motion = cv::Point2f();
     next.step = cv::Point2f();
+    next.fresh = false;
     if (next.misses > settings_.maxMisses) return false;
     if (next.misses >= 2) {
         // Two frames without the cascade: dlib's detector (which sees more
@@ -624,6 +629,8 @@ void BlinkDetectorCpu::TakeFound(const cv::Mat& image, const std::vector<Found>&
         if (located && framesAgo > 0) {
             track.motion = (now.tl() + now.br() - face.box.tl() - face.box.br()) *
                            (0.5f / static_cast<float>(framesAgo));
+        } else {
+            track.fresh = true;
         }
         tracks_.push_back(track);
     }

@@ -168,6 +168,7 @@ private:
         cv::Point2f step;    // of the box's centre over the last frame, when realigned
         HeadPose pose;       // the previous fit, the start of the next one
         int32_t misses = 0;  // frames in a row without confirmation by the cascade
+        bool fresh = false;  // found in the last frame, its motion unknown
         FaceBox searched;    // the box in the image of the search in progress
         bool inSearch = false;
     };
