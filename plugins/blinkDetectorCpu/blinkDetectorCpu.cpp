@@ -402,8 +402,9 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
         ++statistics_.realigned;
         // A face just found has no past to jump from: what it moved since
         // is its motion.
-        again.motion = track->fresh ? stepOf(again) : cv::Point2f();
-        again.step = track->fresh ? cv::Point2f() : stepOf(again);
+        const cv::Point2f moved = stepOf(again);
+        again.motion = track->fresh ? moved : cv::Point2f();
+        again.step = track->fresh ? cv::Point2f() : moved;
         again.fresh = false;
         again.misses = 0;
         again.pose.valid = false;

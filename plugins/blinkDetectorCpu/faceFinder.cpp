@@ -313,13 +313,6 @@ bool FaceFinder::PlaceFace(const cv::Mat& image, const FaceBox& box, FaceBox* pl
     return any;
 }
 
-bool FaceFinder::ConfirmFace(const cv::Mat& image, const FaceBox& box) {
-    FaceBox found;
-    if (!FindNear(image, box, 0.0f, &found)) return false;
-    const cv::Point2f offset = CentreOf(found) - CentreOf(box);
-    return std::hypot(offset.x, offset.y) < 0.35f * box.width / kModelSize;
-}
-
 bool FaceFinder::FindNear(const cv::Mat& image, const FaceBox& box, float roll, FaceBox* result,
                           float reach) {
     return Scan(image, box, roll, kConfirmRegion + 2.0f * (reach - 1.0f), kNearSmallest,

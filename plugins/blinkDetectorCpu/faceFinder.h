@@ -85,9 +85,6 @@ public:
     // size within about a quarter), in about 30 % less time than FindNear.
     bool FindAt(const cv::Mat& image, const FaceBox& box, float roll, FaceBox* found);
 
-    // Whether a face of about the size of `box` lies near it.
-    bool ConfirmFace(const cv::Mat& image, const FaceBox& box);
-
     // Cascade box (OpenCV's convention) to landmark model box, and back.
     static FaceBox ToModelBox(const cv::Rect2f& cascadeBox);
     static cv::Rect2f ToCascadeBox(const FaceBox& modelBox);
