@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     args.enablePolling = 1;
     if (quiloHeadTrackingEngineInitArgsWithOwnCamera(&args, &engine) != 0 ||
         quiloHeadTrackingEngineStartTracking(engine) != 0) {
-        fprintf(stderr, "the engine could not be created or started (see its log)\n");
+        fprintf(stderr, "the engine could not be created or started: %s\n", quiloHeadTrackingGetLastErrorMessage());
         quiloHeadTrackingEngineRelease(engine);
         free(manifest);
         return 1;
@@ -160,18 +160,21 @@ int main(int argc, char** argv) {
         /* The engine checks everything; a bad frame is refused with status 2. */
         status = quiloHeadTrackingEnginePushFrame(engine, &image, depthValues != NULL ? &depth : NULL,
                                                   &intrinsics, timestampMs);
-        if (status == 0 && quiloHeadTrackingEngineGetLatestFrame(engine, &result) == 0 &&
-            quiloHeadTrackingFrameGetTrackingResult(result, &tracking) == 0) {
-            if (tracking.numFaces > 0) {
-                printf("frame %d (%.1f ms): main face at (%.1f, %.1f, %.1f) mm%s\n", frame, timestampMs,
-                       tracking.faces[0].position.x, tracking.faces[0].position.y, tracking.faces[0].position.z,
-                       depthValues != NULL ? ", measured depth" : "");
-            } else {
-                printf("frame %d (%.1f ms): no face\n", frame, timestampMs);
-            }
-        } else {
-            fprintf(stderr, "frame %d: the push failed with status %d\n", frame, status);
+        if (status != 0) {
+            /* The engine says why, on this thread, until its next call. */
+            fprintf(stderr, "frame %d: the push failed with status %d: %s\n", frame, status,
+                    quiloHeadTrackingGetLastErrorMessage());
             ++failures;
+        } else if (quiloHeadTrackingEngineGetLatestFrame(engine, &result) != 0 ||
+                   quiloHeadTrackingFrameGetTrackingResult(result, &tracking) != 0) {
+            fprintf(stderr, "frame %d: the result cannot be read: %s\n", frame, quiloHeadTrackingGetLastErrorMessage());
+            ++failures;
+        } else if (tracking.numFaces > 0) {
+            printf("frame %d (%.1f ms): main face at (%.1f, %.1f, %.1f) mm%s\n", frame, timestampMs,
+                   tracking.faces[0].position.x, tracking.faces[0].position.y, tracking.faces[0].position.z,
+                   depthValues != NULL ? ", measured depth" : "");
+        } else {
+            printf("frame %d (%.1f ms): no face\n", frame, timestampMs);
         }
         quiloHeadTrackingFrameRelease(result);
         stbi_image_free(pixels);

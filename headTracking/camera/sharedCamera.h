@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 
 #include "common/export.h"
 #include "headTracking/camera/camera.h"
@@ -23,8 +24,12 @@ namespace quilo {
 //     (null: none) aligned with the image at its size; that frame answers
 //     depth lookup from it and projection with the last intrinsics given.
 // Calling an empty member (before the engine exists, after it is gone) throws
-// std::bad_function_call. Do not call the members while the engine is being
-// constructed or destroyed, nor while a tracking session starts or stops.
+// std::bad_function_call. Any host thread may call the members, also while a
+// tracking session starts or stops: calls from several threads are delivered
+// one at a time. A call made from inside the engine's processing of a pushed
+// frame (its callbacks and hook) throws quilo::Exception and delivers nothing,
+// since it would wait for itself. Do not call the members while the engine is
+// being constructed or destroyed.
 struct SharedCameraSink {
     std::function<void(const ImageDesc&, Timestamp)> onFrameAvailable;
     std::function<void(const CameraIntrinsics&)> onIntrinsicsChange;
@@ -33,9 +38,10 @@ struct SharedCameraSink {
 
 namespace head {
 
-// Forwards the sink's calls to its listener. No thread, no lock, no log:
-// listener calls run on whatever thread calls the sink. Capture start and stop
-// do nothing; delivery is under the host's control alone.
+// Forwards the sink's calls to its listener, on whatever thread calls the
+// sink, one call at a time. No thread and no log of its own. Capture start does
+// nothing and every push reaches the listener, in a session or not; the
+// listener decides what to do with frames outside a session.
 class QUILO_API SharedCamera final : public Camera {
 public:
     // Both non-null. Replaces whatever callables the sink held.
@@ -47,14 +53,25 @@ public:
     SharedCamera& operator=(const SharedCamera&) = delete;
 
     void StartCapture() override {}
-    void StopCapture() override {}
+    // Waits for the delivery in progress, if any, to return; deliveries that
+    // begin later see whatever the listener set before the call. Throws
+    // quilo::Exception when called from inside a delivery of this camera.
+    void StopCapture() override;
     int GetFps() override { return 0; }
     bool SetFps(int) override { return false; }
     Slice<int> GetSupportedFps() override { return {}; }
 
 private:
+    // Runs one listener call under `delivery_`; refuses a call from inside one.
+    template <typename Call>
+    void Deliver(const Call& call);
+
     Camera::Listener* listener_;
     SharedCameraSink* sink_;
+    // Held for the whole of each listener call: the listener takes one frame
+    // at a time, and StopCapture waits on it for the frame in progress.
+    // Guards `intrinsics_`.
+    std::mutex delivery_;
     CameraIntrinsics intrinsics_;  // the last the host gave
 };
 

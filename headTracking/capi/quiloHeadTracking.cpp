@@ -15,13 +15,16 @@
 #include "common/exception.h"
 #include "common/log.h"
 #include "common/platform.h"
+#include "common/threadScope.h"
 #include "common/typeName.h"
 #include "headTracking/camera/sharedCamera.h"
 #include "headTracking/common/frameAdapter.h"
 #include "headTracking/engine/engine.h"
 
 // What an engine fed by its host keeps between pushes. Guarded by `mutex`,
-// which also serialises the pushes.
+// which also serialises the pushes; it is held while the engine processes a
+// pushed frame, so a push from inside that processing is refused before it
+// would wait for itself.
 struct OwnCamera {
     quilo::SharedCameraSink sink;
     std::mutex mutex;
@@ -43,6 +46,29 @@ struct quilo_head_tracking_engine {
 namespace {
 
 using quilo::head::WrappedFrame;
+using PushScope = quilo::ThreadScope<OwnCamera>;
+
+// The text of the calling thread's last failed call; empty after a success.
+thread_local std::string tLastError;
+
+// Every status-returning function ends through one of these three.
+int Succeeded() {
+    tLastError.clear();
+    return kQuiloHeadTrackingStatusSuccess;
+}
+
+// Logs `text` at `level` and keeps it as the thread's last failure.
+int Failed(spdlog::level::level_enum level, std::string text) {
+    if (auto logger = quilo::GetDefaultLogger()) logger->log(level, "{}", text);
+    tLastError = std::move(text);
+    return kQuiloHeadTrackingStatusErrorUnknown;
+}
+
+// A null handle is not logged: the caller's own mistake, told by the status.
+int NullHandle(const char* function, const char* what) {
+    tLastError = fmt::format("{}: the {} is null", function, what);
+    return kQuiloHeadTrackingStatusErrorInvalidInstance;
+}
 
 // The one guard of the interface: runs `work` and turns every exception,
 // standard or not, into status 2, logged at critical level.
@@ -50,13 +76,13 @@ template <typename Work>
 int Guarded(Work&& work) {
     try {
         work();
-        return kQuiloHeadTrackingStatusSuccess;
+        return Succeeded();
     } catch (const std::exception& e) {
-        QUILO_LOG_CRITICAL("Unexpected exception: {} ({})", e.what(), quilo::TypeName(typeid(e)));
+        return Failed(spdlog::level::critical,
+                      fmt::format("Unexpected exception: {} ({})", e.what(), quilo::TypeName(typeid(e))));
     } catch (...) {
-        QUILO_LOG_CRITICAL("Unexpected exception of an unknown type");
+        return Failed(spdlog::level::critical, "Unexpected exception of an unknown type");
     }
-    return kQuiloHeadTrackingStatusErrorUnknown;
 }
 
 // Pointer arguments other than the handle: a null one is refused with
@@ -66,33 +92,35 @@ struct Argument {
     const char* name;
 };
 
-bool ArgumentsPresent(const char* function, std::initializer_list<Argument> arguments) {
+// The first null argument's failure text, or an empty text.
+std::string NullArgument(const char* function, std::initializer_list<Argument> arguments) {
     for (const auto& argument : arguments) {
-        if (argument.pointer == nullptr) {
-            QUILO_LOG_ERROR("{}: {} is null", function, argument.name);
-            return false;
-        }
+        if (argument.pointer == nullptr) return fmt::format("{}: {} is null", function, argument.name);
     }
-    return true;
+    return {};
 }
 
 template <typename Work>
 int WithEngine(quilo_head_tracking_engine* handle, const char* function, std::initializer_list<Argument> arguments,
                Work&& work) {
-    if (handle == nullptr) return kQuiloHeadTrackingStatusErrorInvalidInstance;
-    if (!ArgumentsPresent(function, arguments)) return kQuiloHeadTrackingStatusErrorUnknown;
+    if (handle == nullptr) return NullHandle(function, "engine");
+    if (auto failure = NullArgument(function, arguments); !failure.empty()) {
+        return Failed(spdlog::level::err, std::move(failure));
+    }
     return Guarded([&] { work(*handle->engine); });
 }
 
 template <typename Work>
-int WithEngine(quilo_head_tracking_engine* handle, Work&& work) {
-    return WithEngine(handle, "", {}, std::forward<Work>(work));
+int WithEngine(quilo_head_tracking_engine* handle, const char* function, Work&& work) {
+    return WithEngine(handle, function, {}, std::forward<Work>(work));
 }
 
 template <typename Work>
 int WithFrame(quilo_head_tracking_frame* handle, const char* function, const void* out, Work&& work) {
-    if (handle == nullptr) return kQuiloHeadTrackingStatusErrorInvalidInstance;
-    if (!ArgumentsPresent(function, {{out, "the output record"}})) return kQuiloHeadTrackingStatusErrorUnknown;
+    if (handle == nullptr) return NullHandle(function, "frame");
+    if (auto failure = NullArgument(function, {{out, "the output record"}}); !failure.empty()) {
+        return Failed(spdlog::level::err, std::move(failure));
+    }
     return Guarded([&] { work(*reinterpret_cast<WrappedFrame*>(handle)->frame()); });
 }
 
@@ -160,9 +188,9 @@ bool CallVirtualFaceHook(quilo_head_tracking_virtual_face_hook_t hook, void* use
 
 int CreateEngine(const char* function, const quilo_head_tracking_engine_init_args_t* args,
                  quilo_head_tracking_engine** out, bool ownCamera) {
-    if (!ArgumentsPresent(function, {{args, "args"}, {out, "out"}})) {
+    if (auto failure = NullArgument(function, {{args, "args"}, {out, "out"}}); !failure.empty()) {
         if (out != nullptr) *out = nullptr;
-        return kQuiloHeadTrackingStatusErrorUnknown;
+        return Failed(spdlog::level::err, std::move(failure));
     }
     *out = nullptr;
     try {
@@ -204,13 +232,13 @@ int CreateEngine(const char* function, const quilo_head_tracking_engine_init_arg
 
         handle->engine.emplace(engineArgs);
         *out = handle.release();
-        return kQuiloHeadTrackingStatusSuccess;
+        return Succeeded();
     } catch (const std::exception& e) {
-        QUILO_LOG_ERROR("Failed to initialize head tracking engine: {}", e.what());
+        return Failed(spdlog::level::err, fmt::format("Failed to initialize head tracking engine: {}", e.what()));
     } catch (...) {
-        QUILO_LOG_CRITICAL("Failed to initialize head tracking engine: an exception of an unknown type");
+        return Failed(spdlog::level::critical,
+                      "Failed to initialize head tracking engine: an exception of an unknown type");
     }
-    return kQuiloHeadTrackingStatusErrorUnknown;
 }
 
 // Checks of a pushed frame. Each returns the reason it refuses the argument,
@@ -323,15 +351,19 @@ int quiloHeadTrackingEnginePushFrame(quilo_head_tracking_engine* engine, const q
                                      const quilo_head_tracking_camera_intrinsics_t* intrinsics,
                                      double timestampMs) {
     const char* function = __func__;
-    if (engine == nullptr) return kQuiloHeadTrackingStatusErrorInvalidInstance;
-    if (!ArgumentsPresent(function, {{image, "image"}, {intrinsics, "intrinsics"}})) {
-        return kQuiloHeadTrackingStatusErrorUnknown;
+    if (engine == nullptr) return NullHandle(function, "engine");
+    if (auto failure = NullArgument(function, {{image, "image"}, {intrinsics, "intrinsics"}}); !failure.empty()) {
+        return Failed(spdlog::level::err, std::move(failure));
     }
     const auto refuse = [function](const std::string& reason) {
-        QUILO_LOG_ERROR("{}: {}", function, reason);
-        return kQuiloHeadTrackingStatusErrorUnknown;
+        return Failed(spdlog::level::err, fmt::format("{}: {}", function, reason));
     };
     if (!engine->ownCamera) return refuse("the engine takes its images from its RealSense camera");
+    if (PushScope::IsInside(engine->ownCamera.get())) {
+        return refuse(
+            "called from inside the engine's processing of a pushed image (its frame callback or hook); push the "
+            "next image after the callback has returned, or from another thread");
+    }
     std::string reason = CheckImage(*image);
     if (reason.empty() && depth != nullptr) reason = CheckDepth(*depth, *image);
     if (reason.empty()) reason = CheckIntrinsics(*intrinsics, *image);
@@ -339,6 +371,7 @@ int quiloHeadTrackingEnginePushFrame(quilo_head_tracking_engine* engine, const q
 
     OwnCamera& own = *engine->ownCamera;
     const std::lock_guard<std::mutex> lock(own.mutex);
+    const PushScope scope(&own);
     if (!std::isfinite(timestampMs)) return refuse(fmt::format("the timestamp {} ms is not finite", timestampMs));
     if (own.timestampMs && !(timestampMs > *own.timestampMs)) {
         return refuse(fmt::format("the timestamp {} ms does not come after the last one, {} ms", timestampMs,
@@ -382,16 +415,18 @@ int quiloHeadTrackingEnginePushFrame(quilo_head_tracking_engine* engine, const q
 void quiloHeadTrackingEngineRelease(quilo_head_tracking_engine* engine) { delete engine; }
 
 int quiloHeadTrackingEngineStartTracking(quilo_head_tracking_engine* engine) {
-    return WithEngine(engine, [](quilo::head::Engine& e) { e.StartTracking(); });
+    return WithEngine(engine, __func__, [](quilo::head::Engine& e) { e.StartTracking(); });
 }
 
 int quiloHeadTrackingEngineStopTracking(quilo_head_tracking_engine* engine) {
-    return WithEngine(engine, [](quilo::head::Engine& e) { e.StopTracking(); });
+    return WithEngine(engine, __func__, [](quilo::head::Engine& e) { e.StopTracking(); });
 }
 
 int quiloHeadTrackingEngineGetLatestFrame(quilo_head_tracking_engine* engine, quilo_head_tracking_frame** out) {
-    if (engine == nullptr) return kQuiloHeadTrackingStatusErrorInvalidInstance;
-    if (!ArgumentsPresent(__func__, {{out, "out"}})) return kQuiloHeadTrackingStatusErrorUnknown;
+    if (engine == nullptr) return NullHandle(__func__, "engine");
+    if (auto failure = NullArgument(__func__, {{out, "out"}}); !failure.empty()) {
+        return Failed(spdlog::level::err, std::move(failure));
+    }
     *out = nullptr;
     return Guarded([&] {
         auto wrapped = quilo::head::WrapFrame(engine->frameAdapter->GetFrame());
@@ -405,12 +440,12 @@ int quiloHeadTrackingEngineGetMaxNumOfDetectedFacesLimit(quilo_head_tracking_eng
 }
 
 int quiloHeadTrackingEngineSetCameraPosition(quilo_head_tracking_engine* engine, float x, float y, float z) {
-    return WithEngine(engine, [&](quilo::head::Engine& e) { e.SetCameraPosition(glm::vec3(x, y, z)); });
+    return WithEngine(engine, __func__, [&](quilo::head::Engine& e) { e.SetCameraPosition(glm::vec3(x, y, z)); });
 }
 
 int quiloHeadTrackingEngineSetCameraRotation(quilo_head_tracking_engine* engine, float m0, float m1, float m2,
                                              float m3, float m4, float m5, float m6, float m7, float m8) {
-    return WithEngine(engine,
+    return WithEngine(engine, __func__,
                       [&](quilo::head::Engine& e) { e.SetCameraRotation(m0, m1, m2, m3, m4, m5, m6, m7, m8); });
 }
 
@@ -428,15 +463,17 @@ int quiloHeadTrackingEngineSetFilterProperties(quilo_head_tracking_engine* engin
 }
 
 int quiloHeadTrackingEngineSetMaxNumOfDetectedFaces(quilo_head_tracking_engine* engine, int count) {
-    return WithEngine(engine, [&](quilo::head::Engine& e) { e.SetMaxNumOfDetectedFaces(count); });
+    return WithEngine(engine, __func__, [&](quilo::head::Engine& e) { e.SetMaxNumOfDetectedFaces(count); });
 }
 
 int quiloHeadTrackingEngineSetTrackedEyes(quilo_head_tracking_engine* engine, int trackLeftEye, int trackRightEye) {
-    return WithEngine(engine,
+    return WithEngine(engine, __func__,
                       [&](quilo::head::Engine& e) { e.SetTrackedEyes(trackLeftEye != 0, trackRightEye != 0); });
 }
 
 const char* quiloHeadTrackingGetVersion(void) { return QUILO_HEAD_TRACKING_VERSION; }
+
+const char* quiloHeadTrackingGetLastErrorMessage(void) { return tLastError.c_str(); }
 
 int quiloHeadTrackingFrameGetTrackingResult(quilo_head_tracking_frame* frame, quilo_head_tracking_result_t* result) {
     return WithFrame(frame, __func__, result, [&](const quilo::head::Frame& f) {

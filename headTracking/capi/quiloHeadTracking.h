@@ -6,7 +6,8 @@
  * passed (nothing happened); status 2 means the engine failed and the failure
  * has been logged at critical level, or that another pointer argument was
  * null or a pushed frame was refused (nothing happened; logged at error
- * level).
+ * level). quiloHeadTrackingGetLastErrorMessage tells the calling thread why
+ * its last call failed.
  *
  * Threads: a host creates, configures, starts, stops and releases an engine
  * from its own threads. The frame callback and the virtual-face hook run on
@@ -320,9 +321,15 @@ QUILO_CAPI int quiloHeadTrackingEngineInitArgs(const quilo_head_tracking_engine_
 /* Destroys the engine, stopping delivery first. A null engine is ignored. */
 QUILO_CAPI void quiloHeadTrackingEngineRelease(quilo_head_tracking_engine* engine);
 /* Starts a tracking session. 0 also when one was already running; 2 when a
- * component (detector, camera) could not be set up. */
+ * component (detector, camera) could not be set up, or when called from the
+ * frame callback or the virtual-face hook (nothing happens then). */
 QUILO_CAPI int quiloHeadTrackingEngineStartTracking(quilo_head_tracking_engine* engine);
-/* Stops the session; 0 also when none was running. */
+/* Stops the session; 0 also when none was running. Waits for the frame being
+ * processed, if any: when it returns, no callback of the session runs and
+ * frames pushed later are dropped, so a frame callback must not wait for a
+ * thread that stops the session. Called from the frame callback or the
+ * virtual-face hook it would wait for itself: it returns 2 and stops nothing;
+ * stop from another thread, or after the callback has returned. */
 QUILO_CAPI int quiloHeadTrackingEngineStopTracking(quilo_head_tracking_engine* engine);
 /* Sets *out to null, then to a new handle owning a copy of the latest frame
  * (an empty frame before the first one). Release it with
@@ -364,7 +371,8 @@ QUILO_CAPI int quiloHeadTrackingEngineInitArgsWithOwnCamera(const quilo_head_tra
 /* Pushes one image of the host's camera, on the calling thread: while a
  * session runs the engine processes it before the call returns, and the
  * result comes through the frame callback and polling as usual. Pushes are
- * serialised. The buffers are read during the call only.
+ * serialised, from any number of threads, also while a session starts or
+ * stops. The buffers are read during the call only.
  *   depth: null, or a depth image of the image's size; the frame then gives
  *          the detector measured depth instead of an estimate.
  *   intrinsics: the camera's geometry for this image, of the image's size;
@@ -379,7 +387,8 @@ QUILO_CAPI int quiloHeadTrackingEngineInitArgsWithOwnCamera(const quilo_head_tra
  * size or without a positive finite unit; intrinsics not of the image's size,
  * with a value that is not finite or focal lengths that are not positive; a
  * timestamp that is not finite or does not come after the last one. 2 also
- * for an engine made by quiloHeadTrackingEngineInitArgs. */
+ * for an engine made by quiloHeadTrackingEngineInitArgs, and for a push from
+ * the engine's own frame callback or hook, which would wait for itself. */
 QUILO_CAPI int quiloHeadTrackingEnginePushFrame(quilo_head_tracking_engine* engine,
                                                 const quilo_head_tracking_image_t* image,
                                                 const quilo_head_tracking_depth_image_t* depth,
@@ -388,6 +397,13 @@ QUILO_CAPI int quiloHeadTrackingEnginePushFrame(quilo_head_tracking_engine* engi
 
 /* "0.6.74"; a constant string. */
 QUILO_CAPI const char* quiloHeadTrackingGetVersion(void);
+
+/* Why the calling thread's last call that returned a status failed: the text
+ * of its error line (for status 1, which logs nothing, a line naming the
+ * function and the null handle); empty ("") after a call that returned 0.
+ * Each thread has its own text. Never null; valid until the thread's next
+ * call of a function that returns a status. */
+QUILO_CAPI const char* quiloHeadTrackingGetLastErrorMessage(void);
 
 /* ---- Frame functions. A null frame gives status 1 and writes nothing. ----
  * A frame handle may be read from several threads at once; the output

@@ -9,6 +9,7 @@
 #include "common/log.h"
 #include "common/platform.h"
 #include "common/rotation.h"
+#include "common/threadScope.h"
 #include "headTracking/camera/realsenseCamera.h"
 #include "headTracking/camera/sharedCamera.h"
 #include "headTracking/common/glmFormat.h"
@@ -29,18 +30,10 @@ int64_t MillisecondsToNanoseconds(double ms) {
     return static_cast<int64_t>(ns);
 }
 
-// Marks the thread that is processing a frame, so that a session is never
-// started or stopped from inside that frame's callbacks.
-class ProcessingScope {
-public:
-    explicit ProcessingScope(std::atomic<std::thread::id>& owner) : owner_(owner) {
-        owner_.store(std::this_thread::get_id());
-    }
-    ~ProcessingScope() { owner_.store(std::thread::id()); }
-
-private:
-    std::atomic<std::thread::id>& owner_;
-};
+// Marks the threads inside an engine's frame step, with its detector, hook and
+// callbacks: a session is never started or stopped from there, since the stop
+// would wait for the very frame that asks for it.
+using ProcessingScope = ThreadScope<Engine>;
 
 }  // namespace
 
@@ -124,7 +117,7 @@ void Engine::ReplaceDetector(std::shared_ptr<FaceDetector> next) {
 
 CameraIntrinsics Engine::CurrentIntrinsics(uint64_t* version) const {
     std::lock_guard<std::mutex> lock(detectorMutex);
-    if (version != nullptr) *version = intrinsicsVersion;
+    if (version != nullptr) *version = intrinsicsVersion.load();
     return intrinsics;
 }
 
@@ -247,11 +240,10 @@ bool Engine::StartTracking() {
 
 bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
     QUILO_LOG_DEBUG("[Engine] StartTracking({})", args);
-    if (tracking.load()) return false;
-    if (processingThread.load() == std::this_thread::get_id()) {
-        QUILO_LOG_ERROR("[Engine] StartTracking must not be called while a frame is being processed");
-        return false;
+    if (ProcessingScope::IsInside(this)) {
+        QUILO_THROW("StartTracking was called from inside the processing of a frame; call it from another thread");
     }
+    if (tracking.load()) return false;
     try {
         auto current = CurrentDetector();
         if (!current) {
@@ -279,7 +271,7 @@ bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
             configDirty.fetch_and(~kTrackerConfigurationChanged);
         }
         tracker = std::make_unique<FaceTracker>(*current, trackerConfiguration);
-        tracker->CameraDidChange(CurrentIntrinsics());
+        tracker->CameraDidChange(CurrentIntrinsics(&trackerIntrinsicsVersion));
         if (!camera) camera = CreateRealsenseCamera();
         camera->StartCapture();
         tracking.store(true);
@@ -299,11 +291,12 @@ bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
 
 bool Engine::StopTracking() {
     QUILO_LOG_DEBUG("[Engine] StopTracking");
-    if (!tracking.load()) return false;
-    if (processingThread.load() == std::this_thread::get_id()) {
-        QUILO_LOG_ERROR("[Engine] StopTracking must not be called while a frame is being processed");
-        return false;
+    if (ProcessingScope::IsInside(this)) {
+        QUILO_THROW("StopTracking was called from inside the processing of a frame; call it from another thread");
     }
+    if (!tracking.load()) return false;
+    // Frames that begin from here on see no session; the camera's stop waits
+    // for the one in progress, so the tracker goes only when nothing uses it.
     tracking.store(false);
     EndSession();
     return true;
@@ -327,14 +320,15 @@ void Engine::EndSession() {
 
 void Engine::OnCameraIntrinsicsChange(Camera*, const CameraIntrinsics& intr) {
     QUILO_LOG_TRACE("[Engine] OnCameraIntrinsicsChange({})", intr);
+    // The tracker takes the new geometry at the start of the next frame: a
+    // session may be starting or stopping on a host thread right now.
     std::shared_ptr<FaceDetector> current;
     {
         std::lock_guard<std::mutex> lock(detectorMutex);
         intrinsics = intr;
-        ++intrinsicsVersion;
+        intrinsicsVersion.fetch_add(1);
         current = detector;
     }
-    if (tracker) tracker->CameraDidChange(intr);
     if (current) current->OnCameraIntrinsicsChange(intr);
 }
 
@@ -348,7 +342,7 @@ void Engine::OnCameraFrameAvailable(Camera*, const CameraFrame& frame) {
         return;
     }
     try {
-        const ProcessingScope scope(processingThread);
+        const ProcessingScope scope(this);
         ProcessFrame(frame);
     } catch (const std::exception& e) {
         QUILO_LOG_ERROR("Failed to process frame: {}", e.what());
@@ -358,6 +352,11 @@ void Engine::OnCameraFrameAvailable(Camera*, const CameraFrame& frame) {
 }
 
 void Engine::ProcessFrame(const CameraFrame& frame) {
+    // 0. Camera geometry that changed since the tracker last had it.
+    if (intrinsicsVersion.load() != trackerIntrinsicsVersion) {
+        tracker->CameraDidChange(CurrentIntrinsics(&trackerIntrinsicsVersion));
+    }
+
     // 1. Configuration changes made since the last frame. The values are
     // copied under the lock and applied after it is dropped.
     if (configDirty.load() != 0) {

@@ -9,15 +9,14 @@
 // frames. Setters may be called while tracking runs: they store the change
 // under the configuration lock and the delivery thread applies it at the start
 // of the next frame. StartTracking, StopTracking and the destructor must not
-// run concurrently with each other, and a host that pushes images itself must
-// not push while a session starts or stops.
+// run concurrently with each other; frames may arrive while a session starts
+// or stops (a host that pushes images itself may push from any thread).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include <glm/glm.hpp>
@@ -54,12 +53,18 @@ public:
     // Starts a session: creates what a lazy engine lacks, a new tracker from
     // the current configuration, and starts capture. false when a session is
     // already running. Throws when a component cannot be set up; what this
-    // call set up is undone first.
+    // call set up is undone first. Throws quilo::Exception, doing nothing,
+    // when called from inside this engine's frame processing (its detector,
+    // hook or callbacks).
     bool StartTracking(const TrackingSessionInitArgs& args);
     bool StartTracking();
     // Stops capture (a lazy engine also releases the camera and the detector)
-    // and destroys the tracker. false when no session was running. Returns
-    // only when no frame of this engine's camera is being processed.
+    // and destroys the tracker. false when no session was running. Waits for
+    // the frame being processed, if any: when it returns no frame of this
+    // session is being processed, and frames that arrive later are dropped.
+    // So a frame callback must not wait for a thread that stops the session.
+    // Throws quilo::Exception, stopping nothing, when called from inside this
+    // engine's frame processing, which would wait for itself.
     bool StopTracking();
 
     // ---- Getters (any host thread) ----
@@ -103,7 +108,8 @@ public:
     // frames without an image, are dropped. Never lets an exception
     // escape: a failing frame is logged and dropped.
     void OnCameraFrameAvailable(Camera* camera, const CameraFrame& frame) override;
-    // Passes new camera geometry to the tracker and the detector.
+    // Passes new camera geometry to the detector at once and to the tracker
+    // at the start of the next frame.
     void OnCameraIntrinsicsChange(Camera* camera, const CameraIntrinsics& intrinsics) override;
 
 private:
@@ -145,19 +151,24 @@ private:
     // The face count last applied to detector, buffer and tracker; delivery thread only.
     int appliedMaxNumOfFaces = 0;
     std::shared_ptr<FaceDetector> detector;  // written under detectorMutex
+    // Made by a session start before frames are let in, used by the delivery
+    // thread, destroyed by a stop after the camera's stop has waited for the
+    // frame in progress.
     std::unique_ptr<FaceTracker> tracker;
     // Guards `pendingDetector`.
     std::mutex pendingDetectorMutex;
     std::shared_ptr<FaceDetector> pendingDetector;
-    // Guards `detector`, `intrinsics` and `intrinsicsVersion`: every use of
-    // the detector goes through a copy taken under it, so no call lands in a
-    // detector whose plugin another thread is unloading.
+    // Guards `detector`, `intrinsics` and the writes of `intrinsicsVersion`:
+    // every use of the detector goes through a copy taken under it, so no call
+    // lands in a detector whose plugin another thread is unloading.
     mutable std::mutex detectorMutex;
     CameraIntrinsics intrinsics;
-    uint64_t intrinsicsVersion = 0;
-    // The thread inside ProcessFrame, if any: sessions are never started or
-    // stopped from a frame's own callbacks.
-    std::atomic<std::thread::id> processingThread{};
+    // Counts geometry changes; read without the lock by the frame step to see
+    // whether the tracker's geometry is stale.
+    std::atomic<uint64_t> intrinsicsVersion{0};
+    // The version the tracker has; written by a session start, then by the
+    // delivery thread only.
+    uint64_t trackerIntrinsicsVersion = 0;
     SharedCameraSink* sharedCameraSink;
     std::unique_ptr<Camera> camera;
 };

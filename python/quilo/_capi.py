@@ -253,5 +253,7 @@ def library():
         lib.quiloHeadTrackingFrameRelease.restype = None
         lib.quiloHeadTrackingGetVersion.argtypes = []
         lib.quiloHeadTrackingGetVersion.restype = ctypes.c_char_p
+        lib.quiloHeadTrackingGetLastErrorMessage.argtypes = []
+        lib.quiloHeadTrackingGetLastErrorMessage.restype = ctypes.c_char_p
         _library = lib
     return _library

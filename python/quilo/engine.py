@@ -12,12 +12,15 @@ Vector = Tuple[float, float, float]
 
 class Error(RuntimeError):
     """A call of the engine failed; `status` is the C interface's status code
-    (1: no engine, 2: the engine refused or failed; its log says why)."""
+    (1: no engine, 2: the engine refused or failed) and `reason` the engine's
+    own words for why (its error line), when it gave any."""
 
-    def __init__(self, function: str, status: int):
-        super().__init__("{} failed with status {}".format(function, status))
+    def __init__(self, function: str, status: int, reason: str = ""):
+        text = "{} failed with status {}".format(function, status)
+        super().__init__("{}: {}".format(text, reason) if reason else text)
         self.function = function
         self.status = status
+        self.reason = reason
 
 
 @dataclasses.dataclass(frozen=True)
@@ -121,8 +124,10 @@ def _vec(v) -> Vector:
 
 
 def _check(function: str, status: int) -> None:
+    # The reason is the calling thread's own, read before any other call.
     if status != 0:
-        raise Error(function, status)
+        reason = _capi.library().quiloHeadTrackingGetLastErrorMessage()
+        raise Error(function, status, reason.decode(errors="replace") if reason else "")
 
 
 def _read_frame(lib, handle) -> Frame:

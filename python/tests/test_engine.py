@@ -1,6 +1,6 @@
 """The quilo package against the engine: a few frames of the recorded webcam
 sequence pushed through Python give the positions the C++ replay tool gives
-for the same frames; bad input raises quilo.Error with the status."""
+for the same frames; bad input raises quilo.Error with the status and the engine's reason."""
 
 import csv
 import ctypes
@@ -154,17 +154,24 @@ class TrackingTest(unittest.TestCase):
                 engine.set_max_faces(0)
             self.assertEqual(raised.exception.status, 2)
             engine.push(self.images[0], intrinsics=INTRINSICS, timestamp_ms=100.0)
-            for bad in [
-                dict(image=self.images[0][:-1], intrinsics=INTRINSICS, timestamp_ms=200.0),  # too short
-                dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=50.0),  # backwards
-                dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=300.0, stride=399),
-                dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=300.0, depth=b"\0" * 10),
-                dict(image=self.images[0], intrinsics=quilo.Intrinsics(400, 300, 200, 150, float("nan"), 346),
-                     timestamp_ms=300.0),
+            for bad, reason in [
+                (dict(image=self.images[0][:-1], intrinsics=INTRINSICS, timestamp_ms=200.0),
+                 "the image's buffer holds 119999 bytes, 400 x 300 pixels with stride 400 need 120000"),
+                (dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=50.0),
+                 "the timestamp 50 ms does not come after the last one, 100 ms"),
+                (dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=300.0, stride=399),
+                 "the image's stride 399 is shorter than its width 400"),
+                (dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=300.0, depth=b"\0" * 10),
+                 "the depth image's buffer holds 10 bytes"),
+                (dict(image=self.images[0], intrinsics=quilo.Intrinsics(400, 300, 200, 150, float("nan"), 346),
+                      timestamp_ms=300.0),
+                 "the intrinsics hold a value that is not finite"),
             ]:
                 with self.assertRaises(quilo.Error) as raised:
                     engine.push(**bad)
                 self.assertEqual(raised.exception.status, 2)
+                self.assertTrue(raised.exception.reason.startswith("quiloHeadTrackingEnginePushFrame: " + reason))
+                self.assertIn(reason, str(raised.exception))
         # A closed engine answers 1.
         with self.assertRaises(quilo.Error) as raised:
             engine.start_tracking()

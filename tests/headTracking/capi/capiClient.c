@@ -28,6 +28,8 @@ int quiloTestCClientNullHandles(void) {
     failures += quiloHeadTrackingEngineSetFilterProperties(engine, &properties) != 1;
     failures += quiloHeadTrackingEngineSetMaxNumOfDetectedFaces(engine, 1) != 1;
     failures += quiloHeadTrackingEngineSetTrackedEyes(engine, 1, 1) != 1;
+    failures += strcmp(quiloHeadTrackingGetLastErrorMessage(),
+                       "quiloHeadTrackingEngineSetTrackedEyes: the engine is null") != 0;
     failures += quiloHeadTrackingFrameGetTrackingResult(frame, &result) != 1 || result.numFaces != 0x5a5a5a5a;
     failures += quiloHeadTrackingFrameGetRawFaces(frame, &raw) != 1;
     failures += quiloHeadTrackingFrameGetDetectedFaces(frame, &detected) != 1;

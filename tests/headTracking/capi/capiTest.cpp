@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstring>
 #include <condition_variable>
+#include <functional>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -406,3 +408,43 @@ TEST_F(CapiTest, StartStopCyclesWhilePolling) {
 }
 
 }  // namespace
+
+// Every failing call leaves the text of its error line for the calling
+// thread, which a success clears and which no other thread sees.
+TEST_F(CapiTest, EachFailureLeavesItsReasonForItsThreadOnly) {
+    Create();
+    struct Case {
+        const char* name;
+        std::function<int()> call;
+        int status;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"null engine", [] { return quiloHeadTrackingEngineStopTracking(nullptr); }, 1,
+         "quiloHeadTrackingEngineStopTracking: the engine is null"},
+        {"null frame", [] { return quiloHeadTrackingFrameGetProfiling(nullptr, nullptr); }, 1,
+         "quiloHeadTrackingFrameGetProfiling: the frame is null"},
+        {"null argument", [&] { return quiloHeadTrackingEngineInitArgs(&args_, nullptr); }, 2,
+         "quiloHeadTrackingEngineInitArgs: out is null"},
+        {"exception inside", [&] { return quiloHeadTrackingEngineSetMaxNumOfDetectedFaces(engine_, 0); }, 2,
+         "Unexpected exception: Invalid max num of detected faces: must be in [1; 5] range, got 0"},
+        {"no camera",
+         [&] {
+             fakeRealsense::Reset(fakeRealsense::Device{});  // nothing connected
+             quilo_head_tracking_engine* none = nullptr;
+             return quiloHeadTrackingEngineInitArgs(&args_, &none);
+         },
+         2, "Failed to initialize head tracking engine: "},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.call(), c.status) << c.name;
+        const std::string reason = quiloHeadTrackingGetLastErrorMessage();
+        EXPECT_THAT(reason, HasSubstr(c.reason)) << c.name;
+        if (c.status == 2) EXPECT_EQ(log_.Count(reason), 1u) << c.name;
+        std::string elsewhere = "unset";
+        std::thread([&] { elsewhere = quiloHeadTrackingGetLastErrorMessage(); }).join();
+        EXPECT_EQ(elsewhere, "") << c.name;
+    }
+    EXPECT_EQ(quiloHeadTrackingEngineSetMaxNumOfDetectedFaces(engine_, 1), 0);
+    EXPECT_STREQ(quiloHeadTrackingGetLastErrorMessage(), "");
+}

@@ -1,15 +1,19 @@
 // An engine fed by its host through the C interface: pushed images reach the
 // scripted detector as frames that answer depth and projection from what the
 // host gave, and every kind of bad input is refused with status 2.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "headTracking/camera/camera.h"
@@ -281,3 +285,97 @@ TEST_F(OwnCameraTest, ResultsComeThroughTheCallback) {
 }
 
 }  // namespace
+
+// A host's camera threads push while its UI thread stops and starts the
+// session: no frame may meet a tracker that is being destroyed, every push
+// is processed or refused as stale, and the engine tracks as before once they
+// are done.
+TEST_F(OwnCameraTest, PushesRacingSessionStopsAndStartsAreSafe) {
+    Create();
+    ASSERT_EQ(quiloHeadTrackingEngineStartTracking(engine_), 0);
+    std::atomic<int> clock{0};
+    std::atomic<bool> done{false};
+    std::atomic<int> refused{0};
+    const auto pusher = [&] {
+        while (!done) {
+            // Both threads take their times from one clock, but may reach the
+            // engine in the other order: such a push is refused as stale.
+            const int status = Push(++clock);
+            if (status != 0) {
+                ++refused;
+                EXPECT_THAT(quiloHeadTrackingGetLastErrorMessage(), ::testing::HasSubstr("does not come after"));
+            }
+        }
+    };
+    // Each stop and each start lands while the pushers are at work.
+    const auto whilePushing = [&](const std::function<int()>& call) {
+        const int seen = clock;
+        while (clock < seen + 2) std::this_thread::yield();
+        EXPECT_EQ(call(), 0);
+    };
+    std::thread first(pusher);
+    std::thread second(pusher);
+    for (int i = 0; i < 100; ++i) {
+        whilePushing([&] { return quiloHeadTrackingEngineStopTracking(engine_); });
+        whilePushing([&] { return quiloHeadTrackingEngineStartTracking(engine_); });
+    }
+    done = true;
+    first.join();
+    second.join();
+    EXPECT_LT(refused.load(), clock.load() / 2);
+
+    const size_t before = Detections();
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(Push(++clock), 0);
+    EXPECT_EQ(Detections(), before + 3);
+    EXPECT_EQ(Poll().numFaces, 1);
+}
+
+// Calls that would wait for the frame they are made from are refused with
+// their reason, and the session goes on.
+TEST_F(OwnCameraTest, CallsFromTheFrameCallbackAreRefusedWithTheirReason) {
+    struct Case {
+        const char* name;
+        std::function<int(quilo_head_tracking_engine*)> call;
+        const char* reason;
+    };
+    const quilo_head_tracking_image_t image = image_;
+    const quilo_head_tracking_camera_intrinsics_t intrinsics = intrinsics_;
+    const std::vector<Case> cases = {
+        {"push", [&](quilo_head_tracking_engine* e) {
+             return quiloHeadTrackingEnginePushFrame(e, &image, nullptr, &intrinsics, 1e9);
+         },
+         "called from inside the engine's processing of a pushed image"},
+        {"stop", quiloHeadTrackingEngineStopTracking, "StopTracking was called from inside the processing"},
+        {"start", quiloHeadTrackingEngineStartTracking, "StartTracking was called from inside the processing"},
+    };
+    struct Inside {
+        const Case* now = nullptr;
+        quilo_head_tracking_engine* engine = nullptr;
+        int status = -1;
+        std::string reason;
+        static void Handle(quilo_head_tracking_frame*, void* user) {
+            auto& self = *static_cast<Inside*>(user);
+            if (self.now == nullptr) return;
+            self.status = self.now->call(self.engine);
+            self.reason = quiloHeadTrackingGetLastErrorMessage();
+            self.now = nullptr;
+        }
+    } inside;
+    args_.frameCallback = &Inside::Handle;
+    args_.frameCallbackUserData = &inside;
+    Create();
+    inside.engine = engine_;
+    ASSERT_EQ(quiloHeadTrackingEngineStartTracking(engine_), 0);
+    double ms = 0.0;
+    for (const auto& c : cases) {
+        inside.now = &c;
+        ASSERT_EQ(Push(++ms), 0) << c.name;
+        EXPECT_EQ(inside.status, 2) << c.name;
+        EXPECT_THAT(inside.reason, ::testing::HasSubstr(c.reason)) << c.name;
+        // The outer push succeeded, and the session still runs.
+        EXPECT_STREQ(quiloHeadTrackingGetLastErrorMessage(), "") << c.name;
+        const size_t before = Detections();
+        ASSERT_EQ(Push(++ms), 0) << c.name;
+        EXPECT_EQ(Detections(), before + 1) << c.name;
+    }
+}

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/exception.h"
@@ -370,18 +373,40 @@ TEST_F(EngineTest, InvalidTrackedEyesKeepTheSessionAndFailTheNextStart) {
     EXPECT_EQ(Count(DetectorOperation::DetectFaces), detections);
 }
 
-TEST_F(EngineTest, SessionsCannotBeStoppedFromTheirOwnFrames) {
+// Calls that would wait for the very frame they are made from throw, change
+// nothing, and leave the session running.
+TEST_F(EngineTest, SessionsAndPushesAreRefusedFromTheirOwnFrames) {
     auto args = Args();
-    Engine* self = nullptr;
+    std::function<void()> inside;
+    std::string refusal;
     args.frameCallback = [&](const FaceTracker&, const FaceDetector::Output&, const CameraFrame&) {
-        EXPECT_FALSE(self->StopTracking());
+        if (!inside) return;
+        try {
+            inside();
+        } catch (const Exception& e) {
+            refusal = e.what();
+        }
+        inside = nullptr;
     };
     Engine engine(args);
-    self = &engine;
     sink_.onIntrinsicsChange(TestIntrinsics());
-    engine.StartTracking();
-    Push();
-    EXPECT_EQ(adapter_.GetFrame().timestamp().ms, 1000.0);  // the frame went through
+    ASSERT_TRUE(engine.StartTracking());
+    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+        {[&] { engine.StopTracking(); }, "StopTracking was called from inside the processing of a frame"},
+        {[&] { engine.StartTracking(); }, "StartTracking was called from inside the processing of a frame"},
+        {[&] { Push(); }, "pushed from inside the processing of another image of the same camera"},
+        {[&] { sink_.onIntrinsicsChange(TestIntrinsics()); }, "pushed from inside the processing"},
+    };
+    for (const auto& [call, expected] : cases) {
+        refusal.clear();
+        inside = call;
+        const auto before = Count(DetectorOperation::DetectFaces);
+        const double outer = 1000.0 + 10.0 * pushed_;
+        Push();
+        EXPECT_THAT(refusal, HasSubstr(expected));
+        EXPECT_EQ(Count(DetectorOperation::DetectFaces), before + 1);  // only the outer frame
+        EXPECT_EQ(adapter_.GetFrame().timestamp().ms, outer);
+    }
     EXPECT_TRUE(engine.StopTracking());
 }
 
@@ -421,6 +446,41 @@ TEST_F(EngineTest, SettersAndPollingRaceFramesSafely) {
     poller.join();
     engine.StopTracking();
     EXPECT_EQ(Count(DetectorOperation::DetectFaces), 300);
+}
+
+// Host threads push images and geometry through the sink at once, without
+// serialising them, while another stops and starts the session: frames reach
+// the tracker one at a time and never after its session's stop.
+TEST_F(EngineTest, UnserialisedPushersRaceSessionStopsAndStarts) {
+    Engine engine(Args());
+    sink_.onIntrinsicsChange(TestIntrinsics());
+    ASSERT_TRUE(engine.StartTracking());
+    std::atomic<bool> done{false};
+    std::atomic<int> delivered{0};
+    const auto pusher = [&](bool geometry) {
+        std::vector<uint8_t> pixels(640 * 480, 128);
+        for (int i = 0; !done; ++i) {
+            if (geometry && i % 4 == 0) sink_.onIntrinsicsChange(TestIntrinsics());
+            sink_.onFrameAvailable(ImageDesc{640, 480, 0, pixels.data()},
+                                   Timestamp{Timestamp::Space::System, 1.0 * i});
+            ++delivered;
+        }
+    };
+    std::thread first(pusher, false);
+    std::thread second(pusher, true);
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_TRUE(engine.StopTracking());
+        const auto stopped = Count(DetectorOperation::DetectFaces);
+        // Frames delivered after the stop returned are dropped.
+        const int target = delivered + 3;
+        while (delivered < target) std::this_thread::yield();
+        EXPECT_EQ(Count(DetectorOperation::DetectFaces), stopped);
+        EXPECT_TRUE(engine.StartTracking());
+    }
+    done = true;
+    first.join();
+    second.join();
+    EXPECT_TRUE(engine.StopTracking());
 }
 
 // One host thread switches back ends on an idle engine, unloading the old
