@@ -482,6 +482,7 @@ QUILO_CAPI int quiloHeadTrackingFrameGetTiming(quilo_head_tracking_frame* frame,
  *   4 when the target comes before the frame's timestamp;
  *   5 when the target lies more than QUILO_HEAD_TRACKING_MAX_PREDICTION_MS
  *     after it.
+ * A target within a microsecond of either end counts as that end.
  * 2, writing nothing, when the frame has no face faceIndex or prediction is
  * null. quiloHeadTrackingGetLastErrorMessage says why for every non-zero
  * status. Costs well under a microsecond; any thread. */

@@ -54,7 +54,9 @@ struct EyePrediction {
 // the frame's timestamp when that is in Timestamp::Space::System). The
 // refusals, checked in this order, each give the frame-time eyes and their
 // status: a timestamp in an unknown clock, a coasting face, a target before
-// the frame, a target beyond the horizon. Throws quilo::Exception when the
+// the frame, a target beyond the horizon. A target within a microsecond of
+// either end of the horizon counts as that end (the frame's millisecond
+// timestamp is a quarter of a microsecond coarse). Throws quilo::Exception when the
 // frame has no face `faceIndex`.
 QUILO_API EyePrediction PredictEyes(const Frame& frame, int64_t faceIndex, int64_t targetTimeNs);
 
