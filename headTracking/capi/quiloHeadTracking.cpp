@@ -578,18 +578,25 @@ int quiloHeadTrackingFrameGetTiming(quilo_head_tracking_frame* frame, quilo_head
 
 int quiloHeadTrackingFramePredictEyes(quilo_head_tracking_frame* frame, int32_t faceIndex, int64_t targetTimeNs,
                                       quilo_head_tracking_eye_prediction_t* prediction) {
+    const char* function = __func__;
     quilo::head::EyePrediction result;
-    const int status = WithFrame(frame, __func__, prediction, [&](const quilo::head::Frame& f) {
+    std::string badIndex;
+    const int status = WithFrame(frame, function, prediction, [&](const quilo::head::Frame& f) {
+        const int64_t count = f.faces().size;
+        if (faceIndex < 0 || faceIndex >= count) {
+            badIndex = fmt::format("{}: the frame has no face {}; it has {}", function, faceIndex, count);
+            return;
+        }
         result = quilo::head::PredictEyes(f, faceIndex, targetTimeNs);
         prediction->rightEye = ToC(result.rightEye);
         prediction->leftEye = ToC(result.leftEye);
         prediction->horizonMs = result.horizonMs;
     });
-    if (status != kQuiloHeadTrackingStatusSuccess || result.status == quilo::head::PredictionStatus::Predicted) {
-        return status;
-    }
+    if (status != kQuiloHeadTrackingStatusSuccess) return status;
+    if (!badIndex.empty()) return Failed(spdlog::level::err, std::move(badIndex));
+    if (result.status == quilo::head::PredictionStatus::Predicted) return status;
     return Declined(static_cast<int>(result.status),
-                    fmt::format("{}: not predicted to {} ns: {}", __func__, targetTimeNs, ToString(result.status)));
+                    fmt::format("{}: not predicted to {} ns: {}", function, targetTimeNs, ToString(result.status)));
 }
 
 void quiloHeadTrackingFrameRelease(quilo_head_tracking_frame* frame) {
