@@ -470,7 +470,9 @@ QUILO_CAPI int quiloHeadTrackingFrameGetTiming(quilo_head_tracking_frame* frame,
 /* Both eyes of face faceIndex of the frame (0: the main face, as in
  * quiloHeadTrackingFrameGetTrackingResult) at targetTimeNs, nanoseconds of
  * the system clock since 1970: the face's filtered eyes carried from the
- * frame's timestamp to the target with its filtered velocity. Call it as
+ * frame's timestamp to the target with its filtered velocity (a face slower
+ * than 1 cm/s is left where it is, whose velocity is mostly noise; above
+ * 3 cm/s the full velocity is used, between the two a smooth blend). Call it as
  * late as possible before drawing, with the time the display will show the
  * picture. Returns 0 with the predicted eyes and the horizon (target minus
  * the frame's timestamp, 0 to QUILO_HEAD_TRACKING_MAX_PREDICTION_MS). The

@@ -54,7 +54,9 @@ EyePrediction PredictEyes(const Frame& frame, int64_t faceIndex, int64_t targetT
         out.status = PredictionStatus::BeyondHorizon;
         return out;
     }
-    const glm::vec3 step = face.velocity * static_cast<float>(horizon);
+    const float speed = glm::length(face.velocity);
+    const float weight = glm::smoothstep(kPredictionStillSpeed, kPredictionMovingSpeed, speed);
+    const glm::vec3 step = face.velocity * (weight * static_cast<float>(horizon));
     out.rightEye += step;
     out.leftEye += step;
     out.horizonMs = horizon;

@@ -25,6 +25,14 @@ namespace quilo::head {
 // timestamp: beyond it a constant velocity is a guess, not a prediction.
 inline constexpr double kMaxPredictionHorizonMs = 100.0;
 
+// Speeds (mm per ms) between which the extrapolation fades in. At rest the
+// filtered velocity is the detector's noise, which 40 ms of extrapolation
+// would turn into jitter the still head does not have: a face slower than
+// the first is predicted where it is, one faster than the second with its
+// full velocity, one between with a smooth blend of the two.
+inline constexpr float kPredictionStillSpeed = 0.01f;   // 1 cm/s
+inline constexpr float kPredictionMovingSpeed = 0.03f;  // 3 cm/s
+
 // Why PredictEyes extrapolated or not. The values are those of the C
 // interface's status codes.
 enum class PredictionStatus : int32_t {
@@ -51,7 +59,9 @@ struct EyePrediction {
 
 // Both eyes of face `faceIndex` of `frame` (0: the main face) at
 // `targetTimeNs`, nanoseconds of the system clock since 1970 (the clock of
-// the frame's timestamp when that is in Timestamp::Space::System). The
+// the frame's timestamp when that is in Timestamp::Space::System): the
+// face's filtered eyes moved by its filtered velocity (faded in between
+// kPredictionStillSpeed and kPredictionMovingSpeed) times the horizon. The
 // refusals, checked in this order, each give the frame-time eyes and their
 // status: a timestamp in an unknown clock, a coasting face, a target before
 // the frame, a target beyond the horizon. A target within a microsecond of

@@ -82,6 +82,7 @@ struct ConstantMotion {
     const char* name;
     glm::vec3 start;     // mm, camera space
     glm::vec3 velocity;  // mm per ms
+    bool extrapolated = true;  // false: slower than kPredictionStillSpeed, held where it is
 };
 
 TEST_F(EyePredictionTest, ConstantMotionIsPredictedExactly) {
@@ -91,6 +92,8 @@ TEST_F(EyePredictionTest, ConstantMotionIsPredictedExactly) {
         {"up", {0.0f, -170.0f, 600.0f}, {0.0f, 0.2f, 0.0f}},
         {"towards the camera", {0.0f, 0.0f, 900.0f}, {0.0f, 0.0f, -0.2f}},
         {"diagonal", {-120.0f, 80.0f, 500.0f}, {0.15f, -0.1f, 0.12f}},
+        {"just faster than the fade", {-30.0f, 0.0f, 600.0f}, {0.0f, 0.0f, kPredictionMovingSpeed * 1.01f}},
+        {"creeping", {-30.0f, 0.0f, 600.0f}, {0.006f, 0.0f, 0.0f}, false},
     };
     const double horizons[] = {0.0, kFrameMs, 40.0, kMaxPredictionHorizonMs};
     for (const ConstantMotion& motion : motions) {
@@ -109,7 +112,7 @@ TEST_F(EyePredictionTest, ConstantMotionIsPredictedExactly) {
             ASSERT_EQ(p.status, PredictionStatus::Predicted);
             // Milliseconds since 1970 in a double are 0.24 us coarse.
             EXPECT_NEAR(p.horizonMs, horizon, 5e-4);
-            const glm::vec3 midpoint = midpointAt(now + horizon);
+            const glm::vec3 midpoint = midpointAt(motion.extrapolated ? now + horizon : now);
             // Float positions of several hundred mm, a few ulps each.
             EXPECT_NEAR(glm::distance(p.rightEye, Display(midpoint, -1.0f)), 0.0f, 2e-3f)
                 << fmt::format("{} vs {}", p.rightEye, Display(midpoint, -1.0f));
