@@ -4,6 +4,7 @@ by their velocity; each refusal answers its status; every frame carries its
 exposure and publish times."""
 
 import json
+import math
 import os
 import pathlib
 import sys
@@ -45,7 +46,9 @@ class PredictionTest(unittest.TestCase):
         # The frame keeps its handle: it predicts after the engine is gone.
         face = frame.main_face
         self.assertIsNotNone(face)
-        frame_ns = int(last_ms) * 1_000_000
+        # Whole milliseconds apart from the rest, as the engine converts them.
+        whole = math.floor(last_ms)
+        frame_ns = whole * 1_000_000 + round((last_ms - whole) * 1e6)
         self.assertEqual(frame.timing.exposure_time, frame_ns)
         self.assertGreater(frame.timing.publish_time, 0)
 

@@ -422,11 +422,12 @@ quilo_head_tracking_frame_timing_t LatestTiming(quilo_head_tracking_engine* engi
 // frame-time eyes with the status that says why. Every frame carries its
 // exposure and publish times with profiling off.
 TEST_F(OwnCameraTest, FramesPushedInTheSystemClockArePredictedAndTimed) {
-    // 0.1 px to the right per 10 ms frame: 0.15 mm at 0.6 m with fx = 400.
-    constexpr int kMoving = 150;
+    // 0.25 px to the right per 10 ms frame: 0.375 mm at 0.6 m with fx = 400,
+    // faster than the prediction's fade.
+    constexpr int kMoving = 80;
     quilo::test::DetectorScript script;
     script.maxNumOfFacesLimit = 5;
-    for (int k = 0; k < kMoving; ++k) script.frames.push_back({quilo::test::FaceAt(21.0 + 0.1 * k, 24.0)});
+    for (int k = 0; k < kMoving; ++k) script.frames.push_back({quilo::test::FaceAt(21.0 + 0.25 * k, 24.0)});
     script.frames.push_back({});  // the face is lost for one frame
     script.thereafter = {quilo::test::FaceAt(36.0, 24.0)};
     quilo::test::ResetScriptedDetector(script);
@@ -450,13 +451,13 @@ TEST_F(OwnCameraTest, FramesPushedInTheSystemClockArePredictedAndTimed) {
     EXPECT_GE(timing.publishTime, pushedAt);
     EXPECT_LE(timing.publishTime, returnedAt);
 
-    // The truth 40 ms on: four more steps of 0.1 px. Display x is camera -x.
+    // The truth 40 ms on: four more steps. Display x is camera -x.
     const int64_t frameNs = static_cast<int64_t>(lastMs) * 1000000;
     const Predicted ahead = PredictLatest(engine_, 0, frameNs + 40000000);
     ASSERT_EQ(ahead.status, kQuiloHeadTrackingStatusSuccess) << ahead.reason;
     EXPECT_EQ(ahead.reason, "");
     EXPECT_DOUBLE_EQ(ahead.eyes.horizonMs, 40.0);
-    const double cx = 21.0 + 0.1 * (kMoving - 1 + 4);
+    const double cx = 21.0 + 0.25 * (kMoving - 1 + 4);
     const auto displayX = [](double pixel) { return static_cast<float>(-(pixel - 32.0) / 400.0 * 600.0); };
     EXPECT_NEAR(ahead.eyes.rightEye.x, displayX(cx - 20.0), 0.02f);
     EXPECT_NEAR(ahead.eyes.leftEye.x, displayX(cx + 20.0), 0.02f);
