@@ -379,7 +379,10 @@ Sequence GenerateSample(const GreyImage& photo, const EyePixels& eyes,
         SequenceFrame entry;
         entry.image = fmt::format("{:05d}.png", i);
         entry.timestampMs = kFirstTimestampMs + static_cast<double>(pathFrame) * 1000.0 / fps;
-        const CardPose pose = PoseAt(options, (entry.timestampMs - kFirstTimestampMs) / 1000.0);
+        // The path by its whole step, so that its frames stay what they were.
+        const CardPose pose = options.motion == SampleMotion::Path
+                                  ? PathPoseAt(static_cast<double>(pathFrame))
+                                  : PoseAt(options, (entry.timestampMs - kFirstTimestampMs) / 1000.0);
 
         cv::Mat image(kHeight, kWidth, CV_8UC1, frame.pixels.data());
         background.copyTo(image);
@@ -387,7 +390,8 @@ Sequence GenerateSample(const GreyImage& photo, const EyePixels& eyes,
         cv::warpPerspective(source, image, homography, image.size(), cv::INTER_LINEAR, cv::BORDER_TRANSPARENT);
         AddNoise(image, options.noiseSigma, noise);
 
-        entry.truth = SampleTruthAt(options, eyes, entry.timestampMs);
+        entry.truth = EyeTruth{pose.position + pose.rotation * card.PointOf(eyes.rightEye),
+                               pose.position + pose.rotation * card.PointOf(eyes.leftEye)};
         WriteGreyPng(outputFolder / entry.image, frame);
         if (options.depth) {
             cv::Mat covered(kHeight, kWidth, CV_8UC1, cv::Scalar(0));
