@@ -138,6 +138,8 @@ struct Settings {
 };
 
 int Run(const Settings& settings) {
+    // From the start: Ctrl-C while the detector loads ends as cleanly.
+    quilo::replay::CatchStopSignals();
     // The outputs first: a port in use or a host that does not resolve is
     // found before the detector takes seconds to load.
     std::optional<OpentrackSender> opentrack;
@@ -182,7 +184,6 @@ int Run(const Settings& settings) {
     std::fflush(stdout);
     StatusLine status(stdout, !settings.quiet);
 
-    quilo::replay::CatchStopSignals();
     std::string error;
     uint64_t dropped = 0;
     if (!source) {

@@ -1,6 +1,7 @@
 #include "tools/live/source.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -54,7 +55,11 @@ CapturedImage FromMat(const cv::Mat& frame) {
 
 // OpenCV's own warnings about a camera or file it cannot open would come
 // before our error line and say less.
-void QuietOpenCv() { cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR); }
+void QuietOpenCv() {
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    // FFmpeg's own log, read by OpenCV when it first opens a file: quiet.
+    setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
+}
 
 CameraIntrinsics GeometryFor(const GeometryOptions& geometry, int32_t width, int32_t height) {
     if (geometry.calibration) return ScaleIntrinsics(ReadCalibration(*geometry.calibration), width, height);
@@ -130,7 +135,7 @@ public:
         if (!fs::is_regular_file(path, error)) {
             throw SourceError(fmt::format("{}: no such video file", path.string()));
         }
-        if (!capture_.open(path.string()) || !capture_.isOpened()) {
+        if (!Open()) {
             throw SourceError(fmt::format("{}: cannot read the video", path.string()));
         }
         fps_ = capture_.get(cv::CAP_PROP_FPS);
@@ -150,7 +155,7 @@ public:
             if (!loop_ || read_ == 0) return std::nullopt;
             // Reopened rather than sought back: not every container seeks.
             capture_.release();
-            if (!capture_.open(path_.string()) || !capture_.read(frame) || frame.empty()) {
+            if (!Open() || !capture_.read(frame) || frame.empty()) {
                 throw SourceError(fmt::format("{}: cannot read the video again", path_.string()));
             }
         }
@@ -181,6 +186,15 @@ public:
     bool Live() const override { return !fast_; }
 
 private:
+    // FFmpeg reads nearly every file; OpenCV's own reader the MJPEG AVI files
+    // it writes where FFmpeg is missing.
+    bool Open() {
+        for (const int backend : {cv::CAP_FFMPEG, cv::CAP_OPENCV_MJPEG}) {
+            if (capture_.open(path_.string(), backend) && capture_.isOpened()) return true;
+        }
+        return false;
+    }
+
     fs::path path_;
     bool fast_, loop_;
     cv::VideoCapture capture_;
