@@ -130,7 +130,7 @@ void BM_ReplayedFrames(benchmark::State& state) {
     cv::setNumThreads(1);
     const int count = static_cast<int>(state.range(0));
     const bool background = state.range(1) != 0;
-    const SceneRenderer renderer({Astronaut(), StreetFace()});
+    const SceneRenderer renderer({Astronaut(), Hopper()});
     std::vector<cv::Mat> frames;
     constexpr int kFrames = 300;
     for (int i = 0; i < kFrames; ++i) {
@@ -192,7 +192,7 @@ BENCHMARK(BM_ReplayedFrames)
 void BM_EntryToFirstReport(benchmark::State& state) {
     cv::setNumThreads(1);
     const bool background = state.range(0) != 0;
-    const SceneRenderer renderer({Astronaut(), StreetFace()});
+    const SceneRenderer renderer({Astronaut(), Hopper()});
     const ScenePlacement stays{1, {150.0, 230.0}, 36.0, 0.0};
     const cv::Point2d entries[] = {{500.0, 200.0}, {650.0, 260.0}, {420.0, 300.0}, {700.0, 180.0}};
     std::vector<double> delays;

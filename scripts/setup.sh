@@ -27,6 +27,9 @@ packages=(
   libopencv-objdetect-dev libopencv-calib3d-dev opencv-data
   # tools
   libcli11-dev nlohmann-json3-dev
+  # the live program: webcams and video files, its WebSocket and web servers,
+  # and the browser its demo page is tested in
+  libopencv-videoio-dev libwebsocketpp-dev libasio-dev chromium
   # the Python package and its tests (NumPy is optional for its users)
   python3 python3-numpy
   # monitor discovery (types only; the X libraries are loaded at run time) and its test server

@@ -17,7 +17,7 @@ cmake --build "$build" -j "$(nproc)" --target test_quiloHeadTrackingEngine_capi 
   quiloRecordsTests quiloFrameAdapterTests quiloFrameAdapterConcurrencyTests quiloCameraFrameTests \
   quiloRealsenseUnavailableTests quiloKalmanFilterTests quiloFaceTrackerTests \
   quiloFaceTrackerAllocationTests quiloDriverTests quiloCommonTests quiloPluginTests \
-  quiloRealsenseCameraTests quiloBlinkDetectorTests quiloEngineTests quiloCapiTests
+  quiloRealsenseCameraTests quiloBlinkDetectorTests quiloEngineTests quiloCapiTests quiloTestSupportTests
 
 # Quiet, private and non-interactive: no debug channels, no prompts to install
 # Mono or Gecko, nothing written to the user's own ~/.wine.

@@ -1,6 +1,7 @@
-"""The quilo package against the engine: a few frames of the recorded webcam
-sequence pushed through Python give the positions the C++ replay tool gives
-for the same frames; bad input raises quilo.Error with the status and the engine's reason."""
+"""The quilo package against the engine: a few frames of the replay sample
+(rendered by the build from the repository's portrait) pushed through Python
+give the positions the C++ replay tool gives for the same frames; bad input
+raises quilo.Error with the status and the engine's reason."""
 
 import csv
 import ctypes
@@ -20,8 +21,11 @@ from quilo import _capi  # noqa: E402
 from greyPng import read_grey_png  # noqa: E402
 
 FRAMES = 12
-INTRINSICS = quilo.Intrinsics(width=400, height=300, ppx=200.0, ppy=150.0, fx=346.0, fy=346.0)
-SEQUENCE = pathlib.Path(os.environ.get("QUILO_TESTDATA_DIR", "")) / "webcam-head-motion"
+SEQUENCE = pathlib.Path(os.environ.get("QUILO_REPLAY_SAMPLE", ""))
+_CAMERA = json.loads((SEQUENCE / "sequence.json").read_text())["intrinsics"] if SEQUENCE.is_dir() else {}
+WIDTH, HEIGHT = _CAMERA.get("width", 0), _CAMERA.get("height", 0)
+INTRINSICS = quilo.Intrinsics(width=WIDTH, height=HEIGHT, ppx=_CAMERA.get("ppx", 0.0), ppy=_CAMERA.get("ppy", 0.0),
+                              fx=_CAMERA.get("fx", 0.0), fy=_CAMERA.get("fy", 0.0))
 
 
 class RecordsTest(unittest.TestCase):
@@ -49,20 +53,20 @@ class RecordsTest(unittest.TestCase):
                 os.environ[_capi.LIBRARY_ENV] = saved
 
 
-@unittest.skipUnless(SEQUENCE.is_dir(), "the webcam sequence is not available")
+@unittest.skipUnless(SEQUENCE.is_dir(), "the build's replay sample is not available")
 class TrackingTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = pathlib.Path(tempfile.mkdtemp(prefix="quiloPython"))
         frames = []
         for i in range(FRAMES):
-            name = "{:05}.png".format(i + 1)
+            name = "{:05}.png".format(i)
             shutil.copy(SEQUENCE / name, cls.folder / name)
             frames.append({"image": name, "timestamp": 40.0 * i})
         manifest = {
             "format": "quiloHeadTrackingSequence",
             "version": 1,
-            "intrinsics": {"width": 400, "height": 300, "fx": 346.0, "fy": 346.0, "ppx": 200.0, "ppy": 150.0},
+            "intrinsics": _CAMERA,
             "frames": frames,
         }
         (cls.folder / "sequence.json").write_text(json.dumps(manifest))
@@ -131,7 +135,7 @@ class TrackingTest(unittest.TestCase):
 
     def test_measured_depth_is_used(self):
         # A flat wall of depth 2 m everywhere: the detector takes it.
-        depth = (ctypes.c_uint16 * (400 * 300))(*([2000] * (400 * 300)))
+        depth = (ctypes.c_uint16 * (WIDTH * HEIGHT))(*([2000] * (WIDTH * HEIGHT)))
         with quilo.Engine(own_camera=True) as engine:
             engine.start_tracking()
             for i, image in enumerate(self.images[:3]):
@@ -154,16 +158,19 @@ class TrackingTest(unittest.TestCase):
                 engine.set_max_faces(0)
             self.assertEqual(raised.exception.status, 2)
             engine.push(self.images[0], intrinsics=INTRINSICS, timestamp_ms=100.0)
+            size = WIDTH * HEIGHT
             for bad, reason in [
                 (dict(image=self.images[0][:-1], intrinsics=INTRINSICS, timestamp_ms=200.0),
-                 "the image's buffer holds 119999 bytes, 400 x 300 pixels with stride 400 need 120000"),
+                 "the image's buffer holds {} bytes, {} x {} pixels with stride {} need {}".format(
+                     size - 1, WIDTH, HEIGHT, WIDTH, size)),
                 (dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=50.0),
                  "the timestamp 50 ms does not come after the last one, 100 ms"),
-                (dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=300.0, stride=399),
-                 "the image's stride 399 is shorter than its width 400"),
+                (dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=300.0, stride=WIDTH - 1),
+                 "the image's stride {} is shorter than its width {}".format(WIDTH - 1, WIDTH)),
                 (dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=300.0, depth=b"\0" * 10),
                  "the depth image's buffer holds 10 bytes"),
-                (dict(image=self.images[0], intrinsics=quilo.Intrinsics(400, 300, 200, 150, float("nan"), 346),
+                (dict(image=self.images[0],
+                      intrinsics=quilo.Intrinsics(WIDTH, HEIGHT, WIDTH / 2, HEIGHT / 2, float("nan"), 346),
                       timestamp_ms=300.0),
                  "the intrinsics hold a value that is not finite"),
             ]:
@@ -184,13 +191,13 @@ except ImportError:
     numpy = None
 
 
-@unittest.skipUnless(SEQUENCE.is_dir() and numpy is not None, "needs the webcam sequence and NumPy")
+@unittest.skipUnless(SEQUENCE.is_dir() and numpy is not None, "needs the build's replay sample and NumPy")
 class NumpyTest(unittest.TestCase):
     def test_arrays_give_their_size_and_any_dtype_is_read_as_bytes(self):
-        image = numpy.frombuffer(read_grey_png(SEQUENCE / "00001.png")[2], dtype=numpy.uint8).reshape(300, 400)
+        image = numpy.frombuffer(read_grey_png(SEQUENCE / "00000.png")[2], dtype=numpy.uint8).reshape(HEIGHT, WIDTH)
         with quilo.Engine(own_camera=True) as engine:
             engine.start_tracking()
-            engine.push(image, depth=numpy.full((300, 400), 1500, numpy.uint16), intrinsics=INTRINSICS,
+            engine.push(image, depth=numpy.full((HEIGHT, WIDTH), 1500, numpy.uint16), intrinsics=INTRINSICS,
                         timestamp_ms=0.0)
             self.assertEqual(engine.latest_frame().timestamp_ms, 0.0)
 

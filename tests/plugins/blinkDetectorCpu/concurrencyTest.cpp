@@ -11,7 +11,7 @@ namespace quilo::head::cpu::test {
 namespace {
 
 TEST(BlinkDetectorCpuConcurrency, CountsAndBackendAnswerDuringDetection) {
-    const cv::Mat image = LoadGrey(TestData("portraits/astronaut.png"));
+    const cv::Mat image = LoadGrey(ProjectData(kAstronautPhoto));
     ASSERT_FALSE(image.empty());
     auto detector = MakeDetector();
     FaceDetector& shared = *detector;
@@ -48,7 +48,7 @@ TEST(BlinkDetectorCpuConcurrency, CountsAndBackendAnswerDuringDetection) {
 // the frame's pixels as soon as DetectFaces returns (a read of freed pixels
 // shows under the address sanitizer).
 TEST(BlinkDetectorCpuConcurrency, TheWorkerSearchesACopyOfTheFrame) {
-    const cv::Mat astronaut = LoadGrey(TestData("portraits/astronaut.png"));
+    const cv::Mat astronaut = LoadGrey(ProjectData(kAstronautPhoto));
     ASSERT_FALSE(astronaut.empty());
     auto detector = MakeDetector(DeterministicSettings());
     for (int i = 0; i < 4; ++i) {
@@ -66,7 +66,7 @@ TEST(BlinkDetectorCpuConcurrency, TheWorkerSearchesACopyOfTheFrame) {
 // Deleting a detector stops its worker, also in the middle of a search, and
 // frames keep being answered while the worker searches.
 TEST(BlinkDetectorCpuConcurrency, DeletingTheDetectorEndsItsSearch) {
-    const cv::Mat astronaut = LoadGrey(TestData("portraits/astronaut.png"));
+    const cv::Mat astronaut = LoadGrey(ProjectData(kAstronautPhoto));
     ASSERT_FALSE(astronaut.empty());
     const TestFrame frame(astronaut);
     for (int frames = 1; frames <= 3; ++frames) {

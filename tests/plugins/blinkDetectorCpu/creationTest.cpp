@@ -40,7 +40,7 @@ TEST(BlinkDetectorCpuCreation, ReadsItsModelsFromTheAssets) {
     ASSERT_TRUE(detector);
     EXPECT_EQ(detector->GetBackend(), kQuiloFaceDetectorBackendCPU);
     EXPECT_EQ(detector->GetMaxNumOfDetectedFaces(), 2);
-    const cv::Mat astronaut = LoadGrey(TestData("portraits/astronaut.png"));
+    const cv::Mat astronaut = LoadGrey(ProjectData(kAstronautPhoto));
     TestFrame frame(astronaut);
     EXPECT_EQ(detector->DetectFaces(frame).detections.size(), 1u);
 }

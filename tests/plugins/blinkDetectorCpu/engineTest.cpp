@@ -1,10 +1,11 @@
-// The engine with the CPU detector: a host pushes a real recording through a
-// shared camera, and the engine reports the viewer.
+// The engine with the CPU detector: a host pushes frames of a real face
+// moving in front of a camera through a shared camera, and the engine reports
+// the viewer.
 #include <vector>
 
-#include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "blinkDetectorCpu/hardSequences.h"
 #include "blinkDetectorCpu/support.h"
 #include "common/platform.h"
 #include "headTracking/camera/sharedCamera.h"
@@ -14,7 +15,7 @@
 namespace quilo::head::cpu::test {
 namespace {
 
-TEST(BlinkDetectorCpuEngine, TracksTheViewerOfARecording) {
+TEST(BlinkDetectorCpuEngine, TracksAMovingViewer) {
     const auto platform = Platform::Create(PlatformInitArgs{});
     SharedCameraSink sink;
     std::vector<size_t> detections, faces;
@@ -34,26 +35,30 @@ TEST(BlinkDetectorCpuEngine, TracksTheViewerOfARecording) {
     EXPECT_EQ(engine.GetFaceDetectorBackend(), kQuiloFaceDetectorBackendCPU);
     ASSERT_TRUE(engine.StartTracking());
 
-    // The webcam: 400 x 300 pixels, about 60 degrees across.
-    const CameraIntrinsics webcam = CentredIntrinsics(400, 300, 346.0f);
-    sink.onIntrinsicsChange(webcam);
+    // The astronaut 40 px between the eyes in front of an 848 x 480 camera
+    // 87 degrees across: 63 mm * 446.8 / 40 = 0.70 m away; she drifts right
+    // 2 px a frame.
+    const SceneRenderer renderer({Astronaut()});
+    const auto render = [&](int i) {
+        return renderer.Render({{0, {400.0 + 2.0 * i, 240.0}, 40.0, 0.0}}, 1.0, 2.0,
+                               static_cast<uint32_t>(i + 1)).image;
+    };
+    sink.onIntrinsicsChange(CentredIntrinsics(SceneRenderer::kWidth, SceneRenderer::kHeight, 446.8f));
     // The detector searches in the background: the first frame is delivered
     // until a frame after the search reports the viewer.
-    const cv::Mat first = LoadGrey(TestData("webcam-head-motion/00001.png"));
-    ASSERT_FALSE(first.empty());
+    const cv::Mat first = render(0);
     double ms = 0.0;
     ASSERT_TRUE(Eventually([&] {
-        ms += 40.0;
+        ms += 33.3;
         sink.onFrameAvailable(ImageDesc{first.cols, first.rows, 0, first.data},
                               Timestamp{Timestamp::Space::System, ms});
         return !detections.empty() && detections.back() == 1u;
     }));
     const size_t before = detections.size();
     constexpr int kFrames = 30;
-    for (int i = 2; i <= kFrames; ++i) {
-        const cv::Mat image = LoadGrey(TestData(fmt::format("webcam-head-motion/{:05d}.png", i)));
-        ASSERT_FALSE(image.empty());
-        ms += 40.0;
+    for (int i = 1; i < kFrames; ++i) {
+        const cv::Mat image = render(i);
+        ms += 33.3;
         sink.onFrameAvailable(ImageDesc{image.cols, image.rows, 0, image.data},
                               Timestamp{Timestamp::Space::System, ms});
     }
@@ -64,11 +69,12 @@ TEST(BlinkDetectorCpuEngine, TracksTheViewerOfARecording) {
         EXPECT_EQ(detections[i], 1u) << "frame " << i;
     // The first frame only starts the tracker's clock.
     for (size_t i = before; i < detections.size(); ++i) EXPECT_EQ(faces[i], 1u) << "frame " << i;
-    // About half a metre in front of the camera, near its axis.
+    // About 0.7 m in front of the camera, a little right of its axis:
+    // (400 + 58 - 424) px * 700 mm / 446.8 px = 53 mm.
     ASSERT_EQ(last.size(), 1u);
-    EXPECT_GT(last[0].position.z, 350.0f);
-    EXPECT_LT(last[0].position.z, 650.0f);
-    EXPECT_LT(std::abs(last[0].position.x), 100.0f);
+    EXPECT_GT(last[0].position.z, 600.0f);
+    EXPECT_LT(last[0].position.z, 800.0f);
+    EXPECT_LT(std::abs(last[0].position.x), 120.0f);
 }
 
 }  // namespace

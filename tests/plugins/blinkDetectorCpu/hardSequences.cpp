@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include <fmt/format.h>
 #include <opencv2/imgproc.hpp>
@@ -18,13 +19,12 @@ constexpr double kCardHalfWidth = 2.0;
 constexpr double kCardAbove = 1.8;
 constexpr double kCardBelow = 2.6;
 
-CardPhoto Annotated(const std::string& folder, const std::string& image, int faceIndex,
-                    const std::string& csv) {
+CardPhoto Annotated(const std::filesystem::path& photo, const std::filesystem::path& csv) {
     CardPhoto card;
-    card.name = image;
-    card.grey = LoadGrey(TestData(folder + "/" + image));
-    for (const EyeAnnotation& row : LoadEyeAnnotations(TestData(folder + "/" + csv))) {
-        if (row.image == image && row.faceIndex == faceIndex) {
+    card.name = photo.filename().string();
+    card.grey = LoadGrey(photo);
+    for (const EyeAnnotation& row : LoadEyeAnnotations(csv)) {
+        if (row.image == card.name && row.faceIndex == 0) {
             card.rightEye = row.rightEye;
             card.leftEye = row.leftEye;
             return card;
@@ -51,9 +51,12 @@ ScenePlacement At(double x, double y, double eyeDistance, double roll = 0.0, int
 
 }  // namespace
 
-CardPhoto Astronaut() { return Annotated("portraits", "astronaut.png", 0, "astronaut-eyes.csv"); }
+CardPhoto Astronaut() { return Annotated(ProjectData(kAstronautPhoto), ProjectData(kAstronautEyes)); }
 
-CardPhoto StreetFace() { return Annotated("faces-annotated", "2008_002506.jpg", 1, "eyes.csv"); }
+CardPhoto Hopper() {
+    return Annotated(ProjectData("tests/data/grace_hopper.jpg"),
+                     ProjectData("tests/data/grace_hopper-eyes.csv"));
+}
 
 SceneRenderer::SceneRenderer(std::vector<CardPhoto> cards)
     : cards_(std::move(cards)), background_(Background()) {}

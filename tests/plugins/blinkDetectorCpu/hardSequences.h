@@ -1,5 +1,5 @@
-// Hard sequences for the CPU face detector, made from real photographs with a
-// known truth: each face is a card cut from an annotated photograph around
+// Hard sequences for the CPU face detector, made from the real photographs
+// the repository carries, with a known truth: each face is a card cut from an annotated photograph around
 // its eyes, scaled, rolled and moved along a path over a softly blotched
 // background, with Gaussian sensor noise from a fixed seed. Frames are
 // 848 x 480 grey images; the same photographs give the same bytes every run.
@@ -20,11 +20,10 @@ struct CardPhoto {
     cv::Point2d rightEye, leftEye;
 };
 
-// The astronaut portrait, and face 1 of a street photograph of the annotated
-// set (a different person, camera and light). Empty images when the test
-// data cannot be read.
+// The astronaut portrait, and Grace Hopper's (a different person, with
+// glasses, another camera and light). Empty images when a file cannot be read.
 CardPhoto Astronaut();
-CardPhoto StreetFace();
+CardPhoto Hopper();
 
 // One face in one frame: which card, where the midpoint of its eyes lands,
 // its eye distance in pixels and its roll in degrees (positive: the head

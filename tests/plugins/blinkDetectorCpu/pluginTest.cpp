@@ -36,7 +36,7 @@ TEST(BlinkDetectorCpuPlugin, LoadsBesideTheEngineAndFindsFaces) {
     EXPECT_EQ(detector->GetMaxNumOfDetectedFacesLimit(), 3);
     EXPECT_EQ(detector->GetMaxNumOfDetectedFaces(), 2);
 
-    const cv::Mat astronaut = LoadGrey(TestData("portraits/astronaut.png"));
+    const cv::Mat astronaut = LoadGrey(ProjectData(kAstronautPhoto));
     ASSERT_FALSE(astronaut.empty());
     const TrivialCameraFrame frame(ImageDesc{astronaut.cols, astronaut.rows, 0, astronaut.data},
                                    {});

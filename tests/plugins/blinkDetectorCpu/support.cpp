@@ -8,11 +8,16 @@
 #include <stb_image.h>
 
 #include "common/exception.h"
+#include "support/outsideData.h"
 
 namespace quilo::head::cpu::test {
 
 std::filesystem::path TestData(const std::string& relative) {
-    return std::filesystem::path(QUILO_TESTDATA_DIR) / relative;
+    return quilo::test::OutsideData(relative);
+}
+
+std::filesystem::path ProjectData(const std::string& relative) {
+    return std::filesystem::path(QUILO_SOURCE_DIR) / relative;
 }
 
 cv::Mat LoadGrey(const std::filesystem::path& path) {

@@ -1,6 +1,7 @@
 // Test data and helpers for the tests and benchmarks of the CPU face
-// detector: grey images from the shared test photographs, their eye
-// annotations, an asset manager over a folder, and camera frames with depth.
+// detector: grey images from the photographs the repository carries and from
+// the outside test data, their eye annotations, an asset manager over a
+// folder, and camera frames with depth.
 #pragma once
 
 #include <chrono>
@@ -20,7 +21,14 @@
 
 namespace quilo::head::cpu::test {
 
+// A file of the outside test data, which may be missing (see
+// support/outsideData.h): only programs that declare what they need read it.
 std::filesystem::path TestData(const std::string& relative);
+
+// A file the repository carries, relative to its root (see tests/data/README.md).
+std::filesystem::path ProjectData(const std::string& relative);
+inline constexpr const char* kAstronautPhoto = "tools/replay/sample/astronaut.png";
+inline constexpr const char* kAstronautEyes = "tools/replay/sample/astronaut-eyes.csv";
 
 // An 8-bit grey image: colour pixels become the mean of their three channels,
 // as dlib makes them (its models and the annotations were made that way).

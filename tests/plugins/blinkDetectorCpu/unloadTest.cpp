@@ -22,7 +22,7 @@ namespace {
 TEST(BlinkDetectorCpuUnload, EveryReleaseUnloadsThePlugin) {
     const auto plugin =
         GetLibraryPath().parent_path() / PluginLibrary::FileName("quiloHeadTrackingBlinkDetectorcpu");
-    const std::string photo = std::string(QUILO_TESTDATA_DIR) + "/portraits/astronaut.png";
+    const std::string photo = std::string(QUILO_SOURCE_DIR) + "/tools/replay/sample/astronaut.png";
     int width = 0, height = 0, channels = 0;
     const std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
         stbi_load(photo.c_str(), &width, &height, &channels, 1), stbi_image_free);
