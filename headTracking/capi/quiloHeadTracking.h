@@ -465,6 +465,7 @@ QUILO_CAPI int quiloHeadTrackingFrameGetDetectedFaces(quilo_head_tracking_frame*
                                                       quilo_head_tracking_detected_faces_t* detected);
 QUILO_CAPI int quiloHeadTrackingFrameGetProfiling(quilo_head_tracking_frame* frame,
                                                   quilo_head_tracking_frame_profiling_t* profiling);
+/* The frame's exposure and publish times; filled in every frame. */
 QUILO_CAPI int quiloHeadTrackingFrameGetTiming(quilo_head_tracking_frame* frame,
                                               quilo_head_tracking_frame_timing_t* timing);
 /* Both eyes of face faceIndex of the frame (0: the main face, as in
