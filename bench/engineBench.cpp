@@ -4,12 +4,14 @@
 // the cost of polling a frame through the C interface and reading it.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "common/platform.h"
 #include "fakeRealsense.h"
 #include "headTracking/camera/sharedCamera.h"
 #include "headTracking/capi/quiloHeadTracking.h"
+#include "headTracking/common/eyePrediction.h"
 #include "headTracking/common/frameAdapter.h"
 #include "headTracking/engine/engine.h"
 #include "headTracking/engine/testPlugins/scriptedDetector.h"
@@ -107,6 +109,122 @@ void BM_PollAndReadFrame(benchmark::State& state) {
     quiloHeadTrackingEngineRelease(engine);
 }
 BENCHMARK(BM_PollAndReadFrame);
+
+// Exposure to result: every frame's own times, the image stamped in an
+// unknown clock so that its exposure is its arrival, as with a host that
+// pushes each image as it is exposed. Counters: the median and 99th
+// percentile of publish minus exposure, with and without the (scripted,
+// near-zero) detector's time, in microseconds.
+void BM_ExposureToResultLatency(benchmark::State& state) {
+    InstallScriptedDetector();
+    auto platform = quilo::Platform::Create({});
+    std::vector<double> latencies, withoutDetector;
+    latencies.reserve(1 << 20);
+    withoutDetector.reserve(1 << 20);
+    quilo::head::FrameAdapter adapter(
+        [&](const quilo::head::Frame& frame) {
+            const auto timing = frame.timing();
+            const auto profiling = frame.profiling();
+            const auto latency = static_cast<double>(timing.publishTime - timing.exposureTime) / 1000.0;
+            latencies.push_back(latency);
+            withoutDetector.push_back(
+                latency - static_cast<double>(profiling.faceDetectorEndTime - profiling.faceDetectorStartTime) / 1000.0);
+        },
+        /*enablePolling=*/true);
+    quilo::SharedCameraSink sink;
+    quilo::head::EngineInitArgs args;
+    args.platform = platform.get();
+    args.frameAdapter = &adapter;
+    args.sharedCameraSink = &sink;
+    args.configuration.faceDetector.maxNumOfFaces = 3;
+    args.configuration.profiling = true;
+    quilo::head::Engine engine(args);
+    quilo::CameraIntrinsics intrinsics;
+    intrinsics.width = 848;
+    intrinsics.height = 480;
+    intrinsics.ppx = 424.0f;
+    intrinsics.ppy = 240.0f;
+    intrinsics.fx = intrinsics.fy = 420.0f;
+    sink.onIntrinsicsChange(intrinsics);
+    engine.StartTracking();
+    std::vector<uint8_t> pixels(848 * 480, 100);
+    const quilo::ImageDesc image{848, 480, 0, pixels.data()};
+    double ms = 1000.0;
+    for (auto _ : state) {
+        sink.onFrameAvailable(image, quilo::Timestamp{quilo::Timestamp::Space::Unknown, ms});
+        ms += 11.0;
+    }
+    engine.StopTracking();
+    const auto quantile = [](std::vector<double> values, double q) {
+        if (values.empty()) return 0.0;
+        std::sort(values.begin(), values.end());
+        return values[static_cast<size_t>(q * static_cast<double>(values.size() - 1))];
+    };
+    state.counters["p50_us"] = quantile(latencies, 0.5);
+    state.counters["p99_us"] = quantile(latencies, 0.99);
+    state.counters["p50_no_detector_us"] = quantile(withoutDetector, 0.5);
+    state.counters["p99_no_detector_us"] = quantile(withoutDetector, 0.99);
+}
+BENCHMARK(BM_ExposureToResultLatency);
+
+// A polled frame of three faces in the system clock, for the prediction's cost.
+quilo::head::BufferedFrame PolledFrame() {
+    InstallScriptedDetector();
+    auto platform = quilo::Platform::Create({});
+    quilo::head::FrameAdapter adapter(nullptr, /*enablePolling=*/true);
+    quilo::SharedCameraSink sink;
+    quilo::head::EngineInitArgs args;
+    args.platform = platform.get();
+    args.frameAdapter = &adapter;
+    args.sharedCameraSink = &sink;
+    args.configuration.faceDetector.maxNumOfFaces = 3;
+    quilo::head::Engine engine(args);
+    quilo::CameraIntrinsics intrinsics;
+    intrinsics.width = 848;
+    intrinsics.height = 480;
+    intrinsics.ppx = 424.0f;
+    intrinsics.ppy = 240.0f;
+    intrinsics.fx = intrinsics.fy = 420.0f;
+    sink.onIntrinsicsChange(intrinsics);
+    engine.StartTracking();
+    std::vector<uint8_t> pixels(848 * 480, 100);
+    const quilo::ImageDesc image{848, 480, 0, pixels.data()};
+    for (int i = 0; i < 3; ++i) {
+        sink.onFrameAvailable(image, quilo::Timestamp{quilo::Timestamp::Space::System, 1.7e12 + 11.0 * i});
+    }
+    engine.StopTracking();
+    return adapter.GetFrame();
+}
+
+constexpr int64_t kTargetNs = static_cast<int64_t>(1.7e12 + 22.0 + 35.0) * 1000000;
+
+void BM_PredictEyes(benchmark::State& state) {
+    const quilo::head::BufferedFrame frame = PolledFrame();
+    if (frame.faces().size == 0) {
+        state.SkipWithError("no face");
+        return;
+    }
+    for (auto _ : state) {
+        auto prediction = quilo::head::PredictEyes(frame, 0, kTargetNs);
+        benchmark::DoNotOptimize(prediction);
+    }
+}
+BENCHMARK(BM_PredictEyes);
+
+// The same through the C interface, on a polled frame handle.
+void BM_CPredictEyes(benchmark::State& state) {
+    auto handle = quilo::head::WrapFrame(PolledFrame());
+    auto* frame = reinterpret_cast<quilo_head_tracking_frame*>(handle.get());
+    quilo_head_tracking_eye_prediction_t prediction;
+    if (quiloHeadTrackingFramePredictEyes(frame, 0, kTargetNs, &prediction) != 0) {
+        state.SkipWithError("not predicted");
+        return;
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(quiloHeadTrackingFramePredictEyes(frame, 0, kTargetNs, &prediction));
+    }
+}
+BENCHMARK(BM_CPredictEyes);
 
 }  // namespace
 

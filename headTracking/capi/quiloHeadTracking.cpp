@@ -18,6 +18,7 @@
 #include "common/threadScope.h"
 #include "common/typeName.h"
 #include "headTracking/camera/sharedCamera.h"
+#include "headTracking/common/eyePrediction.h"
 #include "headTracking/common/frameAdapter.h"
 #include "headTracking/engine/engine.h"
 
@@ -62,6 +63,13 @@ int Failed(spdlog::level::level_enum level, std::string text) {
     if (auto logger = quilo::GetDefaultLogger()) logger->log(level, "{}", text);
     tLastError = std::move(text);
     return kQuiloHeadTrackingStatusErrorUnknown;
+}
+
+// A refusal that is an answer, not a failure (a prediction not made): its
+// own status, the reason kept, nothing logged, since hosts meet it per frame.
+int Declined(int status, std::string text) {
+    tLastError = std::move(text);
+    return status;
 }
 
 // A null handle is not logged: the caller's own mistake, told by the status.
@@ -332,26 +340,10 @@ quilo::CameraIntrinsics ToIntrinsics(const quilo_head_tracking_camera_intrinsics
     return out;
 }
 
-}  // namespace
-
-extern "C" {
-
-int quiloHeadTrackingEngineInitArgs(const quilo_head_tracking_engine_init_args_t* args,
-                                    quilo_head_tracking_engine** out) {
-    return CreateEngine(__func__, args, out, false);
-}
-
-int quiloHeadTrackingEngineInitArgsWithOwnCamera(const quilo_head_tracking_engine_init_args_t* args,
-                                                 quilo_head_tracking_engine** out) {
-    return CreateEngine(__func__, args, out, true);
-}
-
-int quiloHeadTrackingEnginePushFrame(quilo_head_tracking_engine* engine, const quilo_head_tracking_image_t* image,
-                                     const quilo_head_tracking_depth_image_t* depth,
-                                     const quilo_head_tracking_camera_intrinsics_t* intrinsics,
-                                     double timestampMs) {
-    const char* function = __func__;
-    if (engine == nullptr) return NullHandle(function, "engine");
+// Both push functions after their own checks of the handle and timestamp.
+int PushFrame(const char* function, quilo_head_tracking_engine* engine, const quilo_head_tracking_image_t* image,
+              const quilo_head_tracking_depth_image_t* depth,
+              const quilo_head_tracking_camera_intrinsics_t* intrinsics, quilo::Timestamp timestamp) {
     if (auto failure = NullArgument(function, {{image, "image"}, {intrinsics, "intrinsics"}}); !failure.empty()) {
         return Failed(spdlog::level::err, std::move(failure));
     }
@@ -372,6 +364,7 @@ int quiloHeadTrackingEnginePushFrame(quilo_head_tracking_engine* engine, const q
     OwnCamera& own = *engine->ownCamera;
     const std::lock_guard<std::mutex> lock(own.mutex);
     const PushScope scope(&own);
+    const double timestampMs = timestamp.ms;
     if (!std::isfinite(timestampMs)) return refuse(fmt::format("the timestamp {} ms is not finite", timestampMs));
     if (own.timestampMs && !(timestampMs > *own.timestampMs)) {
         return refuse(fmt::format("the timestamp {} ms does not come after the last one, {} ms", timestampMs,
@@ -408,8 +401,50 @@ int quiloHeadTrackingEnginePushFrame(quilo_head_tracking_engine* engine, const q
             depthDesc.data = static_cast<const uint8_t*>(depth->data);
         }
         own.sink.onDepthFrameAvailable(desc, depth != nullptr ? &depthDesc : nullptr,
-                                       quilo::Timestamp{quilo::Timestamp::Space::Unknown, timestampMs});
+                                       timestamp);
     });
+}
+
+}  // namespace
+
+extern "C" {
+
+int quiloHeadTrackingEngineInitArgs(const quilo_head_tracking_engine_init_args_t* args,
+                                    quilo_head_tracking_engine** out) {
+    return CreateEngine(__func__, args, out, false);
+}
+
+int quiloHeadTrackingEngineInitArgsWithOwnCamera(const quilo_head_tracking_engine_init_args_t* args,
+                                                 quilo_head_tracking_engine** out) {
+    return CreateEngine(__func__, args, out, true);
+}
+
+int quiloHeadTrackingEnginePushFrame(quilo_head_tracking_engine* engine, const quilo_head_tracking_image_t* image,
+                                     const quilo_head_tracking_depth_image_t* depth,
+                                     const quilo_head_tracking_camera_intrinsics_t* intrinsics,
+                                     double timestampMs) {
+    const char* function = __func__;
+    if (engine == nullptr) return NullHandle(function, "engine");
+    return PushFrame(function, engine, image, depth, intrinsics, {quilo::Timestamp::Space::Unknown, timestampMs});
+}
+
+int quiloHeadTrackingEnginePushFrameWithTimestamp(quilo_head_tracking_engine* engine,
+                                                  const quilo_head_tracking_image_t* image,
+                                                  const quilo_head_tracking_depth_image_t* depth,
+                                                  const quilo_head_tracking_camera_intrinsics_t* intrinsics,
+                                                  const quilo_head_tracking_timestamp_t* timestamp) {
+    const char* function = __func__;
+    if (engine == nullptr) return NullHandle(function, "engine");
+    if (auto failure = NullArgument(function, {{timestamp, "timestamp"}}); !failure.empty()) {
+        return Failed(spdlog::level::err, std::move(failure));
+    }
+    if (timestamp->space != 0 && timestamp->space != -1) {
+        return Failed(spdlog::level::err,
+                      fmt::format("{}: the timestamp's space {} is neither 0 (system clock) nor -1 (unknown)",
+                                  function, timestamp->space));
+    }
+    return PushFrame(function, engine, image, depth, intrinsics,
+                     {static_cast<quilo::Timestamp::Space>(timestamp->space), timestamp->ms});
 }
 
 void quiloHeadTrackingEngineRelease(quilo_head_tracking_engine* engine) { delete engine; }
@@ -531,6 +566,37 @@ int quiloHeadTrackingFrameGetProfiling(quilo_head_tracking_frame* frame,
         profiling->faceDetectorEndTime = p.faceDetectorEndTime;
         profiling->apiTimestamp = p.apiTimestamp;
     });
+}
+
+int quiloHeadTrackingFrameGetTiming(quilo_head_tracking_frame* frame, quilo_head_tracking_frame_timing_t* timing) {
+    return WithFrame(frame, __func__, timing, [&](const quilo::head::Frame& f) {
+        const auto t = f.timing();
+        timing->exposureTime = t.exposureTime;
+        timing->publishTime = t.publishTime;
+    });
+}
+
+int quiloHeadTrackingFramePredictEyes(quilo_head_tracking_frame* frame, int32_t faceIndex, int64_t targetTimeNs,
+                                      quilo_head_tracking_eye_prediction_t* prediction) {
+    const char* function = __func__;
+    quilo::head::EyePrediction result;
+    std::string badIndex;
+    const int status = WithFrame(frame, function, prediction, [&](const quilo::head::Frame& f) {
+        const int64_t count = f.faces().size;
+        if (faceIndex < 0 || faceIndex >= count) {
+            badIndex = fmt::format("{}: the frame has no face {}; it has {}", function, faceIndex, count);
+            return;
+        }
+        result = quilo::head::PredictEyes(f, faceIndex, targetTimeNs);
+        prediction->rightEye = ToC(result.rightEye);
+        prediction->leftEye = ToC(result.leftEye);
+        prediction->horizonMs = result.horizonMs;
+    });
+    if (status != kQuiloHeadTrackingStatusSuccess) return status;
+    if (!badIndex.empty()) return Failed(spdlog::level::err, std::move(badIndex));
+    if (result.status == quilo::head::PredictionStatus::Predicted) return status;
+    return Declined(static_cast<int>(result.status),
+                    fmt::format("{}: not predicted to {} ns: {}", function, targetTimeNs, ToString(result.status)));
 }
 
 void quiloHeadTrackingFrameRelease(quilo_head_tracking_frame* frame) {

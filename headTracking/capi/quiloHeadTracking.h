@@ -6,8 +6,9 @@
  * passed (nothing happened); status 2 means the engine failed and the failure
  * has been logged at critical level, or that another pointer argument was
  * null or a pushed frame was refused (nothing happened; logged at error
- * level). quiloHeadTrackingGetLastErrorMessage tells the calling thread why
- * its last call failed.
+ * level). Statuses 3 to 6 come only from quiloHeadTrackingFramePredictEyes:
+ * a prediction it declined, with a defined answer. quiloHeadTrackingGetLastErrorMessage
+ * tells the calling thread why its last call failed or declined.
  *
  * Threads: a host creates, configures, starts, stops and releases an engine
  * from its own threads. The frame callback and the virtual-face hook run on
@@ -51,7 +52,14 @@ extern "C" {
 typedef enum quilo_head_tracking_status_e {
     kQuiloHeadTrackingStatusSuccess = 0,              /* the call did its work */
     kQuiloHeadTrackingStatusErrorInvalidInstance = 1, /* the handle passed was null */
-    kQuiloHeadTrackingStatusErrorUnknown = 2          /* the engine failed; logged */
+    kQuiloHeadTrackingStatusErrorUnknown = 2,         /* the engine failed; logged */
+    /* The refusals of quiloHeadTrackingFramePredictEyes, which alone returns
+     * them. Each still fills the prediction, with the frame-time eyes and a
+     * horizon of 0; none is logged. */
+    kQuiloHeadTrackingStatusPredictionFaceCoasting = 3,      /* the face had no detection in the frame */
+    kQuiloHeadTrackingStatusPredictionTargetBeforeFrame = 4, /* the target time precedes the frame */
+    kQuiloHeadTrackingStatusPredictionBeyondHorizon = 5,     /* the target lies beyond the horizon limit */
+    kQuiloHeadTrackingStatusPredictionUnknownClock = 6       /* the frame's clock is not the system clock */
 } quilo_head_tracking_status_e;
 
 /* Opaque handles. */
@@ -197,6 +205,27 @@ typedef struct quilo_head_tracking_frame_profiling_t {
     int64_t apiTimestamp;
 } quilo_head_tracking_frame_profiling_t;
 
+/* When the frame's image was exposed and when its result was published:
+ * nanoseconds of the system clock since 1970, in every frame, profiled or
+ * not. The exposure is the frame's timestamp when that is in the system
+ * clock, otherwise the time the image reached the engine (for a pushed image,
+ * the push). publishTime - exposureTime is the engine's latency. */
+typedef struct quilo_head_tracking_frame_timing_t {
+    int64_t exposureTime;
+    int64_t publishTime;
+} quilo_head_tracking_frame_timing_t;
+
+/* Longest interval, ms after the frame's timestamp, that
+ * quiloHeadTrackingFramePredictEyes extrapolates over. */
+#define QUILO_HEAD_TRACKING_MAX_PREDICTION_MS 100
+
+/* Both eyes of a face at a chosen time, display space. */
+typedef struct quilo_head_tracking_eye_prediction_t {
+    quilo_head_tracking_vec3_t rightEye; /* mm; the person's right eye */
+    quilo_head_tracking_vec3_t leftEye;  /* mm */
+    double horizonMs;                    /* ms extrapolated over; 0 when not predicted */
+} quilo_head_tracking_eye_prediction_t;
+
 /* ---- Records of a host that pushes its own camera's images. ---- */
 
 /* Largest width or height of a pushed image. */
@@ -293,6 +322,11 @@ QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_raw_faces_t, faces) == 4, raw_f
 QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_detected_faces_t) == 196, detected_faces_size);
 QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_detected_faces_t, faces) == 4, detected_faces_faces);
 QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_frame_profiling_t) == 32, profiling_size);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_frame_timing_t) == 16, timing_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_frame_timing_t, publishTime) == 8, timing_publish);
+QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_eye_prediction_t) == 32, prediction_size);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_eye_prediction_t, leftEye) == 12, prediction_left);
+QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_eye_prediction_t, horizonMs) == 24, prediction_horizon);
 QUILO_STATIC_ASSERT(sizeof(quilo_head_tracking_camera_intrinsics_t) == 48, intrinsics_size);
 QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_camera_intrinsics_t, ppx) == 8, intrinsics_ppx);
 QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_camera_intrinsics_t, fx) == 16, intrinsics_fx);
@@ -395,6 +429,20 @@ QUILO_CAPI int quiloHeadTrackingEnginePushFrame(quilo_head_tracking_engine* engi
                                                 const quilo_head_tracking_camera_intrinsics_t* intrinsics,
                                                 double timestampMs);
 
+/* Pushes one image like quiloHeadTrackingEnginePushFrame, with a timestamp
+ * whose clock the host states: space 0 says timestamp->ms is milliseconds of
+ * the system clock since 1970 (the clock of quiloHeadTrackingFramePredictEyes'
+ * target time), ideally the image's exposure; the frame then reports it in
+ * that space and can be predicted. Space -1 is the unknown clock, as with
+ * quiloHeadTrackingEnginePushFrame. The same refusals as that function, and 2
+ * also for a null timestamp or a space other than 0 and -1. Timestamps of
+ * both kinds must keep increasing from one push to the next. */
+QUILO_CAPI int quiloHeadTrackingEnginePushFrameWithTimestamp(quilo_head_tracking_engine* engine,
+                                                             const quilo_head_tracking_image_t* image,
+                                                             const quilo_head_tracking_depth_image_t* depth,
+                                                             const quilo_head_tracking_camera_intrinsics_t* intrinsics,
+                                                             const quilo_head_tracking_timestamp_t* timestamp);
+
 /* "0.6.74"; a constant string. */
 QUILO_CAPI const char* quiloHeadTrackingGetVersion(void);
 
@@ -417,6 +465,33 @@ QUILO_CAPI int quiloHeadTrackingFrameGetDetectedFaces(quilo_head_tracking_frame*
                                                       quilo_head_tracking_detected_faces_t* detected);
 QUILO_CAPI int quiloHeadTrackingFrameGetProfiling(quilo_head_tracking_frame* frame,
                                                   quilo_head_tracking_frame_profiling_t* profiling);
+/* The frame's exposure and publish times; filled in every frame. */
+QUILO_CAPI int quiloHeadTrackingFrameGetTiming(quilo_head_tracking_frame* frame,
+                                              quilo_head_tracking_frame_timing_t* timing);
+/* Both eyes of face faceIndex of the frame (0: the main face, as in
+ * quiloHeadTrackingFrameGetTrackingResult) at targetTimeNs, nanoseconds of
+ * the system clock since 1970: the face's filtered eyes carried from the
+ * frame's timestamp to the target with its filtered velocity (a face slower
+ * than 1 cm/s is left where it is, whose velocity is mostly noise; above
+ * 3 cm/s the full velocity is used, between the two a smooth blend). Call it as
+ * late as possible before drawing, with the time the display will show the
+ * picture. Returns 0 with the predicted eyes and the horizon (target minus
+ * the frame's timestamp, 0 to QUILO_HEAD_TRACKING_MAX_PREDICTION_MS). The
+ * refusals, tested in this order, fill *prediction with the face's eyes at
+ * the frame's own time and a horizon of 0, and return:
+ *   6 when the frame's timestamp is not in the system clock (an image pushed
+ *     with quiloHeadTrackingEnginePushFrame, or a camera without global time);
+ *   3 when the face coasts without a detection in this frame;
+ *   4 when the target comes before the frame's timestamp;
+ *   5 when the target lies more than QUILO_HEAD_TRACKING_MAX_PREDICTION_MS
+ *     after it.
+ * A target within a microsecond of either end counts as that end.
+ * 2, writing nothing, when the frame has no face faceIndex or prediction is
+ * null. quiloHeadTrackingGetLastErrorMessage says why for every non-zero
+ * status. Costs well under a microsecond; any thread. */
+QUILO_CAPI int quiloHeadTrackingFramePredictEyes(quilo_head_tracking_frame* frame, int32_t faceIndex,
+                                                 int64_t targetTimeNs,
+                                                 quilo_head_tracking_eye_prediction_t* prediction);
 /* Destroys a handle from quiloHeadTrackingEngineGetLatestFrame. A null frame
  * is ignored. Never release a handle passed to the frame callback. */
 QUILO_CAPI void quiloHeadTrackingFrameRelease(quilo_head_tracking_frame* frame);

@@ -27,7 +27,8 @@ BufferedFrame::BufferedFrame(const Frame& frame)
       signalValue_(frame.signalValue()),
       rawFaces_(CopyOf(frame.rawFaces())),
       detections_(CopyOf(frame.detections())),
-      profiling_(frame.profiling()) {}
+      profiling_(frame.profiling()),
+      timing_(frame.timing()) {}
 
 BufferedFrame::BufferedFrame(BufferedFrame&& other) noexcept
     : Frame(other),
@@ -37,7 +38,8 @@ BufferedFrame::BufferedFrame(BufferedFrame&& other) noexcept
       signalValue_(other.signalValue_),
       rawFaces_(TakeFrom(other.rawFaces_)),
       detections_(TakeFrom(other.detections_)),
-      profiling_(other.profiling_) {}
+      profiling_(other.profiling_),
+      timing_(other.timing_) {}
 
 BufferedFrame& BufferedFrame::operator=(BufferedFrame&& other) noexcept {
     if (this != &other) {
@@ -48,6 +50,7 @@ BufferedFrame& BufferedFrame::operator=(BufferedFrame&& other) noexcept {
         rawFaces_ = TakeFrom(other.rawFaces_);
         detections_ = TakeFrom(other.detections_);
         profiling_ = other.profiling_;
+        timing_ = other.timing_;
     }
     return *this;
 }

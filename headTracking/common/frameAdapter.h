@@ -32,6 +32,8 @@ public:
     virtual Slice<DetectedFace> detections() const = 0;
     // All 0 when the frame was not profiled.
     virtual FrameProfiling profiling() const = 0;
+    // Exposure and publish times; all 0 only in an empty BufferedFrame.
+    virtual FrameTiming timing() const = 0;
 
 protected:
     Frame() = default;
@@ -67,6 +69,7 @@ public:
         return {detections_.data(), static_cast<int64_t>(detections_.size())};
     }
     FrameProfiling profiling() const override { return profiling_; }
+    FrameTiming timing() const override { return timing_; }
 
 private:
     std::vector<Face> faces_;
@@ -76,6 +79,7 @@ private:
     std::vector<RawFace> rawFaces_;
     std::vector<DetectedFace> detections_;
     FrameProfiling profiling_;
+    FrameTiming timing_;
 };
 
 // Delivers the engine's frames to the host: to a callback, and, with polling

@@ -133,6 +133,11 @@ struct Face {
     glm::vec3 velocity{0.0f};  // mm per ms, filtered
     glm::vec3 angles{0.0f};    // from the detection; y is the yaw in radians
     int32_t rawFaceIndex = 0;  // -1 for a coasting face
+    // Both eyes at the frame's time, mm, display space: the filtered position
+    // plus each eye's smoothed offset from the tracked point. They move with
+    // `velocity`, so position + velocity * t extrapolates them too.
+    glm::vec3 rightEye{0.0f};  // the person's right eye
+    glm::vec3 leftEye{0.0f};
 };
 
 struct TrackingSessionInitArgs {
@@ -149,6 +154,17 @@ struct VirtualFaceHookContext {
     glm::vec4* virtualFaces = nullptr;
     int32_t numVirtualFaces = 0;       // written by the hook
     bool replaceDetectedFaces = false;  // written by the hook
+};
+
+// When a frame's image was exposed and when its result was published,
+// nanoseconds of the system clock since 1970. Every frame the engine makes
+// carries both, profiled or not; their difference is the engine's latency.
+struct FrameTiming {
+    // The frame's timestamp when it is in the system clock; otherwise the
+    // time the frame reached the engine (for a pushed image, the push).
+    int64_t exposureTime = 0;
+    // Taken just before the frame adapter hands the result to the host.
+    int64_t publishTime = 0;
 };
 
 // Per-frame timing, nanoseconds on the system clock; all 0 when not profiled.

@@ -22,12 +22,13 @@ namespace quilo::head {
 
 namespace {
 
-// Nanoseconds of a frame time in milliseconds, truncated toward zero; 0 when
-// the value does not fit.
+// Nanoseconds of a frame time in milliseconds, to the nearest; 0 when the
+// value does not fit. Whole milliseconds are converted apart from the rest:
+// today's times in nanoseconds are 256 ns coarse as a double.
 int64_t MillisecondsToNanoseconds(double ms) {
-    const double ns = ms * 1000000.0;
-    if (!(std::fabs(ns) < 9.2e18)) return 0;
-    return static_cast<int64_t>(ns);
+    if (!(std::fabs(ms) < 9.2e12)) return 0;
+    const double whole = std::floor(ms);
+    return static_cast<int64_t>(whole) * 1000000 + std::llround((ms - whole) * 1000000.0);
 }
 
 // Marks the threads inside an engine's frame step, with its detector, hook and
@@ -341,9 +342,12 @@ void Engine::OnCameraFrameAvailable(Camera*, const CameraFrame& frame) {
         QUILO_LOG_DEBUG("[Engine] Skipping a frame without image");
         return;
     }
+    // Taken first: for a frame without a system-clock timestamp this is the
+    // nearest the engine knows to its exposure.
+    const int64_t arrivalTime = platform->GetSystemTimeNs();
     try {
         const ProcessingScope scope(this);
-        ProcessFrame(frame);
+        ProcessFrame(frame, arrivalTime);
     } catch (const std::exception& e) {
         QUILO_LOG_ERROR("Failed to process frame: {}", e.what());
     } catch (...) {
@@ -351,7 +355,7 @@ void Engine::OnCameraFrameAvailable(Camera*, const CameraFrame& frame) {
     }
 }
 
-void Engine::ProcessFrame(const CameraFrame& frame) {
+void Engine::ProcessFrame(const CameraFrame& frame, int64_t arrivalTime) {
     // 0. Camera geometry that changed since the tracker last had it.
     if (intrinsicsVersion.load() != trackerIntrinsicsVersion) {
         tracker->CameraDidChange(CurrentIntrinsics(&trackerIntrinsicsVersion));
@@ -393,11 +397,16 @@ void Engine::ProcessFrame(const CameraFrame& frame) {
     if (!active) return;
 
     // 3. Detection, timed when profiling.
+    FrameTiming timing;
+    const Timestamp stamp = frame.timestamp();
+    timing.exposureTime =
+        stamp.space == Timestamp::Space::System ? MillisecondsToNanoseconds(stamp.ms) : arrivalTime;
     FrameProfiling timings;
     const bool profiled = profiling.load() && frameAdapter != nullptr;
     FaceDetector::Output* output = nullptr;
     if (profiled) {
-        timings.cameraExposureTime = MillisecondsToNanoseconds(frame.timestamp().ms);
+        // A timestamp of an unknown clock is no time of the system clock.
+        timings.cameraExposureTime = timing.exposureTime;
         timings.faceDetectorStartTime = platform->GetSystemTimeNs();
         output = &active->DetectFaces(frame);
         timings.faceDetectorEndTime = platform->GetSystemTimeNs();
@@ -416,11 +425,12 @@ void Engine::ProcessFrame(const CameraFrame& frame) {
 
     // 7. The frame adapter.
     if (frameAdapter != nullptr) {
+        timing.publishTime = platform->GetSystemTimeNs();
         if (profiled) {
-            timings.apiTimestamp = platform->GetSystemTimeNs();
+            timings.apiTimestamp = timing.publishTime;
             QUILO_LOG_DEBUG("[Engine] profiling={}", timings);
         }
-        const EngineFrame engineFrame(tracker.get(), output, timings);
+        const EngineFrame engineFrame(tracker.get(), output, timings, timing);
         frameAdapter->OnFrame(engineFrame);
     }
 }

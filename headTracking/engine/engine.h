@@ -117,7 +117,8 @@ private:
     static constexpr int kTrackerConfigurationChanged = 1;
     static constexpr int kFaceCountChanged = 2;
 
-    void ProcessFrame(const CameraFrame& frame);
+    // arrivalTime: when the frame reached the engine, ns of the system clock.
+    void ProcessFrame(const CameraFrame& frame, int64_t arrivalTime);
     void AddVirtualFaces(const CameraFrame& frame, FaceDetector::Output& output, int maxNumOfFaces);
     std::shared_ptr<FaceDetector> CreateDetector(const FaceDetector::Configuration& settings) const;
     std::unique_ptr<Camera> CreateRealsenseCamera();

@@ -11,8 +11,9 @@ namespace quilo::head {
 
 class EngineFrame final : public Frame {
 public:
-    EngineFrame(const FaceTracker* tracker, const FaceDetector::Output* detections, const FrameProfiling& profiling)
-        : tracker_(tracker), detections_(detections), profiling_(profiling) {}
+    EngineFrame(const FaceTracker* tracker, const FaceDetector::Output* detections, const FrameProfiling& profiling,
+                const FrameTiming& timing)
+        : tracker_(tracker), detections_(detections), profiling_(profiling), timing_(timing) {}
 
     Slice<Face> faces() const override { return tracker_->faces(); }
     Timestamp timestamp() const override { return tracker_->timestamp(); }
@@ -23,11 +24,13 @@ public:
         return {detections_->detections.data(), static_cast<int64_t>(detections_->detections.size())};
     }
     FrameProfiling profiling() const override { return profiling_; }
+    FrameTiming timing() const override { return timing_; }
 
 private:
     const FaceTracker* tracker_;
     const FaceDetector::Output* detections_;
     FrameProfiling profiling_;
+    FrameTiming timing_;
     float signalValue_ = 0.0f;
 };
 

@@ -127,6 +127,16 @@ class ProfilingRecord(ctypes.Structure):
     ]
 
 
+class TimingRecord(ctypes.Structure):
+    _pack_ = 4
+    _fields_ = [("exposureTime", ctypes.c_int64), ("publishTime", ctypes.c_int64)]
+
+
+class EyePredictionRecord(ctypes.Structure):
+    _pack_ = 4
+    _fields_ = [("rightEye", Vec3), ("leftEye", Vec3), ("horizonMs", ctypes.c_double)]
+
+
 class IntrinsicsRecord(ctypes.Structure):
     _pack_ = 4
     _fields_ = [
@@ -173,6 +183,8 @@ for _record, _size in [
     (RawFacesRecord, 124),
     (DetectedFacesRecord, 196),
     (ProfilingRecord, 32),
+    (TimingRecord, 16),
+    (EyePredictionRecord, 32),
     (IntrinsicsRecord, 48),
     (ImageRecord, 32),
     (DepthImageRecord, 32),
@@ -204,6 +216,15 @@ _SIGNATURES = {
     "quiloHeadTrackingFrameGetRawFaces": [_P, ctypes.POINTER(RawFacesRecord)],
     "quiloHeadTrackingFrameGetDetectedFaces": [_P, ctypes.POINTER(DetectedFacesRecord)],
     "quiloHeadTrackingFrameGetProfiling": [_P, ctypes.POINTER(ProfilingRecord)],
+    "quiloHeadTrackingEnginePushFrameWithTimestamp": [
+        _P,
+        ctypes.POINTER(ImageRecord),
+        ctypes.POINTER(DepthImageRecord),
+        ctypes.POINTER(IntrinsicsRecord),
+        ctypes.POINTER(TimestampRecord),
+    ],
+    "quiloHeadTrackingFrameGetTiming": [_P, ctypes.POINTER(TimingRecord)],
+    "quiloHeadTrackingFramePredictEyes": [_P, ctypes.c_int32, ctypes.c_int64, ctypes.POINTER(EyePredictionRecord)],
 }
 
 

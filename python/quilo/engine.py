@@ -2,6 +2,7 @@
 
 import ctypes
 import dataclasses
+import enum
 import math
 from typing import Callable, List, Optional, Sequence, Tuple
 
@@ -66,6 +67,68 @@ class Profiling:
 
 
 @dataclasses.dataclass(frozen=True)
+class Timing:
+    """Nanoseconds of the system clock, in every frame: when its image was
+    exposed (the timestamp when in the system clock, else when the image
+    reached the engine) and when its result was published."""
+
+    exposure_time: int
+    publish_time: int
+
+    @property
+    def latency_ns(self) -> int:
+        return self.publish_time - self.exposure_time
+
+
+class PredictionStatus(enum.IntEnum):
+    """Why Frame.predict_eyes extrapolated or not; the C interface's statuses."""
+
+    PREDICTED = 0
+    FACE_COASTING = 3  # the face had no detection in this frame
+    TARGET_BEFORE_FRAME = 4  # the target time precedes the frame's timestamp
+    BEYOND_HORIZON = 5  # the target lies more than MAX_PREDICTION_MS after it
+    UNKNOWN_CLOCK = 6  # the frame's timestamp is not in the system clock
+
+
+# The longest interval, ms after a frame's timestamp, predict_eyes extrapolates over.
+MAX_PREDICTION_MS = 100.0
+
+
+@dataclasses.dataclass(frozen=True)
+class EyePrediction:
+    """Both eyes of a face in display space, mm. When `status` is PREDICTED
+    they are at the target time and `horizon_ms` is the interval extrapolated
+    over; otherwise they are the frame-time eyes and horizon_ms is 0."""
+
+    status: PredictionStatus
+    right_eye: Vector
+    left_eye: Vector
+    horizon_ms: float
+
+    @property
+    def predicted(self) -> bool:
+        return self.status == PredictionStatus.PREDICTED
+
+
+class _FrameHandle:
+    """A frame handle of the C interface: owned (from polling; released with
+    this object) or lent for the duration of a frame callback."""
+
+    def __init__(self, lib, handle, owned: bool):
+        self._lib = lib
+        self.handle = handle
+        self._owned = owned
+
+    def expire(self) -> None:
+        self.handle = None
+
+    def __del__(self):
+        if self._owned and self.handle:
+            self._lib.quiloHeadTrackingFrameRelease(self.handle)
+            self.handle = None
+
+
+@dataclasses.dataclass(frozen=True)
 class Frame:
     """One frame's result: the faces with the main face first."""
 
@@ -76,10 +139,30 @@ class Frame:
     raw_faces: List[RawFace]
     detected_faces: List[DetectedFace]
     profiling: Profiling
+    timing: Timing
+    _handle: Optional[_FrameHandle] = dataclasses.field(default=None, repr=False, compare=False)
 
     @property
     def main_face(self) -> Optional[Face]:
         return self.faces[0] if self.faces else None
+
+    def predict_eyes(self, target_time_ns: int, face: int = 0) -> EyePrediction:
+        """Both eyes of face `face` (0: the main face) at `target_time_ns`,
+        nanoseconds of the system clock (time.time_ns()), best the moment the
+        display shows the picture. A declined prediction is an answer, not an
+        error: see EyePrediction.status. Raises Error (status 2) for a face
+        the frame lacks, and for a frame given to a callback once the callback
+        has returned."""
+        function = "quiloHeadTrackingFramePredictEyes"
+        handle = self._handle.handle if self._handle is not None else None
+        if not handle:
+            raise Error(function, 2, "the frame's handle has expired; predict during the callback or poll the frame")
+        record = _capi.EyePredictionRecord()
+        lib = _capi.library()
+        status = lib.quiloHeadTrackingFramePredictEyes(handle, face, int(target_time_ns), ctypes.byref(record))
+        if status not in PredictionStatus.__members__.values():
+            _check(function, status)
+        return EyePrediction(PredictionStatus(status), _vec(record.rightEye), _vec(record.leftEye), record.horizonMs)
 
 
 @dataclasses.dataclass
@@ -130,11 +213,14 @@ def _check(function: str, status: int) -> None:
         raise Error(function, status, reason.decode(errors="replace") if reason else "")
 
 
-def _read_frame(lib, handle) -> Frame:
+def _read_frame(lib, handle: _FrameHandle) -> Frame:
+    holder, handle = handle, handle.handle
     result = _capi.ResultRecord()
     raw = _capi.RawFacesRecord()
     detected = _capi.DetectedFacesRecord()
     profiling = _capi.ProfilingRecord()
+    timing = _capi.TimingRecord()
+    _check("quiloHeadTrackingFrameGetTiming", lib.quiloHeadTrackingFrameGetTiming(handle, timing))
     _check("quiloHeadTrackingFrameGetTrackingResult", lib.quiloHeadTrackingFrameGetTrackingResult(handle, result))
     _check("quiloHeadTrackingFrameGetRawFaces", lib.quiloHeadTrackingFrameGetRawFaces(handle, raw))
     _check("quiloHeadTrackingFrameGetDetectedFaces", lib.quiloHeadTrackingFrameGetDetectedFaces(handle, detected))
@@ -168,6 +254,8 @@ def _read_frame(lib, handle) -> Frame:
             profiling.faceDetectorEndTime,
             profiling.apiTimestamp,
         ),
+        timing=Timing(timing.exposureTime, timing.publishTime),
+        _handle=holder,
     )
 
 
@@ -247,10 +335,13 @@ class Engine:
         self._intrinsics_record = _capi.IntrinsicsRecord()
 
     def _on_frame(self, frame, _user):
+        lent = _FrameHandle(self._lib, frame, owned=False)
         try:
-            self._callback(_read_frame(self._lib, frame))
+            self._callback(_read_frame(self._lib, lent))
         except BaseException as error:  # never into C; raised by push()
             self._callback_error = error
+        finally:
+            lent.expire()
 
     # ---- lifetime ----
 
@@ -283,16 +374,17 @@ class Engine:
     def latest_frame(self) -> Frame:
         handle = ctypes.c_void_p()
         self._call("quiloHeadTrackingEngineGetLatestFrame", ctypes.byref(handle))
-        try:
-            return _read_frame(self._lib, handle)
-        finally:
-            self._lib.quiloHeadTrackingFrameRelease(handle)
+        # The frame keeps its handle, released with it, for predict_eyes.
+        return _read_frame(self._lib, _FrameHandle(self._lib, handle, owned=True))
 
     def push(self, image, depth=None, intrinsics: Intrinsics = None, timestamp_ms: float = 0.0, *,
              width: Optional[int] = None, height: Optional[int] = None, stride: Optional[int] = None,
-             depth_unit: float = 0.001, rotation: int = 0) -> None:
+             depth_unit: float = 0.001, rotation: int = 0, system_clock: bool = False) -> None:
         """Pushes one 8-bit grey image (and optionally a 16-bit depth image of
-        the same size, `depth_unit` metres per step) taken at `timestamp_ms`.
+        the same size, `depth_unit` metres per step) taken at `timestamp_ms`:
+        milliseconds of the system clock (time.time_ns() / 1e6) when
+        `system_clock`, so that its frames can be predicted, otherwise of any
+        clock.
         The size comes from a two-dimensional buffer (a NumPy array) or from
         `intrinsics`; `stride` is the bytes from row to row (the width
         unless given). While tracking, the frame is processed before push()
@@ -321,15 +413,21 @@ class Engine:
             c.isMirrored = 1 if intrinsics.mirrored else 0
             self._last_intrinsics = intrinsics
         self._callback_error = None
-        status = self._lib.quiloHeadTrackingEnginePushFrame(
+        function = "quiloHeadTrackingEnginePushFrame"
+        arguments = [
             self._handle,
             ctypes.byref(record),
             ctypes.byref(depth_record) if depth_record is not None else None,
             ctypes.byref(self._intrinsics_record),
-            float(timestamp_ms),
-        )
+        ]
+        if system_clock:
+            function = "quiloHeadTrackingEnginePushFrameWithTimestamp"
+            arguments.append(ctypes.byref(_capi.TimestampRecord(0, float(timestamp_ms))))
+        else:
+            arguments.append(float(timestamp_ms))
+        status = getattr(self._lib, function)(*arguments)
         del keep, keep_depth
-        _check("quiloHeadTrackingEnginePushFrame", status)
+        _check(function, status)
         if self._callback_error is not None:
             error, self._callback_error = self._callback_error, None
             raise error

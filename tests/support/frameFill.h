@@ -13,7 +13,9 @@ namespace quilo::test {
 struct FilledFrame final : head::Frame {
     explicit FilledFrame(int sequence) : n(static_cast<float>(sequence)) {
         faceList.resize(1 + sequence % 3);
-        for (auto& face : faceList) face = {glm::vec3(n), glm::vec3(n), glm::vec3(n), sequence};
+        for (auto& face : faceList) {
+            face = {glm::vec3(n), glm::vec3(n), glm::vec3(n), sequence, glm::vec3(n), glm::vec3(n)};
+        }
         rawFaceList.resize(1 + sequence % 4);
         for (auto& raw : rawFaceList) raw = {glm::vec3(n), glm::vec3(n), glm::vec3(n), sequence};
         detectionList.resize(1 + sequence % 5);
@@ -33,6 +35,10 @@ struct FilledFrame final : head::Frame {
     head::FrameProfiling profiling() const override {
         const auto v = static_cast<int64_t>(n);
         return {v, v, v, v};
+    }
+    head::FrameTiming timing() const override {
+        const auto v = static_cast<int64_t>(n);
+        return {v, v};
     }
 
     float n;
@@ -59,7 +65,8 @@ inline bool IsFilledWith(const head::Frame& frame, int sequence) {
         return false;
     }
     for (const auto& f : faces) {
-        if (!all(f.position) || !all(f.velocity) || !all(f.angles) || f.rawFaceIndex != sequence) {
+        if (!all(f.position) || !all(f.velocity) || !all(f.angles) || f.rawFaceIndex != sequence ||
+            !all(f.rightEye) || !all(f.leftEye)) {
             return false;
         }
     }
@@ -79,7 +86,8 @@ inline bool IsFilledWith(const head::Frame& frame, int sequence) {
     const auto v = static_cast<int64_t>(sequence);
     return frame.timestamp().ms == n && frame.trackingStarted() == (sequence % 2 == 1) &&
            frame.signalValue() == n && p.cameraExposureTime == v && p.faceDetectorStartTime == v &&
-           p.faceDetectorEndTime == v && p.apiTimestamp == v;
+           p.faceDetectorEndTime == v && p.apiTimestamp == v && frame.timing().exposureTime == v &&
+           frame.timing().publishTime == v;
 }
 
 }  // namespace quilo::test

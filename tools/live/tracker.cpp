@@ -42,8 +42,6 @@ LiveTracker::LiveTracker(const TrackerOptions& options, Output output)
     args.configuration.faceTracker = options.tracker;
     args.configuration.faceDetector.backend = kQuiloFaceDetectorBackendCPU;
     args.configuration.faceDetector.maxNumOfFaces = options.maxFaces;
-    // The RealSense frames' exposure time comes with the profiling.
-    args.configuration.profiling = options.realsense;
     args.platform = engine_->platform.get();
     args.frameAdapter = &engine_->adapter;
     if (!options.realsense) args.sharedCameraSink = &engine_->sink;
@@ -96,7 +94,7 @@ void LiveTracker::OnFrame(const head::Frame& frame) {
         live.latencyMs = std::chrono::duration<double, std::milli>(now - pushing_->captured).count();
     } else {
         // The RealSense camera's exposure time, system clock, nanoseconds.
-        const double exposureMs = static_cast<double>(frame.profiling().cameraExposureTime) / 1e6;
+        const double exposureMs = static_cast<double>(frame.timing().exposureTime) / 1e6;
         live.captureTimeMs = exposureMs > 0.0 ? exposureMs : SystemNowMs();
         live.latencyMs = std::max(SystemNowMs() - live.captureTimeMs, 0.0);
     }
@@ -105,9 +103,18 @@ void LiveTracker::OnFrame(const head::Frame& frame) {
     const std::lock_guard<std::mutex> lock(statusMutex_);
     ++status_.frames;
     recent_.push_back(now);
+    recentLatencies_.push_back(live.latencyMs);
     const auto old = std::find_if(recent_.begin(), recent_.end(),
                                   [&](Clock::time_point t) { return now - t <= std::chrono::seconds(1); });
+    recentLatencies_.erase(recentLatencies_.begin(), recentLatencies_.begin() + (old - recent_.begin()));
     recent_.erase(recent_.begin(), old);
+    std::vector<double> sorted = recentLatencies_;
+    std::sort(sorted.begin(), sorted.end());
+    const auto at = [&sorted](double q) {
+        return sorted.empty() ? 0.0 : sorted[static_cast<size_t>(q * static_cast<double>(sorted.size() - 1) + 0.5)];
+    };
+    status_.latencyMedianMs = at(0.5);
+    status_.latencyP99Ms = at(0.99);
     status_.framesPerSecond =
         recent_.size() > 1
             ? static_cast<double>(recent_.size() - 1) /

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,9 @@ int Run(const fs::path& sequenceFolder, const fs::path& output, const ReplayOpti
         pictures = WriteOverlays(overlays, sequenceFolder, sequence, result, overlayEvery);
     }
 
-    fmt::print("\n{}\n", FormatSummary(ComputeStatistics(result)));
+    ReplayStatistics statistics = ComputeStatistics(result);
+    AddStillFigures(sequence, result, statistics);
+    fmt::print("\n{}\n", FormatSummary(statistics));
     fmt::print("per-frame table:    {}\n", table.string());
     fmt::print("trajectory plot:    {}\n", plot.string());
     if (pictures > 0) fmt::print("frame pictures:     {} ({} PNG files)\n", overlays.string(), pictures);
@@ -93,6 +96,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> filterSettings;
     size_t overlayEvery = 1;
     bool verbose = false;
+    std::optional<double> predictMs;
 
     app.add_option("sequence", sequenceFolder,
                    "Folder with sequence.json and the images (default: the bundled sample)");
@@ -119,6 +123,10 @@ int main(int argc, char** argv) {
                    "Draw a picture of every Nth frame (0: none)")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
+    app.add_option("--predict-ms", predictMs,
+                   "Predict the main face's eyes this many ms past each frame (0 to 100) and report their "
+                   "error against the truth then")
+        ->check(CLI::Range(0.0, 100.0));
     app.add_flag("-v,--verbose", verbose, "Show the engine's information log lines");
     if (const auto exitCode = ParseCommandLine(app, argc, argv)) return *exitCode;
 
@@ -126,6 +134,7 @@ int main(int argc, char** argv) {
         ReplayOptions options;
         options.maxFaces = maxFaces;
         options.logLevel = verbose ? kQuiloLogLevelInfo : kQuiloLogLevelWarn;
+        options.predictMs = predictMs;
         options.tracker.trackLeftEye = eyes != "right";
         options.tracker.trackRightEye = eyes != "left";
         if (!cameraPosition.empty()) {

@@ -32,7 +32,23 @@ int main(int argc, char** argv) {
     app.add_option("--step", options.pathStep, "Steps along the path between two frames")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
+    std::string motion = "path";
+    app.add_option("--motion", motion, "path, sway, lean, still or turnAndStop")
+        ->capture_default_str()
+        ->check([](const std::string& name) {
+            return SampleMotionFromName(name) ? std::string() : "not a motion: " + name;
+        });
+    app.add_option("--fps", options.framesPerSecond,
+                   "Frames per second (0: 30 for the path, 90 for the other motions)")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 1000.0));
+    app.add_option("--sway-mm", options.swayMm, "Sway width peak to peak, mm")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 400.0));
+    app.add_option("--sway-hz", options.swayHz, "Sway rate, Hz")->capture_default_str()->check(CLI::Range(0.05, 5.0));
+    app.add_flag("--depth", options.depth, "Write a depth image of the card beside every frame");
     CLI11_PARSE(app, argc, argv);
+    options.motion = *SampleMotionFromName(motion);
 
     try {
         const GreyImage image = ReadPhotoAsGrey(photo);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 
 #include <fmt/format.h>
 
@@ -24,7 +25,76 @@ double MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// Whole milliseconds apart from the rest: a double of nanoseconds since 1970
+// is too coarse.
+int64_t Nanoseconds(double ms) {
+    const double whole = std::floor(ms);
+    return static_cast<int64_t>(whole) * 1000000 + std::llround((ms - whole) * 1e6);
+}
+
+EyeTruth InDisplaySpace(const head::FaceTrackerConfiguration& configuration, const EyeTruth& eyes) {
+    return {ToDisplaySpace(configuration, eyes.rightEye), ToDisplaySpace(configuration, eyes.leftEye)};
+}
+
+// Mean distance of both eyes from their truth, and the error vectors.
+double EyeError(const glm::vec3& right, const glm::vec3& left, const EyeTruth& truth) {
+    return 0.5 * (glm::distance(glm::dvec3(right), truth.rightEye) + glm::distance(glm::dvec3(left), truth.leftEye));
+}
+
+// The truth's midpoint speed at `ms`, mm per ms; nullopt without truth there.
+std::optional<double> TruthSpeed(const Sequence& sequence, double ms) {
+    const auto before = TruthAt(sequence, ms - 1.0);
+    const auto after = TruthAt(sequence, ms + 1.0);
+    if (!before || !after) return std::nullopt;
+    const glm::dvec3 a = (before->rightEye + before->leftEye) * 0.5;
+    const glm::dvec3 b = (after->rightEye + after->leftEye) * 0.5;
+    return glm::distance(a, b) / 2.0;
+}
+
+double Mean(const std::vector<double>& values) {
+    if (values.empty()) return std::numeric_limits<double>::quiet_NaN();
+    double sum = 0.0;
+    for (const double v : values) sum += v;
+    return sum / static_cast<double>(values.size());
+}
+
 }  // namespace
+
+std::optional<EyeTruth> TruthAt(const Sequence& sequence, double ms) {
+    const auto& frames = sequence.frames;
+    if (frames.empty() || !(ms >= frames.front().timestampMs && ms <= frames.back().timestampMs)) {
+        return std::nullopt;
+    }
+    // The first frame after `ms` (or the last): the segment is [i - 1, i].
+    const auto after = std::upper_bound(frames.begin(), frames.end(), ms,
+                                        [](double t, const SequenceFrame& f) { return t < f.timestampMs; });
+    const size_t i = std::clamp<size_t>(static_cast<size_t>(after - frames.begin()), 1, frames.size() - 1);
+    if (frames.size() == 1) return frames[0].truth;
+    const size_t i0 = i - 1;
+    const size_t im = i0 > 0 ? i0 - 1 : i0;
+    const size_t ip = i + 1 < frames.size() ? i + 1 : i;
+    for (const size_t k : {im, i0, i, ip}) {
+        if (!frames[k].truth) return std::nullopt;
+    }
+    const double t0 = frames[i0].timestampMs, t1 = frames[i].timestampMs;
+    const double u = (ms - t0) / (t1 - t0);
+    // Catmull-Rom with the tangents of non-uniform spacing, one side at the ends.
+    const auto point = [&](const glm::dvec3& pm, double tm, const glm::dvec3& p0, const glm::dvec3& p1,
+                           const glm::dvec3& pp, double tp) {
+        const double h = t1 - t0;
+        const glm::dvec3 m0 = tm < t0 ? (p1 - pm) / (t1 - tm) * h : (p1 - p0);
+        const glm::dvec3 m1 = tp > t1 ? (pp - p0) / (tp - t0) * h : (p1 - p0);
+        const double u2 = u * u, u3 = u2 * u;
+        return (2 * u3 - 3 * u2 + 1) * p0 + (u3 - 2 * u2 + u) * m0 + (-2 * u3 + 3 * u2) * p1 + (u3 - u2) * m1;
+    };
+    const double tm = frames[im].timestampMs, tp = frames[ip].timestampMs;
+    EyeTruth out;
+    out.rightEye = point(frames[im].truth->rightEye, tm, frames[i0].truth->rightEye, frames[i].truth->rightEye,
+                         frames[ip].truth->rightEye, tp);
+    out.leftEye = point(frames[im].truth->leftEye, tm, frames[i0].truth->leftEye, frames[i].truth->leftEye,
+                        frames[ip].truth->leftEye, tp);
+    return out;
+}
 
 glm::dvec3 ToDisplaySpace(const head::FaceTrackerConfiguration& configuration,
                           const glm::dvec3& cameraMm) {
@@ -44,8 +114,13 @@ ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequenc
     // sized image stops the replay before the detector is loaded.
     for (const SequenceFrame& entry : sequence.frames) CheckFrameImage(folder, sequence, entry);
 
+    if (options.predictMs && !(*options.predictMs >= 0.0 && *options.predictMs <= head::kMaxPredictionHorizonMs)) {
+        throw std::invalid_argument(fmt::format("the prediction of {} ms is not from 0 to {} ms", *options.predictMs,
+                                                head::kMaxPredictionHorizonMs));
+    }
     const Clock::time_point startup = Clock::now();
     ReplayResult result;
+    result.predictMs = options.predictMs;
     result.frames.reserve(sequence.frames.size());
 
     PlatformInitArgs platformArgs;
@@ -56,9 +131,15 @@ ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequenc
     // into the sink, into the frame being replayed.
     FrameResult* current = nullptr;
     head::FrameAdapter adapter(
-        [&current](const head::Frame& frame) {
+        [&current, &options](const head::Frame& frame) {
             if (current == nullptr) return;
             current->delivered = true;
+            // First, as a host would: the publish time is the latency's end.
+            if (options.predictMs && frame.faces().size > 0) {
+                current->prediction =
+                    head::PredictEyes(frame, 0, Nanoseconds(frame.timestamp().ms + *options.predictMs));
+            }
+            current->latencyMs = static_cast<double>(frame.timing().publishTime) / 1e6;
             const Slice<head::Face> faces = frame.faces();
             current->faces.assign(faces.begin(), faces.end());
             const Slice<head::RawFace> rawFaces = frame.rawFaces();
@@ -99,6 +180,12 @@ ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequenc
             frame.timestampMs = entry.timestampMs;
             if (entry.truth) {
                 frame.truth = ToDisplaySpace(options.tracker, TrackedPoint(options.tracker, *entry.truth));
+                frame.eyeTruth = InDisplaySpace(options.tracker, *entry.truth);
+            }
+            if (options.predictMs) {
+                if (const auto ahead = TruthAt(sequence, entry.timestampMs + *options.predictMs)) {
+                    frame.eyeTruthAhead = InDisplaySpace(options.tracker, *ahead);
+                }
             }
 
             // Measured depth goes with the image where the sequence has it;
@@ -113,6 +200,7 @@ ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequenc
             current = &frame;
             const Timestamp timestamp{Timestamp::Space::System, entry.timestampMs};
             const Clock::time_point pushed = Clock::now();
+            const int64_t pushedNs = platform->GetSystemTimeNs();
             if (depth) {
                 DepthImageDesc depthDesc;
                 depthDesc.width = depth->width;
@@ -126,6 +214,7 @@ ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequenc
             }
             const double engineMs = MillisecondsSince(pushed);
             current = nullptr;
+            if (frame.delivered) frame.latencyMs -= static_cast<double>(pushedNs) / 1e6;
             frame.engineMs = std::max(engineMs - frame.detectorMs, 0.0);
             if (progress) progress(i + 1, total);
         }
@@ -219,7 +308,83 @@ ReplayStatistics ComputeStatistics(const ReplayResult& result) {
     statistics.jitterFrames = count;
     statistics.jitterMm = count > 0 ? std::sqrt(sumSquares / static_cast<double>(count))
                                     : std::numeric_limits<double>::quiet_NaN();
+
+    std::vector<double> latencies;
+    for (const FrameResult& frame : result.frames) {
+        if (frame.delivered) latencies.push_back(frame.latencyMs);
+    }
+    statistics.latencyMedianMs = Quantile(latencies, 0.5);
+    statistics.latencyP99Ms = Quantile(latencies, 0.99);
+
+    statistics.predictMs = result.predictMs;
+    if (!result.predictMs) return statistics;
+    // The eyes a host would show: predicted, or the frame-time eyes the
+    // prediction answers when it declines.
+    std::vector<double> now, held, predicted;
+    double heldSquares = 0.0, predictedSquares = 0.0;
+    size_t jitterCount = 0;
+    glm::dvec3 lastHeld[2], lastPredicted[2];
+    bool haveLast = false;
+    for (const FrameResult& frame : result.frames) {
+        const bool usable = frame.delivered && !frame.faces.empty() && frame.prediction && frame.eyeTruth &&
+                            frame.eyeTruthAhead;
+        if (!usable) {
+            haveLast = false;
+            continue;
+        }
+        const head::Face& face = frame.faces[0];
+        const head::EyePrediction& p = *frame.prediction;
+        if (p.status != head::PredictionStatus::Predicted) ++statistics.predictionsDeclined;
+        const EyeTruth& ahead = *frame.eyeTruthAhead;
+        now.push_back(EyeError(face.rightEye, face.leftEye, *frame.eyeTruth));
+        held.push_back(EyeError(face.rightEye, face.leftEye, ahead));
+        predicted.push_back(EyeError(p.rightEye, p.leftEye, ahead));
+
+        const glm::dvec3 heldError[2] = {glm::dvec3(face.rightEye) - ahead.rightEye,
+                                         glm::dvec3(face.leftEye) - ahead.leftEye};
+        const glm::dvec3 predictedError[2] = {glm::dvec3(p.rightEye) - ahead.rightEye,
+                                              glm::dvec3(p.leftEye) - ahead.leftEye};
+        if (haveLast) {
+            for (int e = 0; e < 2; ++e) {
+                const glm::dvec3 h = heldError[e] - lastHeld[e];
+                const glm::dvec3 q = predictedError[e] - lastPredicted[e];
+                heldSquares += glm::dot(h, h) / 2.0;
+                predictedSquares += glm::dot(q, q) / 2.0;
+            }
+            jitterCount += 2;
+        }
+        std::copy(std::begin(heldError), std::end(heldError), std::begin(lastHeld));
+        std::copy(std::begin(predictedError), std::end(predictedError), std::begin(lastPredicted));
+        haveLast = true;
+    }
+    statistics.predictionFrames = now.size();
+    statistics.eyeErrorNowMm = Mean(now);
+    statistics.eyeErrorHeldMm = Mean(held);
+    statistics.eyeErrorPredictedMm = Mean(predicted);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    statistics.eyeJitterHeldMm = jitterCount > 0 ? std::sqrt(heldSquares / static_cast<double>(jitterCount)) : nan;
+    statistics.eyeJitterPredictedMm =
+        jitterCount > 0 ? std::sqrt(predictedSquares / static_cast<double>(jitterCount)) : nan;
     return statistics;
+}
+
+void AddStillFigures(const Sequence& sequence, const ReplayResult& result, ReplayStatistics& statistics) {
+    if (!result.predictMs) return;
+    statistics.stillFrames = 0;
+    statistics.stillWorstHeldMm = statistics.stillWorstPredictedMm = 0.0;
+    for (const FrameResult& frame : result.frames) {
+        if (!frame.delivered || frame.faces.empty() || !frame.prediction || !frame.eyeTruthAhead) continue;
+        const auto speedNow = TruthSpeed(sequence, frame.timestampMs);
+        const auto speedAhead = TruthSpeed(sequence, frame.timestampMs + *result.predictMs);
+        if (!speedNow || !speedAhead || *speedNow >= kStillSpeed || *speedAhead >= kStillSpeed) continue;
+        ++statistics.stillFrames;
+        const head::Face& face = frame.faces[0];
+        const head::EyePrediction& p = *frame.prediction;
+        statistics.stillWorstHeldMm =
+            std::max(statistics.stillWorstHeldMm, EyeError(face.rightEye, face.leftEye, *frame.eyeTruthAhead));
+        statistics.stillWorstPredictedMm =
+            std::max(statistics.stillWorstPredictedMm, EyeError(p.rightEye, p.leftEye, *frame.eyeTruthAhead));
+    }
 }
 
 }  // namespace quilo::replay

@@ -72,12 +72,26 @@ void WriteFrameTable(const std::filesystem::path& path, const ReplayResult& resu
         "frame,timestamp_ms,face,position_x,position_y,position_z,velocity_x,velocity_y,"
         "velocity_z,yaw,raw_right_x,raw_right_y,raw_right_z,raw_left_x,raw_left_y,raw_left_z,"
         "right_eye_px,right_eye_py,left_eye_px,left_eye_py,truth_x,truth_y,truth_z,detector_ms,"
-        "engine_ms\n";
+        "engine_ms";
+    // With a prediction, the main face's predicted eyes (display space, mm)
+    // close its row; the other rows leave them empty.
+    const bool predicted = result.predictMs.has_value();
+    text += predicted ? ",predicted_right_x,predicted_right_y,predicted_right_z,predicted_left_x,"
+                        "predicted_left_y,predicted_left_z\n"
+                      : "\n";
     for (const FrameResult& frame : result.frames) {
         const glm::dvec3 truth = frame.truth.value_or(glm::dvec3(kNone));
+        bool mainRow = true;
         const auto finish = [&](std::string& row) {
             AppendCells(row, {truth.x, truth.y, truth.z}, 2);
             AppendCells(row, {frame.detectorMs, frame.engineMs}, 4);
+            if (predicted) {
+                const bool has = mainRow && frame.prediction.has_value();
+                const glm::dvec3 r = has ? glm::dvec3(frame.prediction->rightEye) : glm::dvec3(kNone);
+                const glm::dvec3 l = has ? glm::dvec3(frame.prediction->leftEye) : glm::dvec3(kNone);
+                AppendCells(row, {r.x, r.y, r.z, l.x, l.y, l.z}, 2);
+            }
+            mainRow = false;
             row += '\n';
             text += row;
         };
@@ -278,6 +292,28 @@ std::string FormatSummary(const ReplayStatistics& s) {
     if (s.jitterFrames > 0) {
         text += fmt::format("jitter:             {:.2f} mm ({}, {} frames)\n", s.jitterMm,
                             s.jitterFromTruth ? "of the error" : "while still", s.jitterFrames);
+    }
+    if (s.frames > 0) {
+        text += fmt::format("latency:            median {:.3f} ms, 99th percentile {:.3f} ms (image pushed "
+                            "to result published)\n",
+                            s.latencyMedianMs, s.latencyP99Ms);
+    }
+    if (s.predictMs && s.predictionFrames > 0) {
+        const double predictedAdds = s.eyeErrorPredictedMm - s.eyeErrorNowMm;
+        const double heldAdds = s.eyeErrorHeldMm - s.eyeErrorNowMm;
+        text += fmt::format(
+            "eye error (3D):     {:.2f} mm at the frame's time; {:.0f} ms later {:.2f} mm predicted, {:.2f} mm "
+            "unpredicted ({} frames, {} predictions declined)\n"
+            "latency adds:       {:.2f} mm predicted, {:.2f} mm unpredicted ({:.0f} %)\n"
+            "eye jitter:         {:.2f} mm predicted, {:.2f} mm unpredicted (of the error)\n",
+            s.eyeErrorNowMm, *s.predictMs, s.eyeErrorPredictedMm, s.eyeErrorHeldMm, s.predictionFrames,
+            s.predictionsDeclined, predictedAdds, heldAdds,
+            heldAdds != 0.0 ? 100.0 * predictedAdds / heldAdds : 0.0, s.eyeJitterPredictedMm, s.eyeJitterHeldMm);
+        if (s.stillFrames > 0) {
+            text += fmt::format("head still:         worst error {:.2f} mm predicted, {:.2f} mm unpredicted ({} "
+                                "frames)\n",
+                                s.stillWorstPredictedMm, s.stillWorstHeldMm, s.stillFrames);
+        }
     }
     return text;
 }

@@ -18,7 +18,9 @@ namespace quilo::replay {
 //   raw_left_x/y/z (the eyes of its detection in camera space, mm),
 //   right_eye_px/py and left_eye_px/py (its detection's eye pixels),
 //   truth_x/y/z (the tracked point's truth, display space, mm),
-//   detector_ms, engine_ms.
+//   detector_ms, engine_ms, and, when the replay predicted,
+//   predicted_right_x/y/z and predicted_left_x/y/z (the main face's eyes
+//   predicted, display space, mm; empty on the other faces' rows).
 // Columns without a value (a coasting face has no detection; a sequence
 // without truth) are empty. Throws SequenceError when the file cannot be written.
 void WriteFrameTable(const std::filesystem::path& path, const ReplayResult& result);

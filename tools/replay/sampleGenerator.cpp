@@ -42,8 +42,8 @@ struct CardPose {
 // and depth motion trace an ellipse, the vertical motion and the rotations
 // run at other rates and phases so that the poses do not repeat within the
 // round.
-CardPose PoseAt(int64_t pathFrame) {
-    const double t = glm::two_pi<double>() * static_cast<double>(pathFrame % kSamplePathFrames) /
+CardPose PathPoseAt(double pathFrame) {
+    const double t = glm::two_pi<double>() * std::fmod(pathFrame, double{kSamplePathFrames}) /
                      kSamplePathFrames;
     CardPose pose;
     pose.position = {190.0 * std::sin(t), 50.0 * std::sin(2.0 * t + 0.5),
@@ -57,6 +57,57 @@ CardPose PoseAt(int64_t pathFrame) {
     rotation = glm::rotate(rotation, pitch, glm::dvec3(1.0, 0.0, 0.0));
     pose.rotation = glm::dmat3(rotation);
     return pose;
+}
+
+// A card turned by `yaw` about the vertical axis at `position`.
+CardPose Turned(glm::dvec3 position, double yaw) {
+    CardPose pose;
+    pose.position = position;
+    pose.rotation = glm::dmat3(glm::rotate(glm::dmat4(1.0), yaw, glm::dvec3(0.0, 1.0, 0.0)));
+    return pose;
+}
+
+constexpr double kStandingDistanceMm = 650.0;
+
+// The quick move of the turn-and-stop motion: 0.3 s at constant speed, then
+// 0.7 s still, alternately right and left.
+constexpr double kTurnMoveSeconds = 0.3;
+constexpr double kTurnHoldSeconds = 0.7;
+constexpr double kTurnWidthMm = 150.0;
+constexpr double kTurnYawRadians = 0.3;  // about 17 degrees over the move
+
+// The card's pose `seconds` after the first frame.
+CardPose PoseAt(const SampleOptions& options, double seconds) {
+    switch (options.motion) {
+        // One round in 5 s at any rate.
+        case SampleMotion::Path: return PathPoseAt(seconds * kFramesPerSecond);
+        case SampleMotion::Sway: {
+            const double x = options.swayMm / 2.0 * std::sin(glm::two_pi<double>() * options.swayHz * seconds);
+            return Turned({x, 0.0, kStandingDistanceMm}, 0.0);
+        }
+        case SampleMotion::Lean: {
+            const double z = kStandingDistanceMm - 100.0 * std::sin(glm::two_pi<double>() * 0.5 * seconds);
+            return Turned({0.0, 0.0, z}, 0.0);
+        }
+        case SampleMotion::Still: return Turned({0.0, 0.0, kStandingDistanceMm}, 0.0);
+        case SampleMotion::TurnAndStop: {
+            // Held still at the left first, so the filter settles before the
+            // first move; then right and back, one move a second.
+            const double period = kTurnHoldSeconds + kTurnMoveSeconds;
+            const double cycle = std::fmod(seconds, 2.0 * period);
+            const double inHalf = std::fmod(cycle, period);
+            const double progress = std::clamp((inHalf - kTurnHoldSeconds) / kTurnMoveSeconds, 0.0, 1.0);
+            const double fraction = cycle < period ? progress : 1.0 - progress;  // 0: left, 1: right
+            return Turned({kTurnWidthMm * (fraction - 0.5), 0.0, kStandingDistanceMm},
+                          kTurnYawRadians * (fraction - 0.5));
+        }
+    }
+    return PathPoseAt(0.0);
+}
+
+double FramesPerSecond(const SampleOptions& options) {
+    if (options.framesPerSecond > 0.0) return options.framesPerSecond;
+    return options.motion == SampleMotion::Path ? kFramesPerSecond : 90.0;
 }
 
 // The card: photo pixels to card millimetres, origin at the eye midpoint.
@@ -79,6 +130,26 @@ cv::Matx33d CardHomography(const CameraIntrinsics& camera, const Card& card, con
     const cv::Matx33d k(camera.fx, 0.0, camera.ppx, 0.0, camera.fy, camera.ppy, 0.0, 0.0, 1.0);
     const cv::Matx33d columns(r1.x, r2.x, t.x, r1.y, r2.y, t.y, r1.z, r2.z, t.z);
     return k * columns;
+}
+
+// The card's distance along the camera's axis at every pixel it covers (mm,
+// the ray's meeting with the card's plane), 0 elsewhere; `covered` marks the
+// pixels of the card.
+DepthImage CardDepth(const CameraIntrinsics& camera, const CardPose& pose, const cv::Mat& covered) {
+    DepthImage depth{kWidth, kHeight, std::vector<uint16_t>(static_cast<size_t>(kWidth) * kHeight, 0)};
+    const glm::dvec3 normal = pose.rotation[2];
+    const double reach = glm::dot(normal, pose.position);
+    for (int y = 0; y < kHeight; ++y) {
+        const uint8_t* mask = covered.ptr<uint8_t>(y);
+        for (int x = 0; x < kWidth; ++x) {
+            if (mask[x] == 0) continue;
+            const glm::dvec3 ray((x - camera.ppx) / camera.fx, (y - camera.ppy) / camera.fy, 1.0);
+            const double along = reach / glm::dot(normal, ray);
+            depth.values[static_cast<size_t>(y) * kWidth + x] =
+                static_cast<uint16_t>(std::clamp(std::lround(along), 0L, 65535L));
+        }
+    }
+    return depth;
 }
 
 // A dark background with soft blotches and a gentle vertical gradient, in
@@ -194,6 +265,33 @@ EyePixels ReadEyePixels(const std::filesystem::path& csv, const std::string& ima
     Fail(csv, fmt::format("has no eyes for face 0 of \"{}\"", imageName));
 }
 
+std::optional<SampleMotion> SampleMotionFromName(const std::string& name) {
+    for (const SampleMotion motion : {SampleMotion::Path, SampleMotion::Sway, SampleMotion::Lean,
+                                      SampleMotion::Still, SampleMotion::TurnAndStop}) {
+        if (name == SampleMotionName(motion)) return motion;
+    }
+    return std::nullopt;
+}
+
+const char* SampleMotionName(SampleMotion motion) {
+    switch (motion) {
+        case SampleMotion::Path: return "path";
+        case SampleMotion::Sway: return "sway";
+        case SampleMotion::Lean: return "lean";
+        case SampleMotion::Still: return "still";
+        case SampleMotion::TurnAndStop: return "turnAndStop";
+    }
+    return "path";
+}
+
+EyeTruth SampleTruthAt(const SampleOptions& options, const EyePixels& eyes, double ms) {
+    const Card card{(eyes.rightEye + eyes.leftEye) * 0.5,
+                    kSampleEyeDistanceMm / glm::distance(eyes.rightEye, eyes.leftEye)};
+    const CardPose pose = PoseAt(options, (ms - kFirstTimestampMs) / 1000.0);
+    return EyeTruth{pose.position + pose.rotation * card.PointOf(eyes.rightEye),
+                    pose.position + pose.rotation * card.PointOf(eyes.leftEye)};
+}
+
 CameraIntrinsics SampleIntrinsics() {
     CameraIntrinsics camera;
     camera.width = kWidth;
@@ -230,6 +328,15 @@ Sequence GenerateSample(const GreyImage& photo, const EyePixels& eyes,
     if (options.pathStep < 1) {
         Fail(outputFolder, fmt::format("the path step {} is not positive", options.pathStep));
     }
+    if (!(options.framesPerSecond >= 0.0 && options.framesPerSecond <= 1000.0)) {
+        Fail(outputFolder, fmt::format("the rate {} is not from 0 to 1000 frames per second",
+                                       options.framesPerSecond));
+    }
+    if (!(options.swayMm >= 0.0 && options.swayMm <= 400.0) ||
+        !(options.swayHz >= 0.05 && options.swayHz <= 5.0)) {
+        Fail(outputFolder, fmt::format("the sway of {} mm at {} Hz is not 0 to 400 mm at 0.05 to 5 Hz",
+                                       options.swayMm, options.swayHz));
+    }
     if (!(options.noiseSigma >= 0.0 && options.noiseSigma <= kMaxNoiseSigma)) {
         Fail(outputFolder, fmt::format("the noise sigma {} is not from 0 to {}",
                                        options.noiseSigma, kMaxNoiseSigma));
@@ -251,31 +358,48 @@ Sequence GenerateSample(const GreyImage& photo, const EyePixels& eyes,
     const cv::Mat background = Background();
     GaussianNoise noise(options.noiseSeed);
 
+    const double fps = FramesPerSecond(options);
+    const cv::Mat opaque(photo.height, photo.width, CV_8UC1, cv::Scalar(255));
     Sequence sequence;
-    sequence.description = fmt::format(
-        "Generated sample: a face photograph as a flat card moving 600 to 1050 mm in front of "
-        "an 848 x 480 camera (87 degrees wide) at 30 frames per second, {} frames, with the "
-        "true eye centres",
-        options.frameCount);
+    sequence.description =
+        options.motion == SampleMotion::Path
+            ? fmt::format("Generated sample: a face photograph as a flat card moving 600 to 1050 mm in front of "
+                          "an 848 x 480 camera (87 degrees wide) at {} frames per second, {} frames, with the "
+                          "true eye centres",
+                          fps, options.frameCount)
+            : fmt::format("Generated sample: a face photograph as a flat card, motion \"{}\", in front of an "
+                          "848 x 480 camera (87 degrees wide) at {} frames per second, {} frames{}, with the "
+                          "true eye centres",
+                          SampleMotionName(options.motion), fps, options.frameCount,
+                          options.depth ? " and depth" : "");
     sequence.intrinsics = camera;
     GreyImage frame{kWidth, kHeight, std::vector<uint8_t>(static_cast<size_t>(kWidth) * kHeight)};
     for (int32_t i = 0; i < options.frameCount; ++i) {
         const int64_t pathFrame = static_cast<int64_t>(i) * options.pathStep;
-        const CardPose pose = PoseAt(pathFrame);
+        SequenceFrame entry;
+        entry.image = fmt::format("{:05d}.png", i);
+        entry.timestampMs = kFirstTimestampMs + static_cast<double>(pathFrame) * 1000.0 / fps;
+        // The path by its whole step, so that its frames stay what they were.
+        const CardPose pose = options.motion == SampleMotion::Path
+                                  ? PathPoseAt(static_cast<double>(pathFrame))
+                                  : PoseAt(options, (entry.timestampMs - kFirstTimestampMs) / 1000.0);
 
         cv::Mat image(kHeight, kWidth, CV_8UC1, frame.pixels.data());
         background.copyTo(image);
-        cv::warpPerspective(source, image, CardHomography(camera, card, pose), image.size(),
-                            cv::INTER_LINEAR, cv::BORDER_TRANSPARENT);
+        const cv::Matx33d homography = CardHomography(camera, card, pose);
+        cv::warpPerspective(source, image, homography, image.size(), cv::INTER_LINEAR, cv::BORDER_TRANSPARENT);
         AddNoise(image, options.noiseSigma, noise);
 
-        SequenceFrame entry;
-        entry.image = fmt::format("{:05d}.png", i);
-        entry.timestampMs =
-            kFirstTimestampMs + static_cast<double>(pathFrame) * 1000.0 / kFramesPerSecond;
         entry.truth = EyeTruth{pose.position + pose.rotation * card.PointOf(eyes.rightEye),
                                pose.position + pose.rotation * card.PointOf(eyes.leftEye)};
         WriteGreyPng(outputFolder / entry.image, frame);
+        if (options.depth) {
+            cv::Mat covered(kHeight, kWidth, CV_8UC1, cv::Scalar(0));
+            cv::warpPerspective(opaque, covered, homography, covered.size(), cv::INTER_NEAREST,
+                                cv::BORDER_CONSTANT);
+            entry.depth = fmt::format("{:05d}-depth.png", i);
+            WriteDepthPng(outputFolder / *entry.depth, CardDepth(camera, pose, covered));
+        }
         sequence.frames.push_back(std::move(entry));
     }
     WriteSequence(outputFolder, sequence);

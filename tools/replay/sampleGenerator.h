@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include <glm/glm.hpp>
@@ -25,6 +26,17 @@
 #include "tools/replay/sequence.h"
 
 namespace quilo::replay {
+
+// Besides that path, motions of a person in front of an eye-tracked display
+// at the camera's real rate (90 frames per second), each with the card's
+// depth image beside every frame when asked, and a truth that gives both
+// eyes at any time (SampleTruthAt):
+//   sway: side to side, swayMm peak to peak at swayHz, 650 mm away;
+//   lean: in and out, 550 to 750 mm at 0.5 Hz;
+//   still: a still head 650 mm away;
+//   turnAndStop: every second a quick move of 150 mm sideways in 0.3 s
+//     (0.5 m/s) while the card turns by 17 degrees, then a dead stop and
+//     0.7 s still; right, then back left.
 
 // Frames in one round of the sample's path; at 30 frames per second, 5 s.
 inline constexpr int32_t kSamplePathFrames = 150;
@@ -39,7 +51,22 @@ struct EyePixels {
     glm::dvec2 leftEye{0.0};
 };
 
+enum class SampleMotion { Path, Sway, Lean, Still, TurnAndStop };
+
+// "path", "sway", "lean", "still", "turnAndStop"; nullopt for another name.
+std::optional<SampleMotion> SampleMotionFromName(const std::string& name);
+const char* SampleMotionName(SampleMotion motion);
+
 struct SampleOptions {
+    SampleMotion motion = SampleMotion::Path;
+    // Frames per second; 0: 30 for the path, 90 for the other motions.
+    double framesPerSecond = 0.0;
+    // Sway's width peak to peak (mm, 0..400) and rate (Hz, 0.05..5).
+    double swayMm = 100.0;
+    double swayHz = 1.0;
+    // Writes "NNNNN-depth.png" beside every frame: the card's distance along
+    // the camera's axis, mm (depth unit 0.001), 0 off the card.
+    bool depth = false;
     // Frames written.
     int32_t frameCount = kSamplePathFrames;
     // Steps along the path from one written frame to the next, so that a few
@@ -63,6 +90,12 @@ EyePixels ReadEyePixels(const std::filesystem::path& csv, const std::string& ima
 
 // The sample camera's intrinsics.
 CameraIntrinsics SampleIntrinsics();
+
+// Where the eyes of the card with eye centres `eyes` truly are at `ms` on
+// the sample's clock (the first frame is at 1000 ms), camera space, mm; any
+// time, between frames and beyond the last too. A frame's truth is this at
+// its timestamp.
+EyeTruth SampleTruthAt(const SampleOptions& options, const EyePixels& eyes, double ms);
 
 // Renders the sample from `photo` (grey) with its eye centres `eyes` into
 // `outputFolder` (created when missing): frames "00000.png", "00001.png", ...

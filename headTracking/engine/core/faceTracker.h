@@ -7,7 +7,9 @@
 // tracks to display space (F * (R * v) + t with F = diag(-1, -1, 1)), keeps
 // those inside a weighted-distance and a yaw window, orders them by that
 // distance and keeps the main face at the front, letting it coast on a damped
-// velocity for a while when it disappears.
+// velocity for a while when it disappears. Each track also keeps both eyes'
+// offsets from its tracked point, smoothed over a few frames, so that every
+// face reports both eyes filtered, moving with the tracked point's velocity.
 //
 // Threads: no locks. All calls, CameraDidChange included, come from one thread
 // at a time (the engine's frame thread during a session).
@@ -86,6 +88,13 @@ private:
         float weightedDistance;
     };
 
+    // Each eye minus the tracked point, mm; camera space in the filter lists,
+    // display space in trackEyes_.
+    struct EyeOffsets {
+        glm::vec3 right{0.0f};
+        glm::vec3 left{0.0f};
+    };
+
     // Back to priming: no faces, no filters, no previous timestamp.
     void Restart();
     // Eye pixel and depth (m) to camera space (mm); false when the pixel lies
@@ -111,10 +120,12 @@ private:
     // Double buffers: [index] is the current list, [1 - index] the previous one.
     int filterIndex_ = 0;
     std::vector<KalmanFilter> filters_[2];
+    std::vector<EyeOffsets> eyeOffsets_[2];  // entry k belongs to filters_[...][k]
     // Entry k: the raw face filter k of the current list was made from; sized
     // to the number of raw faces of each frame.
     std::vector<int32_t> trackToRawFace_;
     std::vector<MovingPoint> tracks_;  // current filters in display space
+    std::vector<EyeOffsets> trackEyes_;  // their eye offsets in display space
     bool trackingStarted_ = false;
     float lostTime_ = 0.0f;  // ms the main face has not been at the front
     int faceIndex_ = 0;

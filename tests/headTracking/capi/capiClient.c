@@ -11,6 +11,9 @@ int quiloTestCClientNullHandles(void) {
     quilo_head_tracking_raw_faces_t raw;
     quilo_head_tracking_detected_faces_t detected;
     quilo_head_tracking_frame_profiling_t profiling;
+    quilo_head_tracking_frame_timing_t timing;
+    quilo_head_tracking_eye_prediction_t prediction;
+    quilo_head_tracking_timestamp_t stamp = {0, 1.0};
     quilo_head_tracking_vec3_t zero = {0.0f, 0.0f, 0.0f};
     quilo_head_tracking_filter_properties_t properties;
     int limit = -5;
@@ -34,6 +37,12 @@ int quiloTestCClientNullHandles(void) {
     failures += quiloHeadTrackingFrameGetRawFaces(frame, &raw) != 1;
     failures += quiloHeadTrackingFrameGetDetectedFaces(frame, &detected) != 1;
     failures += quiloHeadTrackingFrameGetProfiling(frame, &profiling) != 1;
+    failures += quiloHeadTrackingFrameGetTiming(frame, &timing) != 1;
+    prediction.horizonMs = -7.0;
+    failures += quiloHeadTrackingFramePredictEyes(frame, 0, 0, &prediction) != 1 || prediction.horizonMs != -7.0;
+    failures += quiloHeadTrackingEnginePushFrameWithTimestamp(engine, NULL, NULL, NULL, &stamp) != 1;
+    failures += kQuiloHeadTrackingStatusPredictionUnknownClock != 6 ||
+                QUILO_HEAD_TRACKING_MAX_PREDICTION_MS != 100;
     quiloHeadTrackingEngineRelease(engine);
     quiloHeadTrackingFrameRelease(frame);
     failures += strcmp(quiloHeadTrackingGetVersion(), "0.6.74") != 0;

@@ -440,7 +440,9 @@ TEST_F(CapiTest, EachFailureLeavesItsReasonForItsThreadOnly) {
         EXPECT_EQ(c.call(), c.status) << c.name;
         const std::string reason = quiloHeadTrackingGetLastErrorMessage();
         EXPECT_THAT(reason, HasSubstr(c.reason)) << c.name;
-        if (c.status == 2) EXPECT_EQ(log_.Count(reason), 1u) << c.name;
+        if (c.status == 2) {
+            EXPECT_EQ(log_.Count(reason), 1u) << c.name;
+        }
         std::string elsewhere = "unset";
         std::thread([&] { elsewhere = quiloHeadTrackingGetLastErrorMessage(); }).join();
         EXPECT_EQ(elsewhere, "") << c.name;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -378,4 +379,133 @@ TEST_F(OwnCameraTest, CallsFromTheFrameCallbackAreRefusedWithTheirReason) {
         ASSERT_EQ(Push(++ms), 0) << c.name;
         EXPECT_EQ(Detections(), before + 1) << c.name;
     }
+}
+
+namespace {
+
+int64_t SystemNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// One polled frame's prediction, its status and the thread's reason.
+struct Predicted {
+    int status = -1;
+    quilo_head_tracking_eye_prediction_t eyes{};
+    std::string reason;
+};
+
+Predicted PredictLatest(quilo_head_tracking_engine* engine, int32_t face, int64_t targetNs) {
+    quilo_head_tracking_frame* frame = nullptr;
+    EXPECT_EQ(quiloHeadTrackingEngineGetLatestFrame(engine, &frame), 0);
+    Predicted out;
+    out.status = quiloHeadTrackingFramePredictEyes(frame, face, targetNs, &out.eyes);
+    out.reason = quiloHeadTrackingGetLastErrorMessage();
+    quiloHeadTrackingFrameRelease(frame);
+    return out;
+}
+
+quilo_head_tracking_frame_timing_t LatestTiming(quilo_head_tracking_engine* engine) {
+    quilo_head_tracking_frame* frame = nullptr;
+    EXPECT_EQ(quiloHeadTrackingEngineGetLatestFrame(engine, &frame), 0);
+    quilo_head_tracking_frame_timing_t timing{};
+    EXPECT_EQ(quiloHeadTrackingFrameGetTiming(frame, &timing), 0);
+    quiloHeadTrackingFrameRelease(frame);
+    return timing;
+}
+
+}  // namespace
+
+// A host that states its timestamps in the system clock gets its frames'
+// eyes predicted; one that does not, and a face without a detection, get the
+// frame-time eyes with the status that says why. Every frame carries its
+// exposure and publish times with profiling off.
+TEST_F(OwnCameraTest, FramesPushedInTheSystemClockArePredictedAndTimed) {
+    // 0.25 px to the right per 10 ms frame: 0.375 mm at 0.6 m with fx = 400,
+    // faster than the prediction's fade.
+    constexpr int kMoving = 80;
+    quilo::test::DetectorScript script;
+    script.maxNumOfFacesLimit = 5;
+    for (int k = 0; k < kMoving; ++k) script.frames.push_back({quilo::test::FaceAt(21.0 + 0.25 * k, 24.0)});
+    script.frames.push_back({});  // the face is lost for one frame
+    script.thereafter = {quilo::test::FaceAt(36.0, 24.0)};
+    quilo::test::ResetScriptedDetector(script);
+    Create();
+    ASSERT_EQ(quiloHeadTrackingEngineStartTracking(engine_), 0);
+
+    // Whole milliseconds of today, so the stated times convert exactly.
+    const double startMs = std::floor(static_cast<double>(SystemNowNs() / 1000000));
+    double lastMs = startMs;
+    int64_t pushedAt = 0;
+    int64_t returnedAt = 0;
+    for (int k = 0; k < kMoving; ++k) {
+        lastMs = startMs + 10.0 * k;
+        const quilo_head_tracking_timestamp_t stamp{0, lastMs};
+        pushedAt = SystemNowNs();
+        ASSERT_EQ(quiloHeadTrackingEnginePushFrameWithTimestamp(engine_, &image_, nullptr, &intrinsics_, &stamp), 0);
+        returnedAt = SystemNowNs();
+    }
+    const auto timing = LatestTiming(engine_);
+    EXPECT_EQ(timing.exposureTime, static_cast<int64_t>(lastMs) * 1000000);
+    EXPECT_GE(timing.publishTime, pushedAt);
+    EXPECT_LE(timing.publishTime, returnedAt);
+
+    // The truth 40 ms on: four more steps. Display x is camera -x.
+    const int64_t frameNs = static_cast<int64_t>(lastMs) * 1000000;
+    const Predicted ahead = PredictLatest(engine_, 0, frameNs + 40000000);
+    ASSERT_EQ(ahead.status, kQuiloHeadTrackingStatusSuccess) << ahead.reason;
+    EXPECT_EQ(ahead.reason, "");
+    EXPECT_DOUBLE_EQ(ahead.eyes.horizonMs, 40.0);
+    const double cx = 21.0 + 0.25 * (kMoving - 1 + 4);
+    const auto displayX = [](double pixel) { return static_cast<float>(-(pixel - 32.0) / 400.0 * 600.0); };
+    EXPECT_NEAR(ahead.eyes.rightEye.x, displayX(cx - 20.0), 0.02f);
+    EXPECT_NEAR(ahead.eyes.leftEye.x, displayX(cx + 20.0), 0.02f);
+    EXPECT_NEAR(ahead.eyes.rightEye.z, 600.0f, 0.01f);
+
+    struct Refusal {
+        const char* name;
+        int32_t face;
+        int64_t target;
+        int status;
+    };
+    const Refusal refusals[] = {
+        {"before the frame", 0, frameNs - 2000, kQuiloHeadTrackingStatusPredictionTargetBeforeFrame},
+        {"beyond the horizon", 0, frameNs + 101000000, kQuiloHeadTrackingStatusPredictionBeyondHorizon},
+        {"a face the frame lacks", 1, frameNs, kQuiloHeadTrackingStatusErrorUnknown},
+    };
+    for (const Refusal& refusal : refusals) {
+        const Predicted p = PredictLatest(engine_, refusal.face, refusal.target);
+        EXPECT_EQ(p.status, refusal.status) << refusal.name;
+        EXPECT_THAT(p.reason, ::testing::HasSubstr("quiloHeadTrackingFramePredictEyes")) << refusal.name;
+        if (refusal.status != kQuiloHeadTrackingStatusErrorUnknown) {
+            EXPECT_EQ(p.eyes.horizonMs, 0.0) << refusal.name;
+            EXPECT_NEAR(p.eyes.leftEye.x - p.eyes.rightEye.x, -60.0f, 0.5f) << refusal.name;
+        }
+    }
+    quilo_head_tracking_frame* frame = nullptr;
+    ASSERT_EQ(quiloHeadTrackingEngineGetLatestFrame(engine_, &frame), 0);
+    EXPECT_EQ(quiloHeadTrackingFramePredictEyes(frame, 0, frameNs, nullptr), kQuiloHeadTrackingStatusErrorUnknown);
+    quiloHeadTrackingFrameRelease(frame);
+
+    // The lost frame: the main face coasts.
+    const quilo_head_tracking_timestamp_t lost{0, lastMs + 10.0};
+    ASSERT_EQ(quiloHeadTrackingEnginePushFrameWithTimestamp(engine_, &image_, nullptr, &intrinsics_, &lost), 0);
+    EXPECT_EQ(PredictLatest(engine_, 0, frameNs + 20000000).status, kQuiloHeadTrackingStatusPredictionFaceCoasting);
+
+    // A timestamp of an unknown clock: no prediction, exposure at the push.
+    pushedAt = SystemNowNs();
+    ASSERT_EQ(Push(lastMs + 20.0), 0);
+    returnedAt = SystemNowNs();
+    const Predicted unknown = PredictLatest(engine_, 0, frameNs + 20000000);
+    EXPECT_EQ(unknown.status, kQuiloHeadTrackingStatusPredictionUnknownClock);
+    const auto pushedTiming = LatestTiming(engine_);
+    EXPECT_GE(pushedTiming.exposureTime, pushedAt);
+    EXPECT_LE(pushedTiming.exposureTime, pushedTiming.publishTime);
+    EXPECT_LE(pushedTiming.publishTime, returnedAt);
+
+    // A stated clock that is neither.
+    const quilo_head_tracking_timestamp_t odd{3, lastMs + 30.0};
+    EXPECT_EQ(quiloHeadTrackingEnginePushFrameWithTimestamp(engine_, &image_, nullptr, &intrinsics_, &odd), 2);
+    EXPECT_THAT(quiloHeadTrackingGetLastErrorMessage(), ::testing::HasSubstr("space 3"));
 }

@@ -110,6 +110,7 @@ public:
     Slice<head::RawFace> rawFaces() const override { return {raws_.data(), static_cast<int64_t>(raws_.size())}; }
     Slice<head::DetectedFace> detections() const override { return {}; }
     head::FrameProfiling profiling() const override { return {}; }
+    head::FrameTiming timing() const override { return {}; }
 };
 
 TEST(FacesOfFrame, EyesAndHeadAboutTheFilteredPoint) {

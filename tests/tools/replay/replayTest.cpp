@@ -96,6 +96,53 @@ TEST(Replay, FollowsTheKnownPathOfAGeneratedSequence) {
     EXPECT_LT(statistics.jitterMm, 3.5);
 }
 
+// The eyes predicted 40 ms on against the generated motions' truth: what
+// the latency adds to the error shrinks to a fraction, and a still head gets
+// no jitter from the prediction. Generous bounds; the figures are printed.
+TEST(Replay, PredictedEyesMeetTheTruthAtDisplayTime) {
+    struct Case {
+        SampleMotion motion;
+        int32_t frames;
+        double maxAddedShare;   // predicted added error over the unpredicted's
+        double maxJitterRatio;  // predicted eye jitter over the unpredicted's
+    };
+    const Case cases[] = {
+        {SampleMotion::Sway, 135, 1.0 / 3.0, 10.0},
+        {SampleMotion::Still, 60, 1.0, 1.5},
+    };
+    const fs::path sample = fs::path(QUILO_SOURCE_DIR) / "tools/replay/sample";
+    const GreyImage photo = ReadPhotoAsGrey(sample / "astronaut.png");
+    const EyePixels eyes = ReadEyePixels(sample / "astronaut-eyes.csv", "astronaut.png");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(SampleMotionName(c.motion));
+        test::TempFolder folder;
+        SampleOptions sampleOptions;
+        sampleOptions.motion = c.motion;
+        sampleOptions.frameCount = c.frames;
+        sampleOptions.depth = true;
+        const Sequence sequence = GenerateSample(photo, eyes, sampleOptions, folder.path());
+        ReplayOptions options;
+        options.predictMs = 40.0;
+        const ReplayResult result = Replay(folder.path(), sequence, options);
+        ReplayStatistics s = ComputeStatistics(result);
+        AddStillFigures(sequence, result, s);
+        fmt::print("{}: eye error {:.2f} mm now, at +40 ms {:.2f} mm predicted, {:.2f} mm unpredicted; jitter "
+                   "{:.2f} / {:.2f} mm\n",
+                   SampleMotionName(c.motion), s.eyeErrorNowMm, s.eyeErrorPredictedMm, s.eyeErrorHeldMm,
+                   s.eyeJitterPredictedMm, s.eyeJitterHeldMm);
+        ASSERT_GT(s.predictionFrames, static_cast<size_t>(c.frames / 2));
+        EXPECT_EQ(s.predictionsDeclined, 0u);
+        // Depth measured on the card: the eyes are close at the frame's time.
+        EXPECT_LT(s.eyeErrorNowMm, 5.0);
+        const double predictedAdds = s.eyeErrorPredictedMm - s.eyeErrorNowMm;
+        const double heldAdds = s.eyeErrorHeldMm - s.eyeErrorNowMm;
+        EXPECT_LE(predictedAdds, std::max(heldAdds * c.maxAddedShare, 0.05));
+        EXPECT_LE(s.eyeJitterPredictedMm, std::max(s.eyeJitterHeldMm * c.maxJitterRatio, 0.05));
+        // Measured at 40 ms: sway adds 0.6 mm predicted, 6.2 mm unpredicted;
+        // the still head's jitter is 0.03 mm either way.
+    }
+}
+
 TEST(Replay, RecordedSessionsReplay) {
     // A host's session recorded from the engine's frame callback, as the
     // recorder program records a camera's.
