@@ -10,11 +10,14 @@ cmake -S . -B "$work/engine" -DQUILO_BUILD_TESTS=OFF -DQUILO_BUILD_BENCHMARKS=OF
 cmake --build "$work/engine" -j "$(nproc)"
 cmake --install "$work/engine" --prefix "$work/prefix"
 
-cmake -S tests/consumer -B "$work/package" -DCMAKE_PREFIX_PATH="$PWD/$work/prefix"
+# Both ways, the CPU face detector plugin must come along beside the engine.
+cmake -S tests/consumer -B "$work/package" -DCMAKE_PREFIX_PATH="$PWD/$work/prefix" \
+  -DQUILO_CONSUMER_EXPECT_CPU_DETECTOR=ON
 cmake --build "$work/package"
 "$work/package/quiloConsumer"
 
-cmake -S tests/consumer -B "$work/subdirectory" -DQUILO_CONSUMER_USE=subdirectory -DQUILO_SOURCE_DIR="$PWD"
+cmake -S tests/consumer -B "$work/subdirectory" -DQUILO_CONSUMER_USE=subdirectory -DQUILO_SOURCE_DIR="$PWD" \
+  -DQUILO_CONSUMER_EXPECT_CPU_DETECTOR=ON
 cmake --build "$work/subdirectory" -j "$(nproc)"
 "$work/subdirectory/quiloConsumer"
 echo "consumers built and ran"

@@ -7,6 +7,7 @@
 #include "common/platform.h"
 #include "headTracking/capi/quiloHeadTracking.h"
 #include "headTracking/common/format.h"
+#include "headTracking/engine/blinkDetector.h"
 #include "headTracking/engine/engine.h"
 
 template <>
@@ -25,5 +26,13 @@ int main() {
     const std::string record = fmt::format("{}", configuration);
     std::printf("engine %s\nhost's vector %s\nengine's record %s\n", quiloHeadTrackingGetVersion(), host.c_str(),
                 record.c_str());
-    return platform && host == "<1 2 3>" && record.find(".cameraPosition={1, 2, 3}") != std::string::npos ? 0 : 1;
+    bool detector = true;
+#ifdef QUILO_CONSUMER_EXPECT_CPU_DETECTOR
+    // A host that takes the engine in gets a face detector with it.
+    detector = quilo::head::IsBlinkDetectorBackendSupported(kQuiloFaceDetectorBackendCPU);
+    std::printf("CPU face detector beside the engine: %s\n", detector ? "yes" : "no");
+#endif
+    return platform && detector && host == "<1 2 3>" && record.find(".cameraPosition={1, 2, 3}") != std::string::npos
+               ? 0
+               : 1;
 }
