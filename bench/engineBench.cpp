@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "common/platform.h"
@@ -34,17 +35,14 @@ void CountingCallback(quilo_head_tracking_frame* frame, void* user) {
     *static_cast<int*>(user) += result.numFaces;
 }
 
-void BM_EngineFrameOverhead(benchmark::State& state) {
+// Runs one 848 x 480 frame per iteration through an engine fed by a shared
+// camera (scripted detector, profiling on), stamped in `space`; the frame
+// adapter hands every frame to `onFrame`.
+void RunSharedCameraFrames(benchmark::State& state, quilo::Timestamp::Space space,
+                           std::function<void(const quilo::head::Frame&)> onFrame) {
     InstallScriptedDetector();
     auto platform = quilo::Platform::Create({});
-    int faces = 0;
-    // The C interface's callback path: a frame handle wrapping the engine's frame.
-    quilo::head::FrameAdapter adapter(
-        [&](const quilo::head::Frame& frame) {
-            const auto handle = quilo::head::WrapFrame(frame);
-            CountingCallback(reinterpret_cast<quilo_head_tracking_frame*>(handle.get()), &faces);
-        },
-        /*enablePolling=*/true);
+    quilo::head::FrameAdapter adapter(std::move(onFrame), /*enablePolling=*/true);
     quilo::SharedCameraSink sink;
     quilo::head::EngineInitArgs args;
     args.platform = platform.get();
@@ -66,10 +64,19 @@ void BM_EngineFrameOverhead(benchmark::State& state) {
     const quilo::ImageDesc image{848, 480, 0, pixels.data()};
     double ms = 1000.0;
     for (auto _ : state) {
-        sink.onFrameAvailable(image, quilo::Timestamp{quilo::Timestamp::Space::System, ms});
+        sink.onFrameAvailable(image, quilo::Timestamp{space, ms});
         ms += 11.0;
     }
     engine.StopTracking();
+}
+
+void BM_EngineFrameOverhead(benchmark::State& state) {
+    int faces = 0;
+    // The C interface's callback path: a frame handle wrapping the engine's frame.
+    RunSharedCameraFrames(state, quilo::Timestamp::Space::System, [&](const quilo::head::Frame& frame) {
+        const auto handle = quilo::head::WrapFrame(frame);
+        CountingCallback(reinterpret_cast<quilo_head_tracking_frame*>(handle.get()), &faces);
+    });
     state.counters["faces/frame"] = benchmark::Counter(static_cast<double>(faces) / state.iterations());
 }
 BENCHMARK(BM_EngineFrameOverhead);
@@ -116,45 +123,17 @@ BENCHMARK(BM_PollAndReadFrame);
 // percentile of publish minus exposure, with and without the (scripted,
 // near-zero) detector's time, in microseconds.
 void BM_ExposureToResultLatency(benchmark::State& state) {
-    InstallScriptedDetector();
-    auto platform = quilo::Platform::Create({});
     std::vector<double> latencies, withoutDetector;
     latencies.reserve(1 << 20);
     withoutDetector.reserve(1 << 20);
-    quilo::head::FrameAdapter adapter(
-        [&](const quilo::head::Frame& frame) {
-            const auto timing = frame.timing();
-            const auto profiling = frame.profiling();
-            const auto latency = static_cast<double>(timing.publishTime - timing.exposureTime) / 1000.0;
-            latencies.push_back(latency);
-            withoutDetector.push_back(
-                latency - static_cast<double>(profiling.faceDetectorEndTime - profiling.faceDetectorStartTime) / 1000.0);
-        },
-        /*enablePolling=*/true);
-    quilo::SharedCameraSink sink;
-    quilo::head::EngineInitArgs args;
-    args.platform = platform.get();
-    args.frameAdapter = &adapter;
-    args.sharedCameraSink = &sink;
-    args.configuration.faceDetector.maxNumOfFaces = 3;
-    args.configuration.profiling = true;
-    quilo::head::Engine engine(args);
-    quilo::CameraIntrinsics intrinsics;
-    intrinsics.width = 848;
-    intrinsics.height = 480;
-    intrinsics.ppx = 424.0f;
-    intrinsics.ppy = 240.0f;
-    intrinsics.fx = intrinsics.fy = 420.0f;
-    sink.onIntrinsicsChange(intrinsics);
-    engine.StartTracking();
-    std::vector<uint8_t> pixels(848 * 480, 100);
-    const quilo::ImageDesc image{848, 480, 0, pixels.data()};
-    double ms = 1000.0;
-    for (auto _ : state) {
-        sink.onFrameAvailable(image, quilo::Timestamp{quilo::Timestamp::Space::Unknown, ms});
-        ms += 11.0;
-    }
-    engine.StopTracking();
+    RunSharedCameraFrames(state, quilo::Timestamp::Space::Unknown, [&](const quilo::head::Frame& frame) {
+        const auto timing = frame.timing();
+        const auto profiling = frame.profiling();
+        const auto latency = static_cast<double>(timing.publishTime - timing.exposureTime) / 1000.0;
+        latencies.push_back(latency);
+        withoutDetector.push_back(
+            latency - static_cast<double>(profiling.faceDetectorEndTime - profiling.faceDetectorStartTime) / 1000.0);
+    });
     const auto quantile = [](std::vector<double> values, double q) {
         if (values.empty()) return 0.0;
         std::sort(values.begin(), values.end());
