@@ -43,6 +43,9 @@ if [ "$windows" -eq 1 ]; then
     googletest
     # runs the Windows tests: wine64 holds the 64-bit loader, wine the wine command
     wine wine64
+    # the face detector's OpenCV and dlib, cross-built from Debian's source
+    # packages (scripts/windows-deps.sh): zlib for Windows, and apt-get source
+    libz-mingw-w64-dev dpkg-dev
   )
 fi
 

@@ -371,8 +371,8 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
     };
     // The cascade where the landmarks are: a face there that agrees with
     // them confirms them.
-    FaceBox near;
-    if (seated && finder_.FindAt(image, next.box, next.roll, &near) && Agree(next.box, near))
+    FaceBox found;
+    if (seated && finder_.FindAt(image, next.box, next.roll, &found) && Agree(next.box, found))
         return confirm(next);
     // A face placed again in the last frame is not assumed to move on (it
     // may have jumped and stayed), but it may: its landmarks placed one more
@@ -390,8 +390,8 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
     }
     // The cascade around the landmarks, for a face that stayed but was not
     // seen where expected.
-    const bool nearLandmarks = seated && finder_.FindNear(image, next.box, next.roll, &near);
-    if (nearLandmarks && Agree(next.box, near)) return confirm(next);
+    const bool nearLandmarks = seated && finder_.FindNear(image, next.box, next.roll, &found);
+    if (nearLandmarks && Agree(next.box, found)) return confirm(next);
     // Otherwise the landmarks slipped, or the face moved faster than its
     // last motion told: placed again from a face found there, or else
     // further around the face's expected place and size, the landmarks must
@@ -411,8 +411,8 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
         *track = again;
         return true;
     };
-    if (nearLandmarks && realign(near)) return true;
-    if (finder_.FindNear(image, predicted, track->roll, &near, kFarReach) && realign(near))
+    if (nearLandmarks && realign(found)) return true;
+    if (finder_.FindNear(image, predicted, track->roll, &found, kFarReach) && realign(found))
         return true;
     if (!seated) return false;
     ++statistics_.unconfirmed;

@@ -254,7 +254,7 @@ TEST_F(BlinkDetectorCpuTest, TheCascadeLooksReportTheFaceNotTheQuestion) {
         const char* name;
         float shift;  // of the asked box's centre, box widths to the right
         float size;   // of the asked box, in the face's size
-        bool at, near;
+        bool atLook, nearLook;  // whether FindAt and FindNear see the face
     } cases[] = {
         {"where it is", 0.0f, 1.0f, true, true},
         {"a tenth along", 0.1f, 1.0f, true, true},
@@ -271,7 +271,7 @@ TEST_F(BlinkDetectorCpuTest, TheCascadeLooksReportTheFaceNotTheQuestion) {
             FaceBox found;
             const bool seen = quick ? finder.FindAt(placed_.frame, asked, 0.0f, &found)
                                     : finder.FindNear(placed_.frame, asked, 0.0f, &found);
-            EXPECT_EQ(seen, quick ? c.at : c.near) << (quick ? "FindAt" : "FindNear");
+            EXPECT_EQ(seen, quick ? c.atLook : c.nearLook) << (quick ? "FindAt" : "FindNear");
             if (!seen) continue;
             EXPECT_LT(cv::norm(centre(found) - centre(truth)), 0.1 * truth.width);
             EXPECT_NEAR(found.width / truth.width, 1.0, 0.2);

@@ -4,6 +4,7 @@
 
 #include "blinkDetectorCpu/support.h"
 #include "common/assetManager.h"
+#include "common/plugin.h"
 #include "headTracking/engine/blinkDetector.h"
 #include "support/logCapture.h"
 #include "support/process.h"
@@ -13,7 +14,7 @@ namespace quilo::head::cpu::test {
 namespace {
 
 const std::filesystem::path kPlugin =
-    BuildAssets().parent_path() / "quiloHeadTrackingBlinkDetectorcpu.so";
+    BuildAssets().parent_path() / quilo::PluginLibrary::FileName("quiloHeadTrackingBlinkDetectorcpu");
 
 FaceDetectorConfiguration CpuSettings(int32_t maxNumOfFaces) {
     FaceDetectorConfiguration settings;

@@ -22,7 +22,7 @@ std::filesystem::path ProjectData(const std::string& relative) {
 
 cv::Mat LoadGrey(const std::filesystem::path& path) {
     int width = 0, height = 0, channels = 0;
-    uint8_t* pixels = stbi_load(path.c_str(), &width, &height, &channels, 3);
+    uint8_t* pixels = stbi_load(path.string().c_str(), &width, &height, &channels, 3);
     if (pixels == nullptr) return {};
     cv::Mat grey(height, width, CV_8UC1);
     for (int i = 0; i < width * height; ++i) {

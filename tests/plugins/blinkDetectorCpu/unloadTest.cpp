@@ -4,7 +4,7 @@
 // of the process.
 #include <gtest/gtest.h>
 
-#include <stb/stb_image.h>
+#include <stb_image.h>
 
 #include <memory>
 #include <string>
