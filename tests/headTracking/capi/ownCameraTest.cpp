@@ -146,7 +146,7 @@ TEST_F(OwnCameraTest, PushedFramesAreTrackedWithTheHostsDepthAndGeometry) {
     const auto result = Poll();
     ASSERT_EQ(result.numFaces, 1);
     EXPECT_EQ(result.timestamp.space, -1);
-    EXPECT_EQ(result.timestamp.ms, 20.0);
+    EXPECT_EQ(double{result.timestamp.ms}, 20.0);
     EXPECT_GT(result.faces[0].position.z, 500.0f);  // the detection's 0.6 m
     EXPECT_LT(result.faces[0].position.z, 700.0f);
 
@@ -281,7 +281,7 @@ TEST_F(OwnCameraTest, ResultsComeThroughTheCallback) {
     for (int i = 0; i < 3; ++i) ASSERT_EQ(Push(10.0 * i), 0);
     // Each push is processed before it returns, on this thread.
     ASSERT_EQ(results.all.size(), 3u);
-    EXPECT_EQ(results.all[2].timestamp.ms, 20.0);
+    EXPECT_EQ(double{results.all[2].timestamp.ms}, 20.0);
     EXPECT_EQ(results.all[2].numFaces, 1);
 }
 
@@ -447,9 +447,9 @@ TEST_F(OwnCameraTest, FramesPushedInTheSystemClockArePredictedAndTimed) {
         returnedAt = SystemNowNs();
     }
     const auto timing = LatestTiming(engine_);
-    EXPECT_EQ(timing.exposureTime, static_cast<int64_t>(lastMs) * 1000000);
-    EXPECT_GE(timing.publishTime, pushedAt);
-    EXPECT_LE(timing.publishTime, returnedAt);
+    EXPECT_EQ(int64_t{timing.exposureTime}, static_cast<int64_t>(lastMs) * 1000000);
+    EXPECT_GE(int64_t{timing.publishTime}, pushedAt);
+    EXPECT_LE(int64_t{timing.publishTime}, returnedAt);
 
     // The truth 40 ms on: four more steps. Display x is camera -x.
     const int64_t frameNs = static_cast<int64_t>(lastMs) * 1000000;
@@ -479,7 +479,7 @@ TEST_F(OwnCameraTest, FramesPushedInTheSystemClockArePredictedAndTimed) {
         EXPECT_EQ(p.status, refusal.status) << refusal.name;
         EXPECT_THAT(p.reason, ::testing::HasSubstr("quiloHeadTrackingFramePredictEyes")) << refusal.name;
         if (refusal.status != kQuiloHeadTrackingStatusErrorUnknown) {
-            EXPECT_EQ(p.eyes.horizonMs, 0.0) << refusal.name;
+            EXPECT_EQ(double{p.eyes.horizonMs}, 0.0) << refusal.name;
             EXPECT_NEAR(p.eyes.leftEye.x - p.eyes.rightEye.x, -60.0f, 0.5f) << refusal.name;
         }
     }
@@ -500,9 +500,9 @@ TEST_F(OwnCameraTest, FramesPushedInTheSystemClockArePredictedAndTimed) {
     const Predicted unknown = PredictLatest(engine_, 0, frameNs + 20000000);
     EXPECT_EQ(unknown.status, kQuiloHeadTrackingStatusPredictionUnknownClock);
     const auto pushedTiming = LatestTiming(engine_);
-    EXPECT_GE(pushedTiming.exposureTime, pushedAt);
-    EXPECT_LE(pushedTiming.exposureTime, pushedTiming.publishTime);
-    EXPECT_LE(pushedTiming.publishTime, returnedAt);
+    EXPECT_GE(int64_t{pushedTiming.exposureTime}, pushedAt);
+    EXPECT_LE(int64_t{pushedTiming.exposureTime}, int64_t{pushedTiming.publishTime});
+    EXPECT_LE(int64_t{pushedTiming.publishTime}, returnedAt);
 
     // A stated clock that is neither.
     const quilo_head_tracking_timestamp_t odd{3, lastMs + 30.0};
