@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "common/platform.h"
@@ -35,39 +36,55 @@ void CountingCallback(quilo_head_tracking_frame* frame, void* user) {
     *static_cast<int*>(user) += result.numFaces;
 }
 
-// Runs one 848 x 480 frame per iteration through an engine fed by a shared
-// camera (scripted detector, profiling on), stamped in `space`; the frame
-// adapter hands every frame to `onFrame`.
+// An engine fed by a shared camera with 848 x 480 images (scripted detector,
+// profiling on), tracking for its whole life; its frames go to `adapter`.
+class SharedCameraEngine {
+public:
+    explicit SharedCameraEngine(quilo::head::FrameAdapter* adapter)
+        : platform_((InstallScriptedDetector(), quilo::Platform::Create({}))), engine_(Args(adapter)) {
+        quilo::CameraIntrinsics intrinsics;
+        intrinsics.width = 848;
+        intrinsics.height = 480;
+        intrinsics.ppx = 424.0f;
+        intrinsics.ppy = 240.0f;
+        intrinsics.fx = intrinsics.fy = 420.0f;
+        sink_.onIntrinsicsChange(intrinsics);
+        engine_.StartTracking();
+    }
+    ~SharedCameraEngine() { engine_.StopTracking(); }
+
+    void Push(quilo::Timestamp::Space space, double ms) {
+        sink_.onFrameAvailable(quilo::ImageDesc{848, 480, 0, pixels_.data()}, quilo::Timestamp{space, ms});
+    }
+
+private:
+    quilo::head::EngineInitArgs Args(quilo::head::FrameAdapter* adapter) {
+        quilo::head::EngineInitArgs args;
+        args.platform = platform_.get();
+        args.frameAdapter = adapter;
+        args.sharedCameraSink = &sink_;
+        args.configuration.faceDetector.maxNumOfFaces = 3;
+        args.configuration.profiling = true;
+        return args;
+    }
+
+    std::unique_ptr<quilo::Platform> platform_;
+    quilo::SharedCameraSink sink_;
+    quilo::head::Engine engine_;
+    std::vector<uint8_t> pixels_ = std::vector<uint8_t>(848 * 480, 100);
+};
+
+// Runs one frame per iteration through a SharedCameraEngine, stamped in
+// `space`; the frame adapter hands every frame to `onFrame`.
 void RunSharedCameraFrames(benchmark::State& state, quilo::Timestamp::Space space,
                            std::function<void(const quilo::head::Frame&)> onFrame) {
-    InstallScriptedDetector();
-    auto platform = quilo::Platform::Create({});
     quilo::head::FrameAdapter adapter(std::move(onFrame), /*enablePolling=*/true);
-    quilo::SharedCameraSink sink;
-    quilo::head::EngineInitArgs args;
-    args.platform = platform.get();
-    args.frameAdapter = &adapter;
-    args.sharedCameraSink = &sink;
-    args.configuration.faceDetector.maxNumOfFaces = 3;
-    args.configuration.profiling = true;
-    quilo::head::Engine engine(args);
-    quilo::CameraIntrinsics intrinsics;
-    intrinsics.width = 848;
-    intrinsics.height = 480;
-    intrinsics.ppx = 424.0f;
-    intrinsics.ppy = 240.0f;
-    intrinsics.fx = intrinsics.fy = 420.0f;
-    sink.onIntrinsicsChange(intrinsics);
-    engine.StartTracking();
-
-    std::vector<uint8_t> pixels(848 * 480, 100);
-    const quilo::ImageDesc image{848, 480, 0, pixels.data()};
+    SharedCameraEngine engine(&adapter);
     double ms = 1000.0;
     for (auto _ : state) {
-        sink.onFrameAvailable(image, quilo::Timestamp{space, ms});
+        engine.Push(space, ms);
         ms += 11.0;
     }
-    engine.StopTracking();
 }
 
 void BM_EngineFrameOverhead(benchmark::State& state) {
@@ -148,30 +165,11 @@ BENCHMARK(BM_ExposureToResultLatency);
 
 // A polled frame of three faces in the system clock, for the prediction's cost.
 quilo::head::BufferedFrame PolledFrame() {
-    InstallScriptedDetector();
-    auto platform = quilo::Platform::Create({});
     quilo::head::FrameAdapter adapter(nullptr, /*enablePolling=*/true);
-    quilo::SharedCameraSink sink;
-    quilo::head::EngineInitArgs args;
-    args.platform = platform.get();
-    args.frameAdapter = &adapter;
-    args.sharedCameraSink = &sink;
-    args.configuration.faceDetector.maxNumOfFaces = 3;
-    quilo::head::Engine engine(args);
-    quilo::CameraIntrinsics intrinsics;
-    intrinsics.width = 848;
-    intrinsics.height = 480;
-    intrinsics.ppx = 424.0f;
-    intrinsics.ppy = 240.0f;
-    intrinsics.fx = intrinsics.fy = 420.0f;
-    sink.onIntrinsicsChange(intrinsics);
-    engine.StartTracking();
-    std::vector<uint8_t> pixels(848 * 480, 100);
-    const quilo::ImageDesc image{848, 480, 0, pixels.data()};
-    for (int i = 0; i < 3; ++i) {
-        sink.onFrameAvailable(image, quilo::Timestamp{quilo::Timestamp::Space::System, 1.7e12 + 11.0 * i});
+    {
+        SharedCameraEngine engine(&adapter);
+        for (int i = 0; i < 3; ++i) engine.Push(quilo::Timestamp::Space::System, 1.7e12 + 11.0 * i);
     }
-    engine.StopTracking();
     return adapter.GetFrame();
 }
 
