@@ -14,13 +14,6 @@
 namespace quilo::head::cpu::test {
 namespace {
 
-// Sanitizer builds run the long sequences on fewer frames.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-
 // A found face for an annotation: eyes midway within half an eye distance of
 // the true midpoint, at a similar eye distance.
 double NormalisedError(const Landmarks& face, const EyeAnnotation& truth) {

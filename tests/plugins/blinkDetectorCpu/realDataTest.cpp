@@ -17,14 +17,6 @@ QUILO_TESTS_NEED_OUTSIDE_DATA("faces-annotated", "webcam-head-motion");
 namespace quilo::head::cpu::test {
 namespace {
 
-
-// Sanitizer builds run the long sequences on fewer frames.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-
 struct Match {
     const EyeAnnotation* truth;
     double error;  // larger eye error over the true eye distance; < 0 when not found

@@ -21,6 +21,13 @@
 
 namespace quilo::head::cpu::test {
 
+// Sanitizer builds run the long sequences on fewer frames.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 // A file of the outside test data, which may be missing (see
 // support/outsideData.h): only programs that declare what they need read it.
 std::filesystem::path TestData(const std::string& relative);
