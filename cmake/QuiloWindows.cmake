@@ -1,7 +1,7 @@
 # The dependencies of a Windows build. Debian has no Windows builds of them, so
 # a cross build takes the header-only libraries from the build machine's
-# headers (spdlog, fmt and glm header-only, stb's PNG writer compiled into the
-# engine) and builds GoogleTest from its sources. A native build with a
+# headers (spdlog, fmt, glm, CLI11 and nlohmann-json header-only, stb's PNG
+# writer compiled into the engine) and builds GoogleTest from its sources. A native build with a
 # Windows package manager (e.g. vcpkg) finds its packages' own config files
 # instead, under the same target names.
 
@@ -45,6 +45,9 @@ if(CMAKE_CROSSCOMPILING)
   install(TARGETS quiloSpdlog EXPORT quiloHeadTrackingTargets
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
   quilo_windows_headers(glm::glm glm)
+  # The tools' command lines and sequence files.
+  quilo_windows_headers(CLI11::CLI11 CLI)
+  quilo_windows_headers(nlohmann_json::nlohmann_json nlohmann)
 
   if(QUILO_BUILD_TESTS)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -109,7 +112,8 @@ set(CMAKE_SHARED_MODULE_PREFIX "")
 set(CMAKE_IMPORT_LIBRARY_PREFIX "")
 
 # Neither the face detector plugin nor the tools can be built without OpenCV
-# and dlib for Windows, and there is no Google Benchmark for the cross build.
+# and dlib for Windows, nor the benchmarks of a cross build without Google
+# Benchmark for Windows (scripts/windows-deps.sh builds all three).
 find_package(OpenCV QUIET)
 find_package(dlib QUIET)
 if(QUILO_BUILD_TOOLS AND NOT (OpenCV_FOUND AND dlib_FOUND))
@@ -117,8 +121,11 @@ if(QUILO_BUILD_TOOLS AND NOT (OpenCV_FOUND AND dlib_FOUND))
   set(QUILO_BUILD_TOOLS OFF)
 endif()
 if(QUILO_BUILD_BENCHMARKS AND CMAKE_CROSSCOMPILING)
-  message(STATUS "Benchmarks: not built in a cross build")
-  set(QUILO_BUILD_BENCHMARKS OFF)
+  find_package(benchmark QUIET)
+  if(NOT benchmark_FOUND)
+    message(STATUS "Benchmarks: not built (Google Benchmark for Windows not found)")
+    set(QUILO_BUILD_BENCHMARKS OFF)
+  endif()
 endif()
 
 # Paths handed to Windows programs carry their drive: Wine shows the build
@@ -132,13 +139,15 @@ function(quilo_windows_path var path)
   endif()
 endfunction()
 
-# The folders of the C++ runtime DLLs of a cross build.
+# The folders of the C++ runtime DLLs of a cross build. The DLLs themselves
+# are installed beside the engine's: a Windows machine has none of them.
 set(QUILO_WINDOWS_RUNTIME_DIRS "")
 if(CMAKE_CROSSCOMPILING AND MINGW)
   foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
       OUTPUT_VARIABLE found OUTPUT_STRIP_TRAILING_WHITESPACE)
     if(IS_ABSOLUTE "${found}")
+      install(FILES ${found} DESTINATION ${CMAKE_INSTALL_BINDIR})
       get_filename_component(found ${found} DIRECTORY)
       list(APPEND QUILO_WINDOWS_RUNTIME_DIRS ${found})
     endif()
