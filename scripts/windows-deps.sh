@@ -5,6 +5,8 @@
 # shell's eval:
 #   OpenCV_DIR=<folder of OpenCVConfig.cmake>
 #   dlib_DIR=<folder of dlibConfig.cmake>
+# With --benchmark, Google Benchmark too, for the benchmarks of a cross build:
+#   benchmark_DIR=<folder of benchmarkConfig.cmake>
 # Each library is kept under a key of its source version, the compiler and
 # its build options, so a machine builds it once; a missing or stale one is
 # rebuilt. Cache: $QUILO_CACHE_DIR, else ${XDG_CACHE_HOME:-$HOME/.cache}/quilo.
@@ -19,13 +21,16 @@ common=(-G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TY
 
 # Only the modules the detector uses. Debian's source has no 3rdparty folder,
 # so everything that would be built or fetched from there is off, and zlib
-# comes from Debian's mingw-w64 package.
+# comes from Debian's mingw-w64 package. OpenCV looks for pthreads only on
+# Unix; told that mingw-w64's POSIX thread model has them, its parallel loops
+# (the face search's scales) run on a pool of threads as on Linux, not on one.
 opencv_options=(-DBUILD_LIST=core,imgproc,objdetect,calib3d
   -DBUILD_TESTS=OFF -DBUILD_PERF_TESTS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOCS=OFF -DBUILD_opencv_apps=OFF
   -DBUILD_opencv_python2=OFF -DBUILD_opencv_python3=OFF -DBUILD_JAVA=OFF -DBUILD_opencv_world=OFF
   -DBUILD_ZLIB=OFF -DZLIB_LIBRARY="/usr/$triplet/lib/libz.a" -DZLIB_INCLUDE_DIR="/usr/$triplet/include"
   -DWITH_QUIRC=OFF -DWITH_CAROTENE=OFF -DWITH_OPENVX=OFF -DWITH_IPP=OFF -DWITH_ITT=OFF -DWITH_OPENCL=OFF
   -DWITH_ADE=OFF -DWITH_PROTOBUF=OFF -DWITH_EIGEN=OFF -DWITH_LAPACK=OFF -DWITH_OPENMP=OFF -DWITH_TBB=OFF
+  -DHAVE_PTHREAD=1 -DWITH_PTHREADS_PF=ON
   -DWITH_JPEG=OFF -DWITH_PNG=OFF -DWITH_TIFF=OFF -DWITH_WEBP=OFF -DWITH_OPENJPEG=OFF -DWITH_JASPER=OFF
   -DWITH_OPENEXR=OFF -DWITH_IMGCODEC_HDR=OFF -DWITH_IMGCODEC_SUNRASTER=OFF -DWITH_IMGCODEC_PXM=OFF
   -DWITH_IMGCODEC_PFM=OFF -DWITH_FFMPEG=OFF -DWITH_GSTREAMER=OFF -DWITH_DSHOW=OFF -DWITH_MSMF=OFF
@@ -60,6 +65,9 @@ build() {
   echo "$prefix"
 }
 
+benchmark_options=(-DBENCHMARK_ENABLE_TESTING=OFF -DBENCHMARK_ENABLE_GTEST_TESTS=OFF
+  -DBENCHMARK_ENABLE_WERROR=OFF -DBENCHMARK_ENABLE_INSTALL=ON -DBENCHMARK_INSTALL_DOCS=OFF)
+
 opencv_source=$(./scripts/debian-source.sh opencv "$cache/src")
 dlib_source=$(./scripts/debian-source.sh dlib "$cache/src")
 opencv=$(build opencv "$opencv_source" "${opencv_options[@]}")
@@ -69,3 +77,10 @@ cp "$opencv_source/LICENSE" "$opencv/OpenCV-LICENSE.txt"
 cp "$dlib_source/dlib/LICENSE.txt" "$dlib/dlib-LICENSE.txt"
 echo "OpenCV_DIR=$opencv/lib/cmake/opencv4"
 echo "dlib_DIR=$dlib/lib/cmake/dlib"
+if [ "${1:-}" = --benchmark ]; then
+  benchmark_source=$(./scripts/debian-source.sh benchmark "$cache/src")
+  # Its version comes from Git tags, which a source package has not; Debian
+  # gives it from the package's version, as here from the folder's name.
+  benchmark=$(build benchmark "$benchmark_source" -DGIT_VERSION="${benchmark_source##*-}" "${benchmark_options[@]}")
+  echo "benchmark_DIR=$benchmark/lib/cmake/benchmark"
+fi
