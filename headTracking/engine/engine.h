@@ -113,7 +113,7 @@ public:
     void OnCameraIntrinsicsChange(Camera* camera, const CameraIntrinsics& intrinsics) override;
 
 private:
-    // Change bits of configDirty.
+    // Change bits of configDirty_.
     static constexpr int kTrackerConfigurationChanged = 1;
     static constexpr int kFaceCountChanged = 2;
 
@@ -124,54 +124,54 @@ private:
     std::unique_ptr<Camera> CreateRealsenseCamera();
     // The current detector, kept alive for the caller.
     std::shared_ptr<FaceDetector> CurrentDetector() const;
-    // Replaces `detector` under detectorMutex; the old one is released after
+    // Replaces `detector_` under detectorMutex_; the old one is released after
     // the lock is dropped, since releasing may unload its plugin.
     void ReplaceDetector(std::shared_ptr<FaceDetector> next);
     // The last camera geometry and, when asked, how many times it has changed.
     CameraIntrinsics CurrentIntrinsics(uint64_t* version = nullptr) const;
     // Steps shared by StopTracking and the rollback of a failed StartTracking.
     void EndSession();
-    // Setters always take configMutex, in a session or not: it costs nothing
+    // Setters always take configMutex_, in a session or not: it costs nothing
     // and keeps a setter racing with a session start safe.
     std::unique_lock<std::mutex> LockConfiguration();
-    void RaiseChange(int bits) { configDirty.fetch_or(bits); }
+    void RaiseChange(int bits) { configDirty_.fetch_or(bits); }
 
-    Platform* platform;
-    AssetManager* assetManager;
-    EngineConfiguration configuration;  // guarded by configMutex while tracking
-    EngineFrameCallback frameCallback;
-    FrameAdapter* frameAdapter;
-    VirtualFaceHook virtualFaceHook;
-    std::vector<glm::vec4> virtualFaces;  // delivery thread only
-    std::atomic<bool> profiling;
+    Platform* platform_;
+    AssetManager* assetManager_;
+    EngineConfiguration configuration_;  // guarded by configMutex_ while tracking
+    EngineFrameCallback frameCallback_;
+    FrameAdapter* frameAdapter_;
+    VirtualFaceHook virtualFaceHook_;
+    std::vector<glm::vec4> virtualFaces_;  // delivery thread only
+    std::atomic<bool> profiling_;
     // Read by the delivery thread to drop frames outside a session.
-    std::atomic<bool> tracking{false};
-    // Guards `configuration` and the consumption of configDirty while tracking.
-    std::mutex configMutex;
-    std::atomic<int> configDirty{-1};
+    std::atomic<bool> tracking_{false};
+    // Guards `configuration_` and the consumption of configDirty_ while tracking.
+    std::mutex configMutex_;
+    std::atomic<int> configDirty_{-1};
     // The face count last applied to detector, buffer and tracker; delivery thread only.
-    int appliedMaxNumOfFaces = 0;
-    std::shared_ptr<FaceDetector> detector;  // written under detectorMutex
+    int appliedMaxNumOfFaces_ = 0;
+    std::shared_ptr<FaceDetector> detector_;  // written under detectorMutex_
     // Made by a session start before frames are let in, used by the delivery
     // thread, destroyed by a stop after the camera's stop has waited for the
     // frame in progress.
-    std::unique_ptr<FaceTracker> tracker;
-    // Guards `pendingDetector`.
-    std::mutex pendingDetectorMutex;
-    std::shared_ptr<FaceDetector> pendingDetector;
-    // Guards `detector`, `intrinsics` and the writes of `intrinsicsVersion`:
+    std::unique_ptr<FaceTracker> tracker_;
+    // Guards `pendingDetector_`.
+    std::mutex pendingDetectorMutex_;
+    std::shared_ptr<FaceDetector> pendingDetector_;
+    // Guards `detector_`, `intrinsics_` and the writes of `intrinsicsVersion_`:
     // every use of the detector goes through a copy taken under it, so no call
     // lands in a detector whose plugin another thread is unloading.
-    mutable std::mutex detectorMutex;
-    CameraIntrinsics intrinsics;
+    mutable std::mutex detectorMutex_;
+    CameraIntrinsics intrinsics_;
     // Counts geometry changes; read without the lock by the frame step to see
     // whether the tracker's geometry is stale.
-    std::atomic<uint64_t> intrinsicsVersion{0};
+    std::atomic<uint64_t> intrinsicsVersion_{0};
     // The version the tracker has; written by a session start, then by the
     // delivery thread only.
-    uint64_t trackerIntrinsicsVersion = 0;
-    SharedCameraSink* sharedCameraSink;
-    std::unique_ptr<Camera> camera;
+    uint64_t trackerIntrinsicsVersion_ = 0;
+    SharedCameraSink* sharedCameraSink_;
+    std::unique_ptr<Camera> camera_;
 };
 
 }  // namespace quilo::head
