@@ -92,10 +92,13 @@ std::shared_ptr<FaceDetector> Engine::CreateDetector(const FaceDetector::Configu
 
 std::unique_ptr<Camera> Engine::CreateRealsenseCamera() {
     RealsenseCameraConfiguration settings;
-    settings.width = configuration_.camera.width;
-    settings.height = configuration_.camera.height;
-    settings.fps = configuration_.camera.fps;
-    settings.binningFactor = configuration_.camera.binningFactor;
+    {
+        const MutexLock lock(configMutex_);
+        settings.width = configuration_.camera.width;
+        settings.height = configuration_.camera.height;
+        settings.fps = configuration_.camera.fps;
+        settings.binningFactor = configuration_.camera.binningFactor;
+    }
     settings.dynamicConfiguration.emitter = false;
     settings.dynamicConfiguration.autoExposure = true;
     settings.dynamicConfiguration.exposure = 9000.0f;
@@ -104,25 +107,23 @@ std::unique_ptr<Camera> Engine::CreateRealsenseCamera() {
 }
 
 std::shared_ptr<FaceDetector> Engine::CurrentDetector() const {
-    std::lock_guard<std::mutex> lock(detectorMutex_);
+    const MutexLock lock(detectorMutex_);
     return detector_;
 }
 
 void Engine::ReplaceDetector(std::shared_ptr<FaceDetector> next) {
     {
-        std::lock_guard<std::mutex> lock(detectorMutex_);
+        const MutexLock lock(detectorMutex_);
         detector_.swap(next);
     }
     // `next` now holds the previous detector, released here, outside the lock.
 }
 
 CameraIntrinsics Engine::CurrentIntrinsics(uint64_t* version) const {
-    std::lock_guard<std::mutex> lock(detectorMutex_);
+    const MutexLock lock(detectorMutex_);
     if (version != nullptr) *version = intrinsicsVersion_.load();
     return intrinsics_;
 }
-
-std::unique_lock<std::mutex> Engine::LockConfiguration() { return std::unique_lock<std::mutex>(configMutex_); }
 
 // ---- Getters ----
 
@@ -146,7 +147,7 @@ int Engine::GetMaxNumOfDetectedFacesLimit() const {
 
 void Engine::SetTrackedEyes(bool left, bool right) {
     QUILO_LOG_TRACE("[Engine] SetTrackedEyes(.l={}, .r={})", left, right);
-    const auto lock = LockConfiguration();
+    const MutexLock lock(configMutex_);
     configuration_.faceTracker.trackLeftEye = left;
     configuration_.faceTracker.trackRightEye = right;
     RaiseChange(kTrackerConfigurationChanged);
@@ -154,14 +155,14 @@ void Engine::SetTrackedEyes(bool left, bool right) {
 
 void Engine::SetFilterProperties(const FilterProperties& properties) {
     QUILO_LOG_TRACE("[Engine] SetFilterProperties({})", properties);
-    const auto lock = LockConfiguration();
+    const MutexLock lock(configMutex_);
     configuration_.faceTracker.filterProperties = properties;
     RaiseChange(kTrackerConfigurationChanged);
 }
 
 void Engine::SetCameraPosition(const glm::vec3& position) {
     QUILO_LOG_TRACE("[Engine] SetCameraPosition({})", position);
-    const auto lock = LockConfiguration();
+    const MutexLock lock(configMutex_);
     configuration_.faceTracker.cameraPosition = position;
     RaiseChange(kTrackerConfigurationChanged);
 }
@@ -170,7 +171,7 @@ void Engine::SetCameraRotation(float m0, float m1, float m2, float m3, float m4,
                                float m8) {
     const glm::mat3 rotation(m0, m1, m2, m3, m4, m5, m6, m7, m8);
     QUILO_LOG_TRACE("[Engine] SetCameraRotation({})", rotation);
-    const auto lock = LockConfiguration();
+    const MutexLock lock(configMutex_);
     configuration_.faceTracker.cameraRotation = rotation;
     RaiseChange(kTrackerConfigurationChanged);
 }
@@ -178,7 +179,7 @@ void Engine::SetCameraRotation(float m0, float m1, float m2, float m3, float m4,
 void Engine::SetCameraTransform(const glm::vec3& position, const glm::vec3& rotation) {
     QUILO_LOG_TRACE("[Engine] SetCameraTransform(position={}, rotation={})", position, rotation);
     const glm::mat3 matrix = GetRotationMatFromRodriguesNotation(rotation);
-    const auto lock = LockConfiguration();
+    const MutexLock lock(configMutex_);
     configuration_.faceTracker.cameraPosition = position;
     configuration_.faceTracker.cameraRotation = matrix;
     RaiseChange(kTrackerConfigurationChanged);
@@ -192,7 +193,7 @@ void Engine::SetMaxNumOfDetectedFaces(int n) {
         QUILO_THROW("Invalid max num of detected faces: must be in [1; {}] range, got {}", limit, n);
     }
     if (n == current->GetMaxNumOfDetectedFaces()) return;
-    const auto lock = LockConfiguration();
+    const MutexLock lock(configMutex_);
     configuration_.faceDetector.maxNumOfFaces = n;
     RaiseChange(kFaceCountChanged);
 }
@@ -203,7 +204,7 @@ bool Engine::SetFaceDetectorBackend(quilo_face_detector_backend_e backend) {
 
     FaceDetector::Configuration settings;
     {
-        const auto lock = LockConfiguration();
+        const MutexLock lock(configMutex_);
         configuration_.faceDetector.backend = backend;
         settings = configuration_.faceDetector;
     }
@@ -213,7 +214,7 @@ bool Engine::SetFaceDetectorBackend(quilo_face_detector_backend_e backend) {
     auto created = CreateDetector(settings);
     if (!created) return false;
     if (tracking_.load()) {
-        std::lock_guard<std::mutex> lock(pendingDetectorMutex_);
+        const MutexLock lock(pendingDetectorMutex_);
         pendingDetector_ = std::move(created);
         return true;
     }
@@ -250,13 +251,13 @@ bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
         if (!current) {
             FaceDetector::Configuration settings;
             {
-                const auto lock = LockConfiguration();
+                const MutexLock lock(configMutex_);
                 settings = configuration_.faceDetector;
             }
             current = CreateDetector(settings);
             if (!current) QUILO_THROW("Failed to create face detector");
             {
-                const auto lock = LockConfiguration();
+                const MutexLock lock(configMutex_);
                 configuration_.faceDetector.maxNumOfFaces = current->GetMaxNumOfDetectedFaces();
                 RaiseChange(kFaceCountChanged);
             }
@@ -267,7 +268,7 @@ bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
         // applied at the first frame instead of being lost.
         FaceTracker::Configuration trackerConfiguration;
         {
-            const auto lock = LockConfiguration();
+            const MutexLock lock(configMutex_);
             trackerConfiguration = configuration_.faceTracker;
             configDirty_.fetch_and(~kTrackerConfigurationChanged);
         }
@@ -304,16 +305,21 @@ bool Engine::StopTracking() {
 }
 
 void Engine::EndSession() {
+    bool lazy = false;
+    {
+        const MutexLock lock(configMutex_);
+        lazy = configuration_.initializeFaceDetectorLazily;
+    }
     if (camera_) {
         try {
             camera_->StopCapture();
         } catch (const std::exception& e) {
             QUILO_LOG_ERROR("[Engine] Failed to stop capture: {}", e.what());
         }
-        if (configuration_.initializeFaceDetectorLazily) camera_.reset();
+        if (lazy) camera_.reset();
     }
     tracker_.reset();
-    if (configuration_.initializeFaceDetectorLazily) ReplaceDetector(nullptr);
+    if (lazy) ReplaceDetector(nullptr);
     QUILO_LOG_TRACE("[Engine] Tracking has been stopped");
 }
 
@@ -325,7 +331,7 @@ void Engine::OnCameraIntrinsicsChange(Camera*, const CameraIntrinsics& intr) {
     // session may be starting or stopping on a host thread right now.
     std::shared_ptr<FaceDetector> current;
     {
-        std::lock_guard<std::mutex> lock(detectorMutex_);
+        const MutexLock lock(detectorMutex_);
         intrinsics_ = intr;
         intrinsicsVersion_.fetch_add(1);
         current = detector_;
@@ -368,7 +374,7 @@ void Engine::ProcessFrame(const CameraFrame& frame, int64_t arrivalTime) {
         FaceTracker::Configuration trackerConfiguration;
         int maxNumOfFaces = 0;
         {
-            const auto lock = LockConfiguration();
+            const MutexLock lock(configMutex_);
             changes = configDirty_.exchange(0);
             if (changes & kTrackerConfigurationChanged) trackerConfiguration = configuration_.faceTracker;
             maxNumOfFaces = configuration_.faceDetector.maxNumOfFaces;
@@ -384,7 +390,7 @@ void Engine::ProcessFrame(const CameraFrame& frame, int64_t arrivalTime) {
     // 2. A detector the host switched to while tracking.
     std::shared_ptr<FaceDetector> switched;
     {
-        std::lock_guard<std::mutex> lock(pendingDetectorMutex_);
+        const MutexLock lock(pendingDetectorMutex_);
         switched.swap(pendingDetector_);
     }
     if (switched) {
