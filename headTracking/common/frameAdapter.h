@@ -5,10 +5,10 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "common/export.h"
+#include "common/threadSafety.h"
 #include "headTracking/common/types.h"
 #include "headTracking/common/detection.h"
 
@@ -109,14 +109,13 @@ public:
     BufferedFrame GetFrame() const;
 
 private:
-    // Two slots: OnFrame writes the one that is not published, without the
-    // lock, then publishes it under the lock. Readers copy only the published
-    // slot and hold the lock while they do, so a slot is never written while
-    // it is being read.
+    // OnFrame copies a frame without the lock, then swaps it in under the
+    // lock and releases the one it replaced after dropping it. Readers copy
+    // the latest frame and hold the lock while they do, so it is never
+    // replaced while it is being read.
     struct Polling {
-        std::mutex mutex;          // guards publishIndex and the published slot
-        int32_t publishIndex = 0;  // 0 or 1; written only by OnFrame
-        BufferedFrame slots[2];
+        Mutex mutex;  // guards `latest`
+        BufferedFrame latest QUILO_GUARDED_BY(mutex);
     };
 
     Callback callback_;
