@@ -1,7 +1,5 @@
 #include "headTracking/common/frameAdapter.h"
 
-#include <utility>
-
 #include "common/exception.h"
 
 namespace quilo::head {
@@ -75,7 +73,7 @@ void FrameAdapter::OnFrame(const Frame& frame) {
     BufferedFrame copy(frame);
     {
         const MutexLock lock(polling_->mutex);
-        std::swap(polling_->latest, copy);
+        swap(polling_->latest, copy);
     }
     // `copy` now holds the frame published before, released here, outside the lock.
 }

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "common/export.h"
@@ -55,6 +56,18 @@ public:
     BufferedFrame(BufferedFrame&& other) noexcept;
     BufferedFrame& operator=(BufferedFrame&& other) noexcept;
     ~BufferedFrame() = default;
+    // Exchanges the arrays and the scalars; allocates and frees nothing.
+    friend void swap(BufferedFrame& a, BufferedFrame& b) noexcept {
+        using std::swap;
+        swap(a.faces_, b.faces_);
+        swap(a.timestamp_, b.timestamp_);
+        swap(a.trackingStarted_, b.trackingStarted_);
+        swap(a.signalValue_, b.signalValue_);
+        swap(a.rawFaces_, b.rawFaces_);
+        swap(a.detections_, b.detections_);
+        swap(a.profiling_, b.profiling_);
+        swap(a.timing_, b.timing_);
+    }
 
     Slice<Face> faces() const override {
         return {faces_.data(), static_cast<int64_t>(faces_.size())};
