@@ -7,6 +7,7 @@
 #   - C++17 without extensions, C99, position-independent code;
 #   - warnings (-Wall -Wextra, /W4 with MSVC) and, with GCC and Clang,
 #     source locations relative to the repository root;
+#   - with QUILO_THREAD_SAFETY_ANALYSIS, clang's lock checks as errors;
 #   - the sanitizers of QUILO_SANITIZE;
 #   - the output folder bin/ (lib/ for archives) of the project's build
 #     folder, unless the target chose its own: plugins, assets and the engine
@@ -36,6 +37,9 @@ function(_quilo_target_defaults target)
     target_compile_options(${target} PRIVATE -Wall -Wextra
       # Source locations in exceptions and log lines are relative to the repository root.
       -fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=)
+    if(QUILO_THREAD_SAFETY_ANALYSIS)
+      target_compile_options(${target} PRIVATE -Wthread-safety -Werror=thread-safety)
+    endif()
     if(QUILO_SANITIZE)
       target_compile_options(${target} PRIVATE
         -fsanitize=${QUILO_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)

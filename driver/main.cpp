@@ -9,11 +9,11 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "common/log.h"
+#include "common/threadSafety.h"
 #include "headTracking/capi/quiloHeadTracking.h"
 
 namespace {
@@ -46,8 +46,8 @@ int64_t NowNs() {
 
 // Every frame's exposure-to-result latency, ms: written by the processing
 // thread, read by main once tracking has stopped; the lock keeps the two apart.
-std::mutex latencyMutex;
-std::vector<double> latencies;
+quilo::Mutex latencyMutex;
+std::vector<double> latencies QUILO_GUARDED_BY(latencyMutex);
 
 // The q-quantile (0..1) of `values`, nearest rank; 0 when empty.
 double Quantile(std::vector<double> values, double q) {
@@ -62,7 +62,7 @@ void HandleFrame(quilo_head_tracking_frame* frame, void*) {
 
     quilo_head_tracking_frame_timing_t timing;
     if (quiloHeadTrackingFrameGetTiming(frame, &timing) == kQuiloHeadTrackingStatusSuccess) {
-        const std::lock_guard<std::mutex> lock(latencyMutex);
+        const quilo::MutexLock lock(latencyMutex);
         latencies.push_back(static_cast<double>(timing.publishTime - timing.exposureTime) / 1e6);
     }
 
@@ -175,7 +175,7 @@ int main(int, char**) {
         }
     }
     ReportStatus("quiloHeadTrackingEngineStopTracking(engine.get())", quiloHeadTrackingEngineStopTracking(engine.get()));
-    const std::lock_guard<std::mutex> lock(latencyMutex);
+    const quilo::MutexLock lock(latencyMutex);
     spdlog::info("Exposure-to-result latency: median {:.3f} ms, 99th percentile {:.3f} ms over {} frames",
                  Quantile(latencies, 0.5), Quantile(latencies, 0.99), latencies.size());
     return 0;

@@ -16,7 +16,8 @@ done
 packages=(
   # toolchain
   g++ cmake make git pkg-config
-  # clang drives the fuzz targets (libFuzzer) and the sanitizer builds' runtime
+  # clang drives the fuzz targets (libFuzzer), the sanitizer builds' runtime and
+  # the build that checks the lock annotations (-Wthread-safety)
   clang libclang-rt-14-dev
   # engine
   libspdlog-dev libfmt-dev libglm-dev libstb-dev

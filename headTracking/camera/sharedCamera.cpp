@@ -12,20 +12,20 @@ using DeliveryScope = ThreadScope<SharedCamera>;
 SharedCamera::SharedCamera(Camera::Listener* listener, SharedCameraSink* sink)
     : listener_(listener), sink_(sink) {
     sink_->onFrameAvailable = [this](const ImageDesc& image, Timestamp timestamp) {
-        Deliver([&] {
+        Deliver([&]() QUILO_REQUIRES(delivery_) {
             const TrivialCameraFrame frame(image, timestamp);
             listener_->OnCameraFrameAvailable(this, frame);
         });
     };
     sink_->onIntrinsicsChange = [this](const CameraIntrinsics& intrinsics) {
-        Deliver([&] {
+        Deliver([&]() QUILO_REQUIRES(delivery_) {
             intrinsics_ = intrinsics;
             listener_->OnCameraIntrinsicsChange(this, intrinsics);
         });
     };
     sink_->onDepthFrameAvailable = [this](const ImageDesc& image, const DepthImageDesc* depth,
                                           Timestamp timestamp) {
-        Deliver([&] {
+        Deliver([&]() QUILO_REQUIRES(delivery_) {
             const PinholeCameraFrame frame(image, depth, timestamp, intrinsics_);
             listener_->OnCameraFrameAvailable(this, frame);
         });
@@ -44,7 +44,7 @@ void SharedCamera::Deliver(const Call& call) {
         QUILO_THROW("An image was pushed from inside the processing of another image of the same camera; push "
                     "it after the callback has returned, or from another thread");
     }
-    const std::lock_guard<std::mutex> lock(delivery_);
+    const MutexLock lock(delivery_);
     const DeliveryScope scope(this);
     call();
 }
@@ -54,7 +54,7 @@ void SharedCamera::StopCapture() {
         QUILO_THROW("Capture was stopped from inside the processing of an image of the same camera");
     }
     // Taking the lock once is enough: the frame in progress has returned.
-    const std::lock_guard<std::mutex> lock(delivery_);
+    const MutexLock lock(delivery_);
 }
 
 }  // namespace quilo::head

@@ -4,9 +4,9 @@
 #pragma once
 
 #include <functional>
-#include <mutex>
 
 #include "common/export.h"
+#include "common/threadSafety.h"
 #include "headTracking/camera/camera.h"
 #include "headTracking/camera/pinholeCameraFrame.h"
 #include "headTracking/common/types.h"
@@ -62,17 +62,18 @@ public:
     Slice<int> GetSupportedFps() override { return {}; }
 
 private:
-    // Runs one listener call under `delivery_`; refuses a call from inside one.
+    // Runs one listener call under `delivery_`; refuses a call from inside
+    // one. The call is marked QUILO_REQUIRES(delivery_).
     template <typename Call>
-    void Deliver(const Call& call);
+    void Deliver(const Call& call) QUILO_EXCLUDES(delivery_);
 
     Camera::Listener* listener_;
     SharedCameraSink* sink_;
     // Held for the whole of each listener call: the listener takes one frame
     // at a time, and StopCapture waits on it for the frame in progress.
     // Guards `intrinsics_`.
-    std::mutex delivery_;
-    CameraIntrinsics intrinsics_;  // the last the host gave
+    Mutex delivery_;
+    CameraIntrinsics intrinsics_ QUILO_GUARDED_BY(delivery_);  // the last the host gave
 };
 
 }  // namespace head

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <typeinfo>
@@ -15,6 +14,7 @@
 #include "common/exception.h"
 #include "common/log.h"
 #include "common/platform.h"
+#include "common/threadSafety.h"
 #include "common/threadScope.h"
 #include "common/typeName.h"
 #include "headTracking/camera/sharedCamera.h"
@@ -27,11 +27,14 @@
 // pushed frame, so a push from inside that processing is refused before it
 // would wait for itself.
 struct OwnCamera {
+    // Filled and emptied by the engine's SharedCamera as the engine is made
+    // and destroyed, when no push can run; called only with `mutex` held.
     quilo::SharedCameraSink sink;
-    std::mutex mutex;
-    std::optional<quilo_head_tracking_camera_intrinsics_t> intrinsics;  // the last pushed
-    std::optional<double> timestampMs;                                  // the last pushed
-    std::vector<uint8_t> rows;  // the image without row padding, when it has some
+    quilo::Mutex mutex;
+    std::optional<quilo_head_tracking_camera_intrinsics_t> intrinsics QUILO_GUARDED_BY(mutex);  // the last pushed
+    std::optional<double> timestampMs QUILO_GUARDED_BY(mutex);                                  // the last pushed
+    // The image without row padding, when it has some.
+    std::vector<uint8_t> rows QUILO_GUARDED_BY(mutex);
 };
 
 // The handle behind quilo_head_tracking_engine*. Members are destroyed in
@@ -340,6 +343,52 @@ quilo::CameraIntrinsics ToIntrinsics(const quilo_head_tracking_camera_intrinsics
     return out;
 }
 
+// Hands one checked image to the engine fed by its host, unless its timestamp
+// does not come after the last one pushed: then nothing is pushed and the
+// reason is returned.
+std::string Push(OwnCamera& own, const quilo_head_tracking_image_t* image,
+                 const quilo_head_tracking_depth_image_t* depth,
+                 const quilo_head_tracking_camera_intrinsics_t* intrinsics, quilo::Timestamp timestamp)
+    QUILO_REQUIRES(own.mutex) {
+    const double timestampMs = timestamp.ms;
+    if (own.timestampMs && !(timestampMs > *own.timestampMs)) {
+        return fmt::format("the timestamp {} ms does not come after the last one, {} ms", timestampMs,
+                           *own.timestampMs);
+    }
+    own.timestampMs = timestampMs;
+    if (!own.intrinsics || !SameIntrinsics(*own.intrinsics, *intrinsics)) {
+        own.intrinsics = *intrinsics;
+        own.sink.onIntrinsicsChange(ToIntrinsics(*intrinsics));
+    }
+    // The engine reads rows of `width` bytes: an image with padded rows
+    // is packed first.
+    quilo::ImageDesc desc;
+    desc.width = image->width;
+    desc.height = image->height;
+    desc.rotation = image->rotation;
+    desc.data = image->data;
+    if (image->stride != image->width) {
+        const auto width = static_cast<size_t>(image->width);
+        own.rows.resize(width * static_cast<size_t>(image->height));
+        for (int32_t y = 0; y < image->height; ++y) {
+            std::memcpy(own.rows.data() + width * static_cast<size_t>(y),
+                        image->data + static_cast<size_t>(y) * static_cast<size_t>(image->stride), width);
+        }
+        desc.data = own.rows.data();
+    }
+    quilo::DepthImageDesc depthDesc;
+    if (depth != nullptr) {
+        depthDesc.width = depth->width;
+        depthDesc.height = depth->height;
+        depthDesc.stride = depth->stride;
+        depthDesc.unit = depth->unit;
+        depthDesc.data = static_cast<const uint8_t*>(depth->data);
+    }
+    own.sink.onDepthFrameAvailable(desc, depth != nullptr ? &depthDesc : nullptr,
+                                   timestamp);
+    return {};
+}
+
 // Both push functions after their own checks of the handle and timestamp.
 int PushFrame(const char* function, quilo_head_tracking_engine* engine, const quilo_head_tracking_image_t* image,
               const quilo_head_tracking_depth_image_t* depth,
@@ -361,48 +410,18 @@ int PushFrame(const char* function, quilo_head_tracking_engine* engine, const qu
     if (reason.empty()) reason = CheckIntrinsics(*intrinsics, *image);
     if (!reason.empty()) return refuse(reason);
 
-    OwnCamera& own = *engine->ownCamera;
-    const std::lock_guard<std::mutex> lock(own.mutex);
-    const PushScope scope(&own);
     const double timestampMs = timestamp.ms;
     if (!std::isfinite(timestampMs)) return refuse(fmt::format("the timestamp {} ms is not finite", timestampMs));
-    if (own.timestampMs && !(timestampMs > *own.timestampMs)) {
-        return refuse(fmt::format("the timestamp {} ms does not come after the last one, {} ms", timestampMs,
-                                  *own.timestampMs));
-    }
-    return Guarded([&] {
-        own.timestampMs = timestampMs;
-        if (!own.intrinsics || !SameIntrinsics(*own.intrinsics, *intrinsics)) {
-            own.intrinsics = *intrinsics;
-            own.sink.onIntrinsicsChange(ToIntrinsics(*intrinsics));
-        }
-        // The engine reads rows of `width` bytes: an image with padded rows
-        // is packed first.
-        quilo::ImageDesc desc;
-        desc.width = image->width;
-        desc.height = image->height;
-        desc.rotation = image->rotation;
-        desc.data = image->data;
-        if (image->stride != image->width) {
-            const auto width = static_cast<size_t>(image->width);
-            own.rows.resize(width * static_cast<size_t>(image->height));
-            for (int32_t y = 0; y < image->height; ++y) {
-                std::memcpy(own.rows.data() + width * static_cast<size_t>(y),
-                            image->data + static_cast<size_t>(y) * static_cast<size_t>(image->stride), width);
-            }
-            desc.data = own.rows.data();
-        }
-        quilo::DepthImageDesc depthDesc;
-        if (depth != nullptr) {
-            depthDesc.width = depth->width;
-            depthDesc.height = depth->height;
-            depthDesc.stride = depth->stride;
-            depthDesc.unit = depth->unit;
-            depthDesc.data = static_cast<const uint8_t*>(depth->data);
-        }
-        own.sink.onDepthFrameAvailable(desc, depth != nullptr ? &depthDesc : nullptr,
-                                       timestamp);
+    // The lock is taken inside the guarded call, where the analysis can see
+    // it held while the camera's state is used.
+    OwnCamera& own = *engine->ownCamera;
+    std::string refusal;
+    const int status = Guarded([&] {
+        const quilo::MutexLock lock(own.mutex);
+        const PushScope scope(&own);
+        refusal = Push(own, image, depth, intrinsics, timestamp);
     });
+    return refusal.empty() ? status : refuse(refusal);
 }
 
 }  // namespace

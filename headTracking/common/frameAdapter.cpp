@@ -70,18 +70,18 @@ void FrameAdapter::OnFrame(const Frame& frame) {
     if (callback_) callback_(frame);
     if (!polling_) return;
 
-    // Only this thread writes the index, so reading it needs no lock.
-    const int32_t write = (polling_->publishIndex + 1) % 2;
-    polling_->slots[write] = BufferedFrame(frame);
-
-    std::lock_guard<std::mutex> lock(polling_->mutex);
-    polling_->publishIndex = write;
+    BufferedFrame copy(frame);
+    {
+        const MutexLock lock(polling_->mutex);
+        swap(polling_->latest, copy);
+    }
+    // `copy` now holds the frame published before, released here, outside the lock.
 }
 
 BufferedFrame FrameAdapter::GetFrame() const {
     if (!polling_) QUILO_THROW("FrameAdapter::GetFrame: polling API is not enabled");
-    std::lock_guard<std::mutex> lock(polling_->mutex);
-    return polling_->slots[polling_->publishIndex];
+    const MutexLock lock(polling_->mutex);
+    return polling_->latest;
 }
 
 WrappedFrame::~WrappedFrame() = default;

@@ -5,10 +5,11 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
+#include <utility>
 #include <vector>
 
 #include "common/export.h"
+#include "common/threadSafety.h"
 #include "headTracking/common/types.h"
 #include "headTracking/common/detection.h"
 
@@ -55,6 +56,18 @@ public:
     BufferedFrame(BufferedFrame&& other) noexcept;
     BufferedFrame& operator=(BufferedFrame&& other) noexcept;
     ~BufferedFrame() = default;
+    // Exchanges the arrays and the scalars; allocates and frees nothing.
+    friend void swap(BufferedFrame& a, BufferedFrame& b) noexcept {
+        using std::swap;
+        swap(a.faces_, b.faces_);
+        swap(a.timestamp_, b.timestamp_);
+        swap(a.trackingStarted_, b.trackingStarted_);
+        swap(a.signalValue_, b.signalValue_);
+        swap(a.rawFaces_, b.rawFaces_);
+        swap(a.detections_, b.detections_);
+        swap(a.profiling_, b.profiling_);
+        swap(a.timing_, b.timing_);
+    }
 
     Slice<Face> faces() const override {
         return {faces_.data(), static_cast<int64_t>(faces_.size())};
@@ -109,14 +122,13 @@ public:
     BufferedFrame GetFrame() const;
 
 private:
-    // Two slots: OnFrame writes the one that is not published, without the
-    // lock, then publishes it under the lock. Readers copy only the published
-    // slot and hold the lock while they do, so a slot is never written while
-    // it is being read.
+    // OnFrame copies a frame without the lock, then swaps it in under the
+    // lock and releases the one it replaced after dropping it. Readers copy
+    // the latest frame and hold the lock while they do, so it is never
+    // replaced while it is being read.
     struct Polling {
-        std::mutex mutex;          // guards publishIndex and the published slot
-        int32_t publishIndex = 0;  // 0 or 1; written only by OnFrame
-        BufferedFrame slots[2];
+        Mutex mutex;  // guards `latest`
+        BufferedFrame latest QUILO_GUARDED_BY(mutex);
     };
 
     Callback callback_;

@@ -39,42 +39,42 @@ using ProcessingScope = ThreadScope<Engine>;
 }  // namespace
 
 Engine::Engine(const EngineInitArgs& args)
-    : platform(args.platform),
-      assetManager(args.assetManager),
-      configuration(args.configuration),
-      frameCallback(args.frameCallback),
-      frameAdapter(args.frameAdapter),
-      virtualFaceHook(args.virtualFaceHook),
-      profiling(args.configuration.profiling),
-      sharedCameraSink(args.sharedCameraSink) {
-    if (platform == nullptr) QUILO_THROW("Unexpected EngineInitArgs arguments: platform is not set.");
-    if (!frameCallback && frameAdapter == nullptr) {
+    : platform_(args.platform),
+      assetManager_(args.assetManager),
+      configuration_(args.configuration),
+      frameCallback_(args.frameCallback),
+      frameAdapter_(args.frameAdapter),
+      virtualFaceHook_(args.virtualFaceHook),
+      profiling_(args.configuration.profiling),
+      sharedCameraSink_(args.sharedCameraSink) {
+    if (platform_ == nullptr) QUILO_THROW("Unexpected EngineInitArgs arguments: platform is not set.");
+    if (!frameCallback_ && frameAdapter_ == nullptr) {
         QUILO_THROW(
             "Unexpected EngineInitArgs arguments: neither frameCallback nor frameAdapter are specified. At least "
             "one should be.");
     }
 
-    if (configuration.faceDetector.backend == kQuiloFaceDetectorBackendUnknown) {
+    if (configuration_.faceDetector.backend == kQuiloFaceDetectorBackendUnknown) {
         for (auto backend : {kQuiloFaceDetectorBackendCPU, kQuiloFaceDetectorBackendGPU}) {
             if (IsBlinkDetectorBackendSupported(backend)) {
-                configuration.faceDetector.backend = backend;
+                configuration_.faceDetector.backend = backend;
                 break;
             }
         }
-        if (configuration.faceDetector.backend == kQuiloFaceDetectorBackendUnknown) {
+        if (configuration_.faceDetector.backend == kQuiloFaceDetectorBackendUnknown) {
             QUILO_THROW("No supported face detector backends has been found. Check package integrity.");
         }
     }
 
-    if (sharedCameraSink != nullptr) camera = std::make_unique<SharedCamera>(this, sharedCameraSink);
+    if (sharedCameraSink_ != nullptr) camera_ = std::make_unique<SharedCamera>(this, sharedCameraSink_);
 
-    if (!configuration.initializeFaceDetectorLazily) {
-        auto created = CreateDetector(configuration.faceDetector);
+    if (!configuration_.initializeFaceDetectorLazily) {
+        auto created = CreateDetector(configuration_.faceDetector);
         if (!created) QUILO_THROW("Failed to create face detector");
-        configuration.faceDetector.maxNumOfFaces = created->GetMaxNumOfDetectedFaces();
+        configuration_.faceDetector.maxNumOfFaces = created->GetMaxNumOfDetectedFaces();
         ReplaceDetector(std::move(created));
         RaiseChange(kFaceCountChanged);
-        if (!camera) camera = CreateRealsenseCamera();
+        if (!camera_) camera_ = CreateRealsenseCamera();
     }
 
     QUILO_LOG_INFO("[Engine] Initialized: {} shared camera", args.sharedCameraSink ? "with" : "without");
@@ -85,17 +85,20 @@ Engine::~Engine() = default;
 
 std::shared_ptr<FaceDetector> Engine::CreateDetector(const FaceDetector::Configuration& settings) const {
     const BlinkDetectorConfiguration config{settings, std::string()};
-    if (assetManager != nullptr) return CreateBlinkDetector(config, assetManager);
-    const auto temporary = AssetManager::Create(platform);
+    if (assetManager_ != nullptr) return CreateBlinkDetector(config, assetManager_);
+    const auto temporary = AssetManager::Create(platform_);
     return CreateBlinkDetector(config, temporary.get());
 }
 
 std::unique_ptr<Camera> Engine::CreateRealsenseCamera() {
     RealsenseCameraConfiguration settings;
-    settings.width = configuration.camera.width;
-    settings.height = configuration.camera.height;
-    settings.fps = configuration.camera.fps;
-    settings.binningFactor = configuration.camera.binningFactor;
+    {
+        const MutexLock lock(configMutex_);
+        settings.width = configuration_.camera.width;
+        settings.height = configuration_.camera.height;
+        settings.fps = configuration_.camera.fps;
+        settings.binningFactor = configuration_.camera.binningFactor;
+    }
     settings.dynamicConfiguration.emitter = false;
     settings.dynamicConfiguration.autoExposure = true;
     settings.dynamicConfiguration.exposure = 9000.0f;
@@ -104,33 +107,31 @@ std::unique_ptr<Camera> Engine::CreateRealsenseCamera() {
 }
 
 std::shared_ptr<FaceDetector> Engine::CurrentDetector() const {
-    std::lock_guard<std::mutex> lock(detectorMutex);
-    return detector;
+    const MutexLock lock(detectorMutex_);
+    return detector_;
 }
 
 void Engine::ReplaceDetector(std::shared_ptr<FaceDetector> next) {
     {
-        std::lock_guard<std::mutex> lock(detectorMutex);
-        detector.swap(next);
+        const MutexLock lock(detectorMutex_);
+        detector_.swap(next);
     }
     // `next` now holds the previous detector, released here, outside the lock.
 }
 
 CameraIntrinsics Engine::CurrentIntrinsics(uint64_t* version) const {
-    std::lock_guard<std::mutex> lock(detectorMutex);
-    if (version != nullptr) *version = intrinsicsVersion.load();
-    return intrinsics;
+    const MutexLock lock(detectorMutex_);
+    if (version != nullptr) *version = intrinsicsVersion_.load();
+    return intrinsics_;
 }
-
-std::unique_lock<std::mutex> Engine::LockConfiguration() { return std::unique_lock<std::mutex>(configMutex); }
 
 // ---- Getters ----
 
-int Engine::GetCameraFps() const { return camera ? camera->GetFps() : 0; }
+int Engine::GetCameraFps() const { return camera_ ? camera_->GetFps() : 0; }
 
-bool Engine::SetCameraFps(int fps) { return camera ? camera->SetFps(fps) : false; }
+bool Engine::SetCameraFps(int fps) { return camera_ ? camera_->SetFps(fps) : false; }
 
-Slice<int> Engine::GetSupportedCameraFps() { return camera ? camera->GetSupportedFps() : Slice<int>{}; }
+Slice<int> Engine::GetSupportedCameraFps() { return camera_ ? camera_->GetSupportedFps() : Slice<int>{}; }
 
 quilo_face_detector_backend_e Engine::GetFaceDetectorBackend() {
     const auto current = CurrentDetector();
@@ -146,23 +147,23 @@ int Engine::GetMaxNumOfDetectedFacesLimit() const {
 
 void Engine::SetTrackedEyes(bool left, bool right) {
     QUILO_LOG_TRACE("[Engine] SetTrackedEyes(.l={}, .r={})", left, right);
-    const auto lock = LockConfiguration();
-    configuration.faceTracker.trackLeftEye = left;
-    configuration.faceTracker.trackRightEye = right;
+    const MutexLock lock(configMutex_);
+    configuration_.faceTracker.trackLeftEye = left;
+    configuration_.faceTracker.trackRightEye = right;
     RaiseChange(kTrackerConfigurationChanged);
 }
 
 void Engine::SetFilterProperties(const FilterProperties& properties) {
     QUILO_LOG_TRACE("[Engine] SetFilterProperties({})", properties);
-    const auto lock = LockConfiguration();
-    configuration.faceTracker.filterProperties = properties;
+    const MutexLock lock(configMutex_);
+    configuration_.faceTracker.filterProperties = properties;
     RaiseChange(kTrackerConfigurationChanged);
 }
 
 void Engine::SetCameraPosition(const glm::vec3& position) {
     QUILO_LOG_TRACE("[Engine] SetCameraPosition({})", position);
-    const auto lock = LockConfiguration();
-    configuration.faceTracker.cameraPosition = position;
+    const MutexLock lock(configMutex_);
+    configuration_.faceTracker.cameraPosition = position;
     RaiseChange(kTrackerConfigurationChanged);
 }
 
@@ -170,17 +171,17 @@ void Engine::SetCameraRotation(float m0, float m1, float m2, float m3, float m4,
                                float m8) {
     const glm::mat3 rotation(m0, m1, m2, m3, m4, m5, m6, m7, m8);
     QUILO_LOG_TRACE("[Engine] SetCameraRotation({})", rotation);
-    const auto lock = LockConfiguration();
-    configuration.faceTracker.cameraRotation = rotation;
+    const MutexLock lock(configMutex_);
+    configuration_.faceTracker.cameraRotation = rotation;
     RaiseChange(kTrackerConfigurationChanged);
 }
 
 void Engine::SetCameraTransform(const glm::vec3& position, const glm::vec3& rotation) {
     QUILO_LOG_TRACE("[Engine] SetCameraTransform(position={}, rotation={})", position, rotation);
     const glm::mat3 matrix = GetRotationMatFromRodriguesNotation(rotation);
-    const auto lock = LockConfiguration();
-    configuration.faceTracker.cameraPosition = position;
-    configuration.faceTracker.cameraRotation = matrix;
+    const MutexLock lock(configMutex_);
+    configuration_.faceTracker.cameraPosition = position;
+    configuration_.faceTracker.cameraRotation = matrix;
     RaiseChange(kTrackerConfigurationChanged);
 }
 
@@ -192,8 +193,8 @@ void Engine::SetMaxNumOfDetectedFaces(int n) {
         QUILO_THROW("Invalid max num of detected faces: must be in [1; {}] range, got {}", limit, n);
     }
     if (n == current->GetMaxNumOfDetectedFaces()) return;
-    const auto lock = LockConfiguration();
-    configuration.faceDetector.maxNumOfFaces = n;
+    const MutexLock lock(configMutex_);
+    configuration_.faceDetector.maxNumOfFaces = n;
     RaiseChange(kFaceCountChanged);
 }
 
@@ -203,18 +204,18 @@ bool Engine::SetFaceDetectorBackend(quilo_face_detector_backend_e backend) {
 
     FaceDetector::Configuration settings;
     {
-        const auto lock = LockConfiguration();
-        configuration.faceDetector.backend = backend;
-        settings = configuration.faceDetector;
+        const MutexLock lock(configMutex_);
+        configuration_.faceDetector.backend = backend;
+        settings = configuration_.faceDetector;
     }
     const auto current = CurrentDetector();
     if (!current || current->GetBackend() == backend) return true;
 
     auto created = CreateDetector(settings);
     if (!created) return false;
-    if (tracking.load()) {
-        std::lock_guard<std::mutex> lock(pendingDetectorMutex);
-        pendingDetector = std::move(created);
+    if (tracking_.load()) {
+        const MutexLock lock(pendingDetectorMutex_);
+        pendingDetector_ = std::move(created);
         return true;
     }
     // Idle: the new detector takes the camera's geometry and is installed at
@@ -230,7 +231,7 @@ bool Engine::SetFaceDetectorBackend(quilo_face_detector_backend_e backend) {
     return true;
 }
 
-void Engine::SetProfiling(bool enabled) { profiling.store(enabled); }
+void Engine::SetProfiling(bool enabled) { profiling_.store(enabled); }
 
 // ---- Sessions ----
 
@@ -244,20 +245,20 @@ bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
     if (ProcessingScope::IsInside(this)) {
         QUILO_THROW("StartTracking was called from inside the processing of a frame; call it from another thread");
     }
-    if (tracking.load()) return false;
+    if (tracking_.load()) return false;
     try {
         auto current = CurrentDetector();
         if (!current) {
             FaceDetector::Configuration settings;
             {
-                const auto lock = LockConfiguration();
-                settings = configuration.faceDetector;
+                const MutexLock lock(configMutex_);
+                settings = configuration_.faceDetector;
             }
             current = CreateDetector(settings);
             if (!current) QUILO_THROW("Failed to create face detector");
             {
-                const auto lock = LockConfiguration();
-                configuration.faceDetector.maxNumOfFaces = current->GetMaxNumOfDetectedFaces();
+                const MutexLock lock(configMutex_);
+                configuration_.faceDetector.maxNumOfFaces = current->GetMaxNumOfDetectedFaces();
                 RaiseChange(kFaceCountChanged);
             }
             ReplaceDetector(current);
@@ -267,15 +268,15 @@ bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
         // applied at the first frame instead of being lost.
         FaceTracker::Configuration trackerConfiguration;
         {
-            const auto lock = LockConfiguration();
-            trackerConfiguration = configuration.faceTracker;
-            configDirty.fetch_and(~kTrackerConfigurationChanged);
+            const MutexLock lock(configMutex_);
+            trackerConfiguration = configuration_.faceTracker;
+            configDirty_.fetch_and(~kTrackerConfigurationChanged);
         }
-        tracker = std::make_unique<FaceTracker>(*current, trackerConfiguration);
-        tracker->CameraDidChange(CurrentIntrinsics(&trackerIntrinsicsVersion));
-        if (!camera) camera = CreateRealsenseCamera();
-        camera->StartCapture();
-        tracking.store(true);
+        tracker_ = std::make_unique<FaceTracker>(*current, trackerConfiguration);
+        tracker_->CameraDidChange(CurrentIntrinsics(&trackerIntrinsicsVersion_));
+        if (!camera_) camera_ = CreateRealsenseCamera();
+        camera_->StartCapture();
+        tracking_.store(true);
         return true;
     } catch (const std::exception& e) {
         QUILO_LOG_ERROR("Failed to start tracking: one of components is corrupted - {}", e.what());
@@ -295,25 +296,30 @@ bool Engine::StopTracking() {
     if (ProcessingScope::IsInside(this)) {
         QUILO_THROW("StopTracking was called from inside the processing of a frame; call it from another thread");
     }
-    if (!tracking.load()) return false;
+    if (!tracking_.load()) return false;
     // Frames that begin from here on see no session; the camera's stop waits
     // for the one in progress, so the tracker goes only when nothing uses it.
-    tracking.store(false);
+    tracking_.store(false);
     EndSession();
     return true;
 }
 
 void Engine::EndSession() {
-    if (camera) {
+    bool lazy = false;
+    {
+        const MutexLock lock(configMutex_);
+        lazy = configuration_.initializeFaceDetectorLazily;
+    }
+    if (camera_) {
         try {
-            camera->StopCapture();
+            camera_->StopCapture();
         } catch (const std::exception& e) {
             QUILO_LOG_ERROR("[Engine] Failed to stop capture: {}", e.what());
         }
-        if (configuration.initializeFaceDetectorLazily) camera.reset();
+        if (lazy) camera_.reset();
     }
-    tracker.reset();
-    if (configuration.initializeFaceDetectorLazily) ReplaceDetector(nullptr);
+    tracker_.reset();
+    if (lazy) ReplaceDetector(nullptr);
     QUILO_LOG_TRACE("[Engine] Tracking has been stopped");
 }
 
@@ -325,10 +331,10 @@ void Engine::OnCameraIntrinsicsChange(Camera*, const CameraIntrinsics& intr) {
     // session may be starting or stopping on a host thread right now.
     std::shared_ptr<FaceDetector> current;
     {
-        std::lock_guard<std::mutex> lock(detectorMutex);
-        intrinsics = intr;
-        intrinsicsVersion.fetch_add(1);
-        current = detector;
+        const MutexLock lock(detectorMutex_);
+        intrinsics_ = intr;
+        intrinsicsVersion_.fetch_add(1);
+        current = detector_;
     }
     if (current) current->OnCameraIntrinsicsChange(intr);
 }
@@ -337,14 +343,14 @@ void Engine::OnCameraFrameAvailable(Camera*, const CameraFrame& frame) {
     QUILO_LOG_TRACE("[Engine] OnCameraFrameAvailable({})", frame);
     // Frames pushed while no session runs, and frames without an image, never
     // reach the detector or the tracker.
-    if (!tracking.load()) return;
+    if (!tracking_.load()) return;
     if (frame.imageDescs().size == 0) {
         QUILO_LOG_DEBUG("[Engine] Skipping a frame without image");
         return;
     }
     // Taken first: for a frame without a system-clock timestamp this is the
     // nearest the engine knows to its exposure.
-    const int64_t arrivalTime = platform->GetSystemTimeNs();
+    const int64_t arrivalTime = platform_->GetSystemTimeNs();
     try {
         const ProcessingScope scope(this);
         ProcessFrame(frame, arrivalTime);
@@ -357,38 +363,38 @@ void Engine::OnCameraFrameAvailable(Camera*, const CameraFrame& frame) {
 
 void Engine::ProcessFrame(const CameraFrame& frame, int64_t arrivalTime) {
     // 0. Camera geometry that changed since the tracker last had it.
-    if (intrinsicsVersion.load() != trackerIntrinsicsVersion) {
-        tracker->CameraDidChange(CurrentIntrinsics(&trackerIntrinsicsVersion));
+    if (intrinsicsVersion_.load() != trackerIntrinsicsVersion_) {
+        tracker_->CameraDidChange(CurrentIntrinsics(&trackerIntrinsicsVersion_));
     }
 
     // 1. Configuration changes made since the last frame. The values are
     // copied under the lock and applied after it is dropped.
-    if (configDirty.load() != 0) {
+    if (configDirty_.load() != 0) {
         int changes = 0;
         FaceTracker::Configuration trackerConfiguration;
         int maxNumOfFaces = 0;
         {
-            const auto lock = LockConfiguration();
-            changes = configDirty.exchange(0);
-            if (changes & kTrackerConfigurationChanged) trackerConfiguration = configuration.faceTracker;
-            maxNumOfFaces = configuration.faceDetector.maxNumOfFaces;
+            const MutexLock lock(configMutex_);
+            changes = configDirty_.exchange(0);
+            if (changes & kTrackerConfigurationChanged) trackerConfiguration = configuration_.faceTracker;
+            maxNumOfFaces = configuration_.faceDetector.maxNumOfFaces;
         }
-        if (changes & kTrackerConfigurationChanged) tracker->UpdateConfiguration(trackerConfiguration);
+        if (changes & kTrackerConfigurationChanged) tracker_->UpdateConfiguration(trackerConfiguration);
         if (changes & kFaceCountChanged) {
             if (const auto current = CurrentDetector()) current->SetMaxNumOfDetectedFaces(maxNumOfFaces);
-            tracker->OnMaxNumOfDetectedFacesChange(maxNumOfFaces);
-            appliedMaxNumOfFaces = maxNumOfFaces;
+            tracker_->OnMaxNumOfDetectedFacesChange(maxNumOfFaces);
+            appliedMaxNumOfFaces_ = maxNumOfFaces;
         }
     }
 
     // 2. A detector the host switched to while tracking.
     std::shared_ptr<FaceDetector> switched;
     {
-        std::lock_guard<std::mutex> lock(pendingDetectorMutex);
-        switched.swap(pendingDetector);
+        const MutexLock lock(pendingDetectorMutex_);
+        switched.swap(pendingDetector_);
     }
     if (switched) {
-        switched->OnCameraIntrinsicsChange(tracker->intrinsics());
+        switched->OnCameraIntrinsicsChange(tracker_->intrinsics());
         ReplaceDetector(switched);
     }
     // The frame keeps its own reference, so a detector replaced by a host
@@ -402,53 +408,53 @@ void Engine::ProcessFrame(const CameraFrame& frame, int64_t arrivalTime) {
     timing.exposureTime =
         stamp.space == Timestamp::Space::System ? MillisecondsToNanoseconds(stamp.ms) : arrivalTime;
     FrameProfiling timings;
-    const bool profiled = profiling.load() && frameAdapter != nullptr;
+    const bool profiled = profiling_.load() && frameAdapter_ != nullptr;
     FaceDetector::Output* output = nullptr;
     if (profiled) {
         // A timestamp of an unknown clock is no time of the system clock.
         timings.cameraExposureTime = timing.exposureTime;
-        timings.faceDetectorStartTime = platform->GetSystemTimeNs();
+        timings.faceDetectorStartTime = platform_->GetSystemTimeNs();
         output = &active->DetectFaces(frame);
-        timings.faceDetectorEndTime = platform->GetSystemTimeNs();
+        timings.faceDetectorEndTime = platform_->GetSystemTimeNs();
     } else {
         output = &active->DetectFaces(frame);
     }
 
     // 4. Virtual faces.
-    if (virtualFaceHook) AddVirtualFaces(frame, *output, appliedMaxNumOfFaces);
+    if (virtualFaceHook_) AddVirtualFaces(frame, *output, appliedMaxNumOfFaces_);
 
     // 5. Tracking.
-    tracker->Update(*output, frame, 0.0f);
+    tracker_->Update(*output, frame, 0.0f);
 
     // 6. The host's frame callback.
-    if (frameCallback) frameCallback(*tracker, *output, frame);
+    if (frameCallback_) frameCallback_(*tracker_, *output, frame);
 
     // 7. The frame adapter.
-    if (frameAdapter != nullptr) {
-        timing.publishTime = platform->GetSystemTimeNs();
+    if (frameAdapter_ != nullptr) {
+        timing.publishTime = platform_->GetSystemTimeNs();
         if (profiled) {
             timings.apiTimestamp = timing.publishTime;
             QUILO_LOG_DEBUG("[Engine] profiling={}", timings);
         }
-        const EngineFrame engineFrame(tracker.get(), output, timings, timing);
-        frameAdapter->OnFrame(engineFrame);
+        const EngineFrame engineFrame(tracker_.get(), output, timings, timing);
+        frameAdapter_->OnFrame(engineFrame);
     }
 }
 
 void Engine::AddVirtualFaces(const CameraFrame& frame, FaceDetector::Output& output, int maxNumOfFaces) {
     // The hook gets maxNumOfFaces real, zeroed entries to write into.
     const size_t capacity = static_cast<size_t>(std::max(maxNumOfFaces, 0));
-    if (virtualFaces.size() < capacity) virtualFaces.resize(capacity);
-    std::fill_n(virtualFaces.begin(), capacity, glm::vec4(0.0f));
+    if (virtualFaces_.size() < capacity) virtualFaces_.resize(capacity);
+    std::fill_n(virtualFaces_.begin(), capacity, glm::vec4(0.0f));
 
     VirtualFaceHookContext context;
     context.timestamp = frame.timestamp();
     context.numDetectedFaces = static_cast<int32_t>(output.detections.size());
     context.maxNumOfFaces = maxNumOfFaces;
-    context.virtualFaces = virtualFaces.data();
+    context.virtualFaces = virtualFaces_.data();
     context.numVirtualFaces = 0;
     context.replaceDetectedFaces = false;
-    if (!virtualFaceHook(&context)) return;
+    if (!virtualFaceHook_(&context)) return;
 
     const int count = std::max(std::min(context.numVirtualFaces, maxNumOfFaces), 0);
     auto& detections = output.detections;
@@ -460,9 +466,9 @@ void Engine::AddVirtualFaces(const CameraFrame& frame, FaceDetector::Output& out
 
     // Display space back to camera space, then the camera's own projection
     // of both eyes.
-    const auto& pose = tracker->configuration();
+    const auto& pose = tracker_->configuration();
     for (int i = 0; i < count; ++i) {
-        glm::vec4& entry = virtualFaces[static_cast<size_t>(i)];
+        glm::vec4& entry = virtualFaces_[static_cast<size_t>(i)];
         const glm::vec3 d = DisplayToCamera(pose.cameraRotation, pose.cameraPosition, glm::vec3(entry)) / 1000.0f;
         const float w = entry.w / 1000.0f;
         entry = glm::vec4(d, w);

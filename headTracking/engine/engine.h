@@ -16,12 +16,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include <glm/glm.hpp>
 
 #include "common/export.h"
+#include "common/threadSafety.h"
 #include "headTracking/camera/camera.h"
 #include "headTracking/common/engineConfiguration.h"
 #include "headTracking/common/types.h"
@@ -31,7 +31,7 @@ namespace quilo::head {
 
 class FaceTracker;
 
-class QUILO_API Engine : public Camera::Listener {
+class QUILO_API Engine final : public Camera::Listener {
 public:
     // Copies the arguments, chooses the detector back end (the first supported
     // of CPU, GPU when none is set), creates a SharedCamera when a sink is
@@ -107,71 +107,73 @@ public:
     // Processes one frame. Frames that arrive while no session runs, and
     // frames without an image, are dropped. Never lets an exception
     // escape: a failing frame is logged and dropped.
-    void OnCameraFrameAvailable(Camera* camera, const CameraFrame& frame) override;
+    void OnCameraFrameAvailable(Camera* camera, const CameraFrame& frame) override
+        QUILO_EXCLUDES(configMutex_, pendingDetectorMutex_, detectorMutex_);
     // Passes new camera geometry to the detector at once and to the tracker
     // at the start of the next frame.
-    void OnCameraIntrinsicsChange(Camera* camera, const CameraIntrinsics& intrinsics) override;
+    void OnCameraIntrinsicsChange(Camera* camera, const CameraIntrinsics& intrinsics) override
+        QUILO_EXCLUDES(detectorMutex_);
 
 private:
-    // Change bits of configDirty.
+    // Change bits of configDirty_.
     static constexpr int kTrackerConfigurationChanged = 1;
     static constexpr int kFaceCountChanged = 2;
 
     // arrivalTime: when the frame reached the engine, ns of the system clock.
-    void ProcessFrame(const CameraFrame& frame, int64_t arrivalTime);
+    void ProcessFrame(const CameraFrame& frame, int64_t arrivalTime)
+        QUILO_EXCLUDES(configMutex_, pendingDetectorMutex_, detectorMutex_);
     void AddVirtualFaces(const CameraFrame& frame, FaceDetector::Output& output, int maxNumOfFaces);
     std::shared_ptr<FaceDetector> CreateDetector(const FaceDetector::Configuration& settings) const;
-    std::unique_ptr<Camera> CreateRealsenseCamera();
+    std::unique_ptr<Camera> CreateRealsenseCamera() QUILO_EXCLUDES(configMutex_);
     // The current detector, kept alive for the caller.
-    std::shared_ptr<FaceDetector> CurrentDetector() const;
-    // Replaces `detector` under detectorMutex; the old one is released after
+    std::shared_ptr<FaceDetector> CurrentDetector() const QUILO_EXCLUDES(detectorMutex_);
+    // Replaces `detector_` under detectorMutex_; the old one is released after
     // the lock is dropped, since releasing may unload its plugin.
-    void ReplaceDetector(std::shared_ptr<FaceDetector> next);
+    void ReplaceDetector(std::shared_ptr<FaceDetector> next) QUILO_EXCLUDES(detectorMutex_);
     // The last camera geometry and, when asked, how many times it has changed.
-    CameraIntrinsics CurrentIntrinsics(uint64_t* version = nullptr) const;
+    CameraIntrinsics CurrentIntrinsics(uint64_t* version = nullptr) const QUILO_EXCLUDES(detectorMutex_);
     // Steps shared by StopTracking and the rollback of a failed StartTracking.
-    void EndSession();
-    // Setters always take configMutex, in a session or not: it costs nothing
-    // and keeps a setter racing with a session start safe.
-    std::unique_lock<std::mutex> LockConfiguration();
-    void RaiseChange(int bits) { configDirty.fetch_or(bits); }
+    void EndSession() QUILO_EXCLUDES(configMutex_, detectorMutex_);
+    void RaiseChange(int bits) { configDirty_.fetch_or(bits); }
 
-    Platform* platform;
-    AssetManager* assetManager;
-    EngineConfiguration configuration;  // guarded by configMutex while tracking
-    EngineFrameCallback frameCallback;
-    FrameAdapter* frameAdapter;
-    VirtualFaceHook virtualFaceHook;
-    std::vector<glm::vec4> virtualFaces;  // delivery thread only
-    std::atomic<bool> profiling;
+    Platform* platform_;
+    AssetManager* assetManager_;
+    EngineConfiguration configuration_ QUILO_GUARDED_BY(configMutex_);
+    EngineFrameCallback frameCallback_;
+    FrameAdapter* frameAdapter_;
+    VirtualFaceHook virtualFaceHook_;
+    std::vector<glm::vec4> virtualFaces_;  // delivery thread only
+    std::atomic<bool> profiling_;
     // Read by the delivery thread to drop frames outside a session.
-    std::atomic<bool> tracking{false};
-    // Guards `configuration` and the consumption of configDirty while tracking.
-    std::mutex configMutex;
-    std::atomic<int> configDirty{-1};
+    std::atomic<bool> tracking_{false};
+    // Guards `configuration_` and the consumption of configDirty_. Setters
+    // always take it, in a session or not: it costs nothing and keeps a setter
+    // racing with a session start safe.
+    Mutex configMutex_;
+    std::atomic<int> configDirty_{-1};
     // The face count last applied to detector, buffer and tracker; delivery thread only.
-    int appliedMaxNumOfFaces = 0;
-    std::shared_ptr<FaceDetector> detector;  // written under detectorMutex
+    int appliedMaxNumOfFaces_ = 0;
+    std::shared_ptr<FaceDetector> detector_ QUILO_GUARDED_BY(detectorMutex_);
     // Made by a session start before frames are let in, used by the delivery
     // thread, destroyed by a stop after the camera's stop has waited for the
     // frame in progress.
-    std::unique_ptr<FaceTracker> tracker;
-    // Guards `pendingDetector`.
-    std::mutex pendingDetectorMutex;
-    std::shared_ptr<FaceDetector> pendingDetector;
-    // Guards `detector`, `intrinsics` and the writes of `intrinsicsVersion`:
+    std::unique_ptr<FaceTracker> tracker_;
+    // Guards `pendingDetector_`.
+    Mutex pendingDetectorMutex_;
+    std::shared_ptr<FaceDetector> pendingDetector_ QUILO_GUARDED_BY(pendingDetectorMutex_);
+    // Guards `detector_`, `intrinsics_` and the writes of `intrinsicsVersion_`:
     // every use of the detector goes through a copy taken under it, so no call
     // lands in a detector whose plugin another thread is unloading.
-    mutable std::mutex detectorMutex;
-    CameraIntrinsics intrinsics;
+    mutable Mutex detectorMutex_;
+    CameraIntrinsics intrinsics_ QUILO_GUARDED_BY(detectorMutex_);
     // Counts geometry changes; read without the lock by the frame step to see
     // whether the tracker's geometry is stale.
-    std::atomic<uint64_t> intrinsicsVersion{0};
+    std::atomic<uint64_t> intrinsicsVersion_{0};
     // The version the tracker has; written by a session start, then by the
     // delivery thread only.
-    uint64_t trackerIntrinsicsVersion = 0;
-    SharedCameraSink* sharedCameraSink;
-    std::unique_ptr<Camera> camera;
+    uint64_t trackerIntrinsicsVersion_ = 0;
+    SharedCameraSink* sharedCameraSink_;
+    std::unique_ptr<Camera> camera_;
 };
 
 }  // namespace quilo::head

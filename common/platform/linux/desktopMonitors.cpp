@@ -10,7 +10,8 @@
 #include <X11/extensions/Xrandr.h>
 
 #include <memory>
-#include <mutex>
+
+#include "common/threadSafety.h"
 
 namespace quilo::os {
 namespace {
@@ -44,12 +45,12 @@ private:
 // connection, but libXrandr and libXext keep a process-wide record of the
 // connections that use an extension and create and extend it without a lock:
 // two threads opening their own connections at once corrupt it.
-std::mutex xClientMutex;
+Mutex xClientMutex;
 
 }  // namespace
 
 std::vector<DesktopMonitor> ListDesktopMonitors() {
-    std::lock_guard<std::mutex> lock(xClientMutex);
+    const MutexLock lock(xClientMutex);
     XLibrary x11("libX11.so.6");
     XLibrary xrandr("libXrandr.so.2");
     auto openDisplay = x11.Get<decltype(XOpenDisplay)>("XOpenDisplay");
