@@ -46,12 +46,9 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -62,8 +59,11 @@
 #include "headTracking/engine/faceDetector.h"
 #include "plugins/blinkDetectorCpu/detectorSettings.h"
 #include "plugins/blinkDetectorCpu/faceFinder.h"
+#include "plugins/blinkDetectorCpu/facePlacement.h"
+#include "plugins/blinkDetectorCpu/faceSearch.h"
 #include "plugins/blinkDetectorCpu/headPose.h"
 #include "plugins/blinkDetectorCpu/landmarkModel.h"
+#include "plugins/blinkDetectorCpu/searchWorker.h"
 
 namespace quilo::head::cpu {
 
@@ -127,10 +127,8 @@ public:
     const Statistics& statistics() const { return statistics_; }
 
 private:
-    struct Track {
-        Landmarks landmarks;
-        FaceBox box;         // where the landmarks are placed from in the next frame
-        float roll = 0.0f;   // of the line of the eyes, radians, clockwise in the image
+    // A followed face: where its landmarks are, and how it moves.
+    struct Track : Placement {
         cv::Point2f motion;  // of the box's centre over the last frame, when confirmed
         cv::Point2f step;    // of the box's centre over the last frame, when realigned
         HeadPose pose;       // the previous fit, the start of the next one
@@ -140,33 +138,40 @@ private:
         bool inSearch = false;
     };
 
-    // A face a full search found, in the image it searched.
-    struct Found {
-        FaceBox box;
-        float roll = 0.0f;
+    // The size of the frames the tracks belong to.
+    struct FrameSize {
+        int32_t width = 0;
+        int32_t height = 0;
+        int64_t generation = 0;  // counts the sizes seen
     };
 
-    // What one full search looks at.
-    struct SearchJob {
-        cv::Mat image;
-        bool inBetween = false;
-        float roll = 0.0f;  // of a turned copy scanned besides the upright image; 0: none
-        bool normalise = false;
-        int64_t generation = 0;  // of the image size; a later size voids the result
-        std::vector<FaceBox> followed;  // the followed faces in the image
+    // When the whole image was searched.
+    struct SearchSchedule {
+        int32_t framesSince = 0;    // frames since the last search started or its faces were taken
+        int32_t count = 0;          // searches started; chooses the view of the next one
+        int64_t searchedFrame = 0;  // the frame (statistics_.frames) the last search looks at
     };
 
+    // The first image of `frame`, or null (logged) when the frame gives no faces.
+    static const ImageDesc* UsableImage(const CameraFrame& frame);
+    // `desc`'s pixels; a new size ends the following of every face.
+    cv::Mat ImageOf(const ImageDesc& desc);
     bool FollowTracks(const cv::Mat& image);
     bool Follow(const cv::Mat& image, Track* track);
     bool Seat(const cv::Mat& image, const FaceBox& from, float roll, Track* track) const;
-    void StartSearch(const cv::Mat& image);
-    std::vector<Found> Search(FaceFinder& finder, const SearchJob& job) const;
-    // `framesAgo`: how many frames before `image` the searched one came.
-    void TakeFound(const cv::Mat& image, const std::vector<Found>& searched, int64_t framesAgo);
+    // Takes the faces of a background search that has ended. While no face is
+    // followed there is nothing a wait could delay: the frame waits for the
+    // search in progress, or for a new one, and takes what it finds.
+    void TakeBackgroundSearch(const cv::Mat& image);
     // Takes the faces of the worker's last search, if it has ended (or,
     // with `wait`, when it ends).
     void TakeSearchResult(const cv::Mat& image, bool wait);
-    void SearchLoop();
+    bool SearchDue(bool lost);
+    void StartSearch(const cv::Mat& image);
+    // `framesAgo`: how many frames before `image` the searched one came.
+    void TakeFound(const cv::Mat& image, const std::vector<Found>& searched, int64_t framesAgo);
+    // The largest faces first; the others are no longer followed.
+    void KeepLargestFaces();
     void Report(const CameraFrame& frame, const ImageDesc& image, const Pinhole& camera);
 
     BlinkDetectorSettings settings_;
@@ -175,30 +180,14 @@ private:
     std::atomic<int32_t> maxNumOfFaces_;  // read by host threads at any time
     CameraIntrinsics intrinsics_;
     std::vector<Track> tracks_;
-    int32_t imageWidth_ = 0;  // size of the frames the tracks belong to
-    int32_t imageHeight_ = 0;
-    int64_t generation_ = 0;  // counts the image sizes seen
-    int32_t framesSinceSearch_ = 0;
-    int32_t searchCount_ = 0;  // chooses the view of the next search
-    int64_t searchedFrame_ = 0;  // the frame (statistics_.frames) the last search looks at
+    FrameSize frameSize_;
+    SearchSchedule schedule_;
     Statistics statistics_;
     Output output_;
-
-    // The worker. `mutex_` guards the job, the result and the flags below;
-    // `searchFinder_` belongs to whichever thread runs the search in progress
-    // (the worker while `searching_`, else the frame's thread).
-    FaceFinder searchFinder_;
-    std::mutex mutex_;
-    std::condition_variable wake_;  // a job posted, or stop
-    std::condition_variable done_;  // a search ended
-    SearchJob job_;
-    bool jobPosted_ = false;
-    bool searching_ = false;  // a job posted and its result not yet taken over
-    bool resultReady_ = false;
-    bool stop_ = false;
-    std::vector<Found> result_;
-    int64_t resultGeneration_ = 0;
-    std::thread worker_;  // last: started when everything it uses exists
+    // The full searches: run by the worker while there is one (searches in
+    // the background), else on the frame's thread.
+    FaceSearch search_;
+    std::unique_ptr<SearchWorker> worker_;  // last: stopped before what it uses goes
 };
 
 // A detector with the landmark model and the cascade read through `assets`
