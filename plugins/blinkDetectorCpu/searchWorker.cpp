@@ -9,7 +9,7 @@ SearchWorker::SearchWorker(FaceSearch& search)
 
 SearchWorker::~SearchWorker() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         stop_ = true;
     }
     wake_.notify_all();
@@ -18,7 +18,7 @@ SearchWorker::~SearchWorker() {
 
 bool SearchWorker::Post(const SearchJob& job) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (searching_) return false;
         job.image.copyTo(job_.image);
         job_.inBetween = job.inBetween;
@@ -34,8 +34,12 @@ bool SearchWorker::Post(const SearchJob& job) {
 }
 
 std::optional<SearchWorker::Result> SearchWorker::Take(bool wait) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (wait) done_.wait(lock, [&] { return !searching_ || result_.has_value(); });
+    MutexLock lock(mutex_);
+    if (wait) {
+        lock.Wait(done_, [this]() QUILO_REQUIRES(mutex_) {
+            return !searching_ || result_.has_value();
+        });
+    }
     if (!result_) return std::nullopt;
     std::optional<Result> taken = std::move(result_);
     result_.reset();
@@ -45,15 +49,15 @@ std::optional<SearchWorker::Result> SearchWorker::Take(bool wait) {
 
 void SearchWorker::Loop() {
     SearchJob job;
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [&] { return stop_ || jobPosted_; });
+        lock.Wait(wake_, [this]() QUILO_REQUIRES(mutex_) { return stop_ || jobPosted_; });
         if (stop_) return;
         std::swap(job, job_);
         jobPosted_ = false;
-        lock.unlock();
+        lock.Unlock();
         Result result{search_.Run(job), job.generation};
-        lock.lock();
+        lock.Lock();
         result_ = std::move(result);
         done_.notify_all();
     }
