@@ -1,48 +1,6 @@
 // The CPU face detector: finds faces with a boosted cascade, places 68
 // landmarks on each with dlib's landmark model, and follows them from frame
-// to frame.
-//
-// Per frame, every face found before is refined from its previous landmarks
-// (tracking mode), moved on by its last motion, and checked by the cascade
-// where the landmarks are, or else in the region around them: a face found
-// there that disagrees with the landmarks in place or size re-places them at
-// once (the next frame then tries them one more such step along before
-// searching around them), and a face the cascade misses two frames in a row
-// must be seen by dlib's detector where its landmarks are, or
-// it is dropped. Faces rolled in the image are followed in their own upright
-// frame (the landmark model and the cascade look through a turned box).
-//
-// The whole image is searched every few frames, when no face is followed, or
-// right after a face was lost: by default on a worker thread of the detector,
-// whose faces the next frame takes over, so that no frame with a followed
-// face waits for a search. A frame without any followed face waits for one
-// (there is nothing to delay), so that a lone newcomer is reported at once.
-// Every search scans the upright image (every fourth one, or every one in a
-// dim image, with its contrast equalised locally), and every other search
-// also a copy turned by 30 or 45 degrees one way or the other, for rolled heads;
-// the scanned image is widened beyond its borders, so that faces cut by them
-// are found while both eyes are inside. A
-// face the search finds where a followed face is, but in another place or of
-// another size, re-places that face. A face whose eyes come out swapped or
-// rolled past 70 degrees is dropped rather than reported.
-//
-// What DetectFaces reports for each face (largest faces first, at most the
-// face count in force):
-// - the person's right and left eye centres (the mean of each eye's six
-//   landmarks) in image pixels; with mirrored intrinsics the labels follow
-//   the mirror image;
-// - each eye's depth in metres: the median of the valid depths the frame
-//   gives in a small window around the eye, else in the face's middle, else
-//   the estimate from the eye distance in the image, the focal length and
-//   a mean eye distance of 63 mm (see headPose.h);
-// - `angles` (pitch, yaw, roll) in radians as described in headPose.h, from a
-//   fit of a generic 3D face to the landmarks;
-// - `headPosition`: the point midway between the eyes in camera space, in
-//   metres (the frame's deprojection, or the pinhole camera when the frame
-//   cannot deproject).
-// A face whose eyes fall outside the image, or that has no positive, finite
-// depth, is not reported. Only the frame's first image is read, as it is
-// delivered (its `rotation` is not applied).
+// to frame. How and why: DESIGN.md beside this file.
 #pragma once
 
 #include <atomic>
@@ -99,6 +57,25 @@ public:
     // to their image size. Before the first call (or with unusable
     // intrinsics) the detector assumes the default field of view.
     void OnCameraIntrinsicsChange(const CameraIntrinsics& intrinsics) override;
+    // The faces in the frame, largest first, at most the face count in force.
+    // For each face:
+    // - the person's right and left eye centres (the mean of each eye's six
+    //   landmarks) in image pixels; with mirrored intrinsics the labels follow
+    //   the mirror image;
+    // - each eye's depth in metres: the median of the valid depths the frame
+    //   gives in a small window around the eye, else in the face's middle,
+    //   else the estimate from the eye distance in the image, the focal length
+    //   and a mean eye distance of 63 mm (see headPose.h);
+    // - `angles` (pitch, yaw, roll) in radians as described in headPose.h,
+    //   from a fit of a generic 3D face to the landmarks;
+    // - `headPosition`: the point midway between the eyes in camera space, in
+    //   metres (the frame's deprojection, or the pinhole camera when the frame
+    //   cannot deproject).
+    // A face whose eyes fall outside the image, or that has no positive,
+    // finite depth, is not reported; nor is one whose eyes come out swapped
+    // or rolled past 70 degrees. Only the frame's first image is read, as it
+    // is delivered (its `rotation` is not applied).
+    //
     // Never throws for a bad frame: a frame without images, without pixels,
     // or with a side outside [kMinImageSide, kMaxImageSide] gives no faces
     // and ends the following of every face. With searches in the background
