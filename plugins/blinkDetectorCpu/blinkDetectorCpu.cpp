@@ -1,17 +1,17 @@
 #include "plugins/blinkDetectorCpu/blinkDetectorCpu.h"
 
 #include <algorithm>
-#include <optional>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
 #include <fmt/format.h>
-#include <opencv2/imgproc.hpp>
 
 #include "common/log.h"
 #include "headTracking/common/transforms.h"
 #include "plugins/blinkDetectorCpu/depthSampling.h"
+#include "plugins/blinkDetectorCpu/searchWorker.h"
 
 namespace quilo::head::cpu {
 

@@ -21,9 +21,10 @@
 #include "plugins/blinkDetectorCpu/faceSearch.h"
 #include "plugins/blinkDetectorCpu/headPose.h"
 #include "plugins/blinkDetectorCpu/landmarkModel.h"
-#include "plugins/blinkDetectorCpu/searchWorker.h"
 
 namespace quilo::head::cpu {
+
+class SearchWorker;
 
 // The assets the detector reads.
 inline constexpr const char* kLandmarkModelAsset = "shape_predictor_68_face_landmarks.dat";
