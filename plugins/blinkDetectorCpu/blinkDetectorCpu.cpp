@@ -1,197 +1,27 @@
 #include "plugins/blinkDetectorCpu/blinkDetectorCpu.h"
 
 #include <algorithm>
-#include <charconv>
-#include <optional>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
 #include <fmt/format.h>
-#include <opencv2/imgproc.hpp>
 
 #include "common/log.h"
 #include "headTracking/common/transforms.h"
+#include "plugins/blinkDetectorCpu/depthSampling.h"
+#include "plugins/blinkDetectorCpu/searchWorker.h"
 
 namespace quilo::head::cpu {
 
 namespace {
 
-// A face region whose grey values spread less than this is no face (a black,
-// covered or saturated image).
-constexpr double kFlatRegionDeviation = 2.0;
-
-// A face region whose grey values spread less than this is dim: the
-// landmarks are placed on a copy stretched to this spread.
-constexpr double kDimDeviation = 24.0;
-
-// Images darker than this on average are searched with their contrast
-// equalised every time.
-constexpr double kDimImageMean = 50.0;
-
-// Depths beyond this are taken as invalid readings, metres.
-constexpr float kMaxDepth = 100.0f;
-
-bool Inside(cv::Point2f p, int width, int height) {
-    return p.x >= 0.0f && p.y >= 0.0f && p.x < static_cast<float>(width) &&
-           p.y < static_cast<float>(height);
-}
-
-bool EyesInside(const Landmarks& landmarks, int width, int height) {
-    return Inside(EyeCentre(landmarks, kRightEyeFirst), width, height) &&
-           Inside(EyeCentre(landmarks, kLeftEyeFirst), width, height);
-}
-
-bool IsFlat(const cv::Mat& image, const FaceBox& box) {
-    const cv::Rect region = cv::Rect(box) & cv::Rect(0, 0, image.cols, image.rows);
-    if (region.area() <= 0) return true;
-    cv::Scalar mean, deviation;
-    cv::meanStdDev(image(region), mean, deviation);
-    return deviation[0] < kFlatRegionDeviation;
-}
-
-// The roll of the line from the person's right eye to the left eye.
-float EyeRoll(const Landmarks& landmarks) {
-    const cv::Point2f d = EyeCentre(landmarks, kLeftEyeFirst) - EyeCentre(landmarks, kRightEyeFirst);
-    return std::atan2(d.y, d.x);
-}
-
-// Eyes rolled further than this (or swapped: about 180 degrees) are no fit.
-constexpr float kMaxRoll = 70.0f * static_cast<float>(CV_PI) / 180.0f;
-
-// Whether the landmarks and a face found at `found` tell the same place and
-// size: centres within an eighth of the box (about a third of an eye
-// distance) and sizes within a quarter.
-bool Agree(const FaceBox& landmarksBox, const FaceBox& found) {
-    const cv::Point2f d = (landmarksBox.tl() + landmarksBox.br()) * 0.5f - (found.tl() + found.br()) * 0.5f;
-    const float ratio = landmarksBox.width / found.width;
-    return std::hypot(d.x, d.y) < 0.125f * landmarksBox.width && ratio > 0.8f && ratio < 1.25f;
-}
-
-// Turned copies are scanned for faces this many times the smallest eye
-// distance of the upright scan.
-constexpr float kTurnedMinEyeDistance = 1.5f;
-
 // How far around a face the cascade looks for it when it is not where it
 // was expected (see FaceFinder::FindNear).
 constexpr float kFarReach = 2.0f;
 
-// Whether two boxes show the same face: centres close and sizes alike.
-bool SameFace(const FaceBox& a, const FaceBox& b) {
-    const cv::Point2f d = (a.tl() + a.br()) * 0.5f - (b.tl() + b.br()) * 0.5f;
-    const float size = std::max(a.width, b.width);
-    const float ratio = a.width / b.width;
-    return std::hypot(d.x, d.y) < 0.5f * size && ratio > 0.5f && ratio < 2.0f;
-}
-
-// The median of the valid depths the frame gives at the pixels of `pixels`;
-// false when there are too few of them. `answered` tells whether the frame
-// gave any depth at all, valid or not.
-template <typename Pixels>
-bool MedianDepth(const CameraFrame& frame, const Pixels& pixels, size_t count, float* depth,
-                 bool* answered) {
-    std::vector<float> valid;
-    valid.reserve(count);
-    pixels([&](double x, double y) {
-        float d = 0.0f;
-        if (!frame.GetDepth(glm::dvec2(x, y), &d)) return;
-        *answered = true;
-        if (std::isfinite(d) && d > 0.0f && d < kMaxDepth) valid.push_back(d);
-    });
-    if (valid.empty() || valid.size() * 4 < count) return false;
-    auto middle = valid.begin() + static_cast<std::ptrdiff_t>(valid.size() / 2);
-    std::nth_element(valid.begin(), middle, valid.end());
-    *depth = *middle;
-    return true;
-}
-
-// Depth at an eye: the window around it, `radius` pixels each way, clipped to the image.
-bool EyeDepth(const CameraFrame& frame, cv::Point2f eye, int radius, int width, int height,
-              float* depth, bool* answered) {
-    const int cx = static_cast<int>(eye.x), cy = static_cast<int>(eye.y);
-    const int x0 = std::max(cx - radius, 0), x1 = std::min(cx + radius, width - 1);
-    const int y0 = std::max(cy - radius, 0), y1 = std::min(cy + radius, height - 1);
-    if (x0 > x1 || y0 > y1) return false;
-    const size_t count = static_cast<size_t>(x1 - x0 + 1) * static_cast<size_t>(y1 - y0 + 1);
-    return MedianDepth(
-        frame,
-        [&](auto&& visit) {
-            for (int y = y0; y <= y1; ++y)
-                for (int x = x0; x <= x1; ++x) visit(x, y);
-        },
-        count, depth, answered);
-}
-
-// Depth of the face's middle (between the eyes and the mouth, inside the
-// cheeks) on a grid of 9 x 9 pixels within the image.
-bool FaceDepth(const CameraFrame& frame, const FaceBox& box, int width, int height, float* depth,
-               bool* answered) {
-    constexpr int kGrid = 9;
-    std::vector<std::pair<double, double>> points;
-    for (int j = 0; j < kGrid; ++j) {
-        for (int i = 0; i < kGrid; ++i) {
-            const double x = std::floor(box.x + box.width * (0.25 + 0.5 * i / (kGrid - 1)));
-            const double y = std::floor(box.y + box.height * (0.35 + 0.45 * j / (kGrid - 1)));
-            if (x >= 0 && y >= 0 && x < width && y < height) points.emplace_back(x, y);
-        }
-    }
-    if (points.empty()) return false;
-    return MedianDepth(
-        frame,
-        [&](auto&& visit) {
-            for (const auto& [x, y] : points) visit(x, y);
-        },
-        points.size(), depth, answered);
-}
-
-template <typename T>
-T ParseNumber(const std::string& pair, const std::string& value, T low, T high) {
-    T number{};
-    const char* end = value.data() + value.size();
-    const auto [rest, error] = std::from_chars(value.data(), end, number);
-    if (error != std::errc() || rest != end || !(number >= low && number <= high)) {
-        throw std::invalid_argument(fmt::format(
-            "detector option \"{}\": expected a number from {} to {}", pair, low, high));
-    }
-    return number;
-}
-
 }  // namespace
-
-BlinkDetectorSettings ParseDetectorOptions(const std::string& text,
-                                           BlinkDetectorSettings settings) {
-    size_t position = 0;
-    while (position < text.size()) {
-        const size_t start = text.find_first_not_of(",; \t\r\n", position);
-        if (start == std::string::npos) break;
-        size_t stop = text.find_first_of(",; \t\r\n", start);
-        if (stop == std::string::npos) stop = text.size();
-        const std::string pair = text.substr(start, stop - start);
-        position = stop;
-
-        const size_t equals = pair.find('=');
-        if (equals == std::string::npos) {
-            throw std::invalid_argument(
-                fmt::format("detector option \"{}\": expected name=value", pair));
-        }
-        const std::string name = pair.substr(0, equals);
-        const std::string value = pair.substr(equals + 1);
-        if (name == "minEyeDistance") {
-            settings.minEyeDistance = ParseNumber(pair, value, 4.0f, 1000.0f);
-        } else if (name == "detectionInterval") {
-            settings.detectionInterval = ParseNumber(pair, value, 1, 1000);
-        } else if (name == "maxMisses") {
-            settings.maxMisses = ParseNumber(pair, value, 0, 1000);
-        } else if (name == "searchInBackground") {
-            settings.searchInBackground = ParseNumber(pair, value, 0, 1) != 0;
-        } else if (name == "backgroundInterval") {
-            settings.backgroundInterval = ParseNumber(pair, value, 1, 1000);
-        } else {
-            throw std::invalid_argument(fmt::format("unknown detector option \"{}\"", pair));
-        }
-    }
-    return settings;
-}
 
 BlinkDetectorCpu::BlinkDetectorCpu(const BlinkDetectorSettings& settings,
                                    std::shared_ptr<const LandmarkModel> model, FaceFinder finder,
@@ -200,11 +30,12 @@ BlinkDetectorCpu::BlinkDetectorCpu(const BlinkDetectorSettings& settings,
       model_(std::move(model)),
       finder_(std::move(finder)),
       maxNumOfFaces_(std::clamp(settings.maxNumOfFaces, 1, kMaxNumOfFacesLimit)),
-      searchFinder_(std::move(searchFinder)) {
+      search_(model_, std::move(searchFinder), settings.minEyeDistance,
+              2 * static_cast<size_t>(kMaxNumOfFacesLimit)) {
     if (!model_) throw std::invalid_argument("BlinkDetectorCpu needs a landmark model");
     tracks_.reserve(kMaxNumOfFacesLimit * 2);
     output_.detections.reserve(kMaxNumOfFacesLimit);
-    if (settings_.searchInBackground) worker_ = std::thread([this] { SearchLoop(); });
+    if (settings_.searchInBackground) worker_ = std::make_unique<SearchWorker>(search_);
     QUILO_LOG_INFO(
         "[BlinkDetectorCpu] created: maxNumOfFaces={}, minEyeDistance={}, detectionInterval={}, "
         "maxMisses={}, searchInBackground={}, backgroundInterval={}",
@@ -213,14 +44,7 @@ BlinkDetectorCpu::BlinkDetectorCpu(const BlinkDetectorSettings& settings,
 }
 
 BlinkDetectorCpu::~BlinkDetectorCpu() {
-    if (worker_.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        worker_.join();
-    }
+    worker_.reset();
     QUILO_LOG_INFO("[BlinkDetectorCpu] destroyed");
 }
 
@@ -244,7 +68,21 @@ void BlinkDetectorCpu::OnCameraIntrinsicsChange(const CameraIntrinsics& intrinsi
 FaceDetector::Output& BlinkDetectorCpu::DetectFaces(const CameraFrame& frame) {
     output_.detections.clear();
     ++statistics_.frames;
+    const ImageDesc* desc = UsableImage(frame);
+    if (desc == nullptr) {
+        tracks_.clear();
+        return output_;
+    }
+    const cv::Mat image = ImageOf(*desc);
+    const bool lost = FollowTracks(image);
+    if (worker_) TakeBackgroundSearch(image);
+    if (SearchDue(lost)) StartSearch(image);
+    KeepLargestFaces();
+    Report(frame, *desc, PinholeFor(intrinsics_, desc->width, desc->height));
+    return output_;
+}
 
+const ImageDesc* BlinkDetectorCpu::UsableImage(const CameraFrame& frame) {
     const Slice<ImageDesc> images = frame.imageDescs();
     const char* problem = nullptr;
     if (images.size < 1) {
@@ -255,100 +93,51 @@ FaceDetector::Output& BlinkDetectorCpu::DetectFaces(const CameraFrame& frame) {
                images[0].width > kMaxImageSide || images[0].height > kMaxImageSide) {
         problem = "unsupported image size";
     }
-    if (problem != nullptr) {
-        QUILO_LOG_DEBUG("[BlinkDetectorCpu] frame skipped: {}", problem);
+    if (problem == nullptr) return &images[0];
+    QUILO_LOG_DEBUG("[BlinkDetectorCpu] frame skipped: {}", problem);
+    return nullptr;
+}
+
+cv::Mat BlinkDetectorCpu::ImageOf(const ImageDesc& desc) {
+    if (desc.width != frameSize_.width || desc.height != frameSize_.height) {
         tracks_.clear();
-        return output_;
+        frameSize_.width = desc.width;
+        frameSize_.height = desc.height;
+        ++frameSize_.generation;
     }
+    return cv::Mat(desc.height, desc.width, CV_8UC1, const_cast<uint8_t*>(desc.data));
+}
 
-    const ImageDesc& desc = images[0];
-    if (desc.width != imageWidth_ || desc.height != imageHeight_) {
-        tracks_.clear();
-        imageWidth_ = desc.width;
-        imageHeight_ = desc.height;
-        ++generation_;
+void BlinkDetectorCpu::TakeBackgroundSearch(const cv::Mat& image) {
+    TakeSearchResult(image, settings_.awaitSearch || tracks_.empty());
+    if (tracks_.empty()) {
+        StartSearch(image);
+        TakeSearchResult(image, true);
     }
-    const cv::Mat image(desc.height, desc.width, CV_8UC1, const_cast<uint8_t*>(desc.data));
+}
 
-    const bool lost = FollowTracks(image);
+void BlinkDetectorCpu::TakeSearchResult(const cv::Mat& image, bool wait) {
+    const std::optional<SearchWorker::Result> result = worker_->Take(wait);
+    if (!result || result->generation != frameSize_.generation) return;
+    TakeFound(image, result->faces, statistics_.frames - schedule_.searchedFrame);
+    schedule_.framesSince = 0;
+}
 
-    // The faces of a search that has ended. While no face is followed there
-    // is nothing a wait could delay: the frame waits for the search in
-    // progress, or for a new one, and reports what it finds.
-    if (worker_.joinable()) {
-        TakeSearchResult(image, settings_.awaitSearch || tracks_.empty());
-        if (tracks_.empty()) {
-            StartSearch(image);
-            TakeSearchResult(image, true);
-        }
-    }
+bool BlinkDetectorCpu::SearchDue(bool lost) {
+    const int32_t interval = worker_ ? settings_.backgroundInterval : settings_.detectionInterval;
+    return tracks_.empty() || lost || ++schedule_.framesSince >= interval;
+}
 
-    const int32_t interval =
-        worker_.joinable() ? settings_.backgroundInterval : settings_.detectionInterval;
-    if (tracks_.empty() || lost || ++framesSinceSearch_ >= interval) StartSearch(image);
-
-    // The largest faces first; the others are no longer followed.
+void BlinkDetectorCpu::KeepLargestFaces() {
     std::stable_sort(tracks_.begin(), tracks_.end(),
                      [](const Track& a, const Track& b) { return a.box.width > b.box.width; });
     const size_t keep = static_cast<size_t>(maxNumOfFaces_.load());
     if (tracks_.size() > keep) tracks_.resize(keep);
-
-    Report(frame, desc, PinholeFor(intrinsics_, desc.width, desc.height));
-    return output_;
-}
-
-void BlinkDetectorCpu::TakeSearchResult(const cv::Mat& image, bool wait) {
-    std::vector<Found> found;
-    bool taken = false;
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (wait) done_.wait(lock, [&] { return !searching_ || resultReady_; });
-        if (!resultReady_) return;
-        taken = resultGeneration_ == generation_;
-        found.swap(result_);
-        resultReady_ = false;
-        searching_ = false;
-    }
-    if (taken) {
-        TakeFound(image, found, statistics_.frames - searchedFrame_);
-        framesSinceSearch_ = 0;
-    }
 }
 
 bool BlinkDetectorCpu::Seat(const cv::Mat& image, const FaceBox& from, float roll,
                             Track* track) const {
-    Landmarks landmarks;
-    // The landmark model compares differences of grey levels with fixed
-    // thresholds: a dim face is placed on a copy of its region with the
-    // contrast stretched.
-    const cv::Point2f centre = (from.tl() + from.br()) * 0.5f;
-    const cv::Rect region = cv::Rect(cv::Point(static_cast<int>(centre.x - from.width),
-                                               static_cast<int>(centre.y - from.height)),
-                                     cv::Size(static_cast<int>(2 * from.width),
-                                              static_cast<int>(2 * from.height))) &
-                            cv::Rect(0, 0, image.cols, image.rows);
-    cv::Scalar mean, deviation;
-    if (region.area() > 0) cv::meanStdDev(image(cv::Rect(from) & region), mean, deviation);
-    if (region.area() > 0 && deviation[0] > kFlatRegionDeviation &&
-        deviation[0] < kDimDeviation) {
-        const double gain = kDimDeviation / deviation[0];
-        cv::Mat stretched;
-        image(region).convertTo(stretched, CV_8U, gain, 110.0 - gain * mean[0]);
-        FaceBox inRegion = from;
-        inRegion.x -= static_cast<float>(region.x);
-        inRegion.y -= static_cast<float>(region.y);
-        model_->Predict(stretched, inRegion, &landmarks, roll);
-        for (cv::Point2f& p : landmarks) p += cv::Point2f(region.tl());
-    } else {
-        model_->Predict(image, from, &landmarks, roll);
-    }
-    const float placedRoll = EyeRoll(landmarks);
-    if (std::abs(placedRoll) > kMaxRoll || !EyesInside(landmarks, image.cols, image.rows))
-        return false;
-    track->landmarks = landmarks;
-    track->roll = placedRoll;
-    track->box = LandmarkModel::BoxAround(landmarks, placedRoll);
-    return true;
+    return PlaceLandmarks(*model_, image, from, roll, track);
 }
 
 bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
@@ -462,122 +251,22 @@ bool BlinkDetectorCpu::FollowTracks(const cv::Mat& image) {
 }
 
 void BlinkDetectorCpu::StartSearch(const cv::Mat& image) {
-    // Every search scans the upright image, alternating the sizes it scans
-    // and, every fourth time (or always, in a dim image), with its contrast
-    // equalised; every other search also scans a copy turned for rolled
-    // heads. The cascade sees faces within about 12 degrees of upright, so
-    // the copies turn by 30 and by 45 degrees, each way in turn: together
-    // with the upright image they cover rolls up to about 55 degrees.
-    constexpr float kDegree = static_cast<float>(CV_PI) / 180.0f;
-    constexpr float kTurns[] = {30.0f * kDegree, -30.0f * kDegree, 45.0f * kDegree,
-                                -45.0f * kDegree};
     SearchJob job;
-    job.inBetween = searchCount_ % 2 == 1;
-    job.roll = searchCount_ % 2 == 1 ? kTurns[(searchCount_ / 2) % 4] : 0.0f;
-    job.normalise = searchCount_ % 4 == 2 || cv::mean(image)[0] < kDimImageMean;
-    job.generation = generation_;
-
-    if (!worker_.joinable()) {
-        ++searchCount_;
-        framesSinceSearch_ = 0;
-        ++statistics_.fullSearches;
-        job.image = image;
-        for (const Track& track : tracks_) job.followed.push_back(track.box);
-        for (Track& track : tracks_) {
-            track.searched = track.box;
-            track.inSearch = true;
-        }
-        const std::vector<Found> found = Search(searchFinder_, job);
-        TakeFound(image, found, 0);
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (searching_) return;  // the worker is busy: the next frame asks again
-        image.copyTo(job_.image);
-        job_.inBetween = job.inBetween;
-        job_.roll = job.roll;
-        job_.normalise = job.normalise;
-        job_.generation = job.generation;
-        job_.followed.clear();
-        for (const Track& track : tracks_) job_.followed.push_back(track.box);
-        jobPosted_ = true;
-        searching_ = true;
-    }
-    wake_.notify_one();
-    searchedFrame_ = statistics_.frames;
-    ++searchCount_;
-    framesSinceSearch_ = 0;
+    ChooseView(schedule_.count, image, &job);
+    job.image = image;
+    job.generation = frameSize_.generation;
+    for (const Track& track : tracks_) job.followed.push_back(track.box);
+    // A worker still busy with its last search: the next frame asks again.
+    if (worker_ && !worker_->Post(job)) return;
+    schedule_.searchedFrame = statistics_.frames;
+    ++schedule_.count;
+    schedule_.framesSince = 0;
     ++statistics_.fullSearches;
     for (Track& track : tracks_) {
         track.searched = track.box;
         track.inSearch = true;
     }
-}
-
-void BlinkDetectorCpu::SearchLoop() {
-    SearchJob job;
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        wake_.wait(lock, [&] { return stop_ || jobPosted_; });
-        if (stop_) return;
-        std::swap(job, job_);
-        jobPosted_ = false;
-        lock.unlock();
-        std::vector<Found> found = Search(searchFinder_, job);
-        lock.lock();
-        result_ = std::move(found);
-        resultGeneration_ = job.generation;
-        resultReady_ = true;
-        done_.notify_all();
-    }
-}
-
-std::vector<BlinkDetectorCpu::Found> BlinkDetectorCpu::Search(FaceFinder& finder,
-                                                              const SearchJob& job) const {
-    std::vector<Found> candidates;
-    for (const FaceBox& box : finder.FindCandidates(job.image, settings_.minEyeDistance,
-                                                    job.inBetween, 0.0f, job.normalise)) {
-        candidates.push_back({box, 0.0f});
-    }
-    if (job.roll != 0.0f) {
-        // Rolled heads from a slightly larger size: the turned copy is the
-        // larger image to scan.
-        for (const FaceBox& box :
-             finder.FindCandidates(job.image, kTurnedMinEyeDistance * settings_.minEyeDistance,
-                                   job.inBetween, job.roll, job.normalise)) {
-            candidates.push_back({box, job.roll});
-        }
-    }
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const Found& a, const Found& b) { return a.box.width > b.box.width; });
-    std::vector<Found> found;
-    for (const Found& candidate : candidates) {
-        // Enough faces placed for any face count: the rest are smaller.
-        if (found.size() >= static_cast<size_t>(2 * kMaxNumOfFacesLimit)) break;
-        if (std::any_of(found.begin(), found.end(),
-                        [&](const Found& f) { return SameFace(f.box, candidate.box); })) {
-            continue;
-        }
-        // A followed face where the cascade sees it needs no placing: it is
-        // confirmed by the frame that takes the result.
-        const auto agrees = std::find_if(job.followed.begin(), job.followed.end(),
-                                         [&](const FaceBox& b) { return Agree(b, candidate.box); });
-        if (agrees != job.followed.end()) {
-            found.push_back({*agrees, candidate.roll});
-            continue;
-        }
-        FaceBox box;
-        if (!finder.PlaceFace(job.image, candidate.box, &box, candidate.roll)) continue;
-        Track track;
-        if (!Seat(job.image, box, candidate.roll, &track)) continue;
-        if (std::any_of(found.begin(), found.end(),
-                        [&](const Found& f) { return SameFace(f.box, track.box); })) {
-            continue;
-        }
-        found.push_back({track.box, track.roll});
-    }
-    return found;
+    if (!worker_) TakeFound(image, search_.Run(job), 0);
 }
 
 void BlinkDetectorCpu::TakeFound(const cv::Mat& image, const std::vector<Found>& searched,
@@ -668,19 +357,9 @@ void BlinkDetectorCpu::Report(const CameraFrame& frame, const ImageDesc& image,
                                      : FrontalAngles(track.landmarks, camera);
 
         // Measured depths where the frame has them, else the estimate.
-        const float apart = std::hypot(first.x - second.x, first.y - second.y);
-        const int radius = std::clamp(static_cast<int>(std::lround(apart * 0.1f)), 1, 8);
-        bool answered = false;
-        float firstDepth = 0.0f, secondDepth = 0.0f, faceDepth = 0.0f;
-        const bool firstMeasured =
-            EyeDepth(frame, first, radius, image.width, image.height, &firstDepth, &answered);
-        const bool secondMeasured =
-            EyeDepth(frame, second, radius, image.width, image.height, &secondDepth, &answered);
-        if ((!firstMeasured || !secondMeasured) && answered &&
-            FaceDepth(frame, track.box, image.width, image.height, &faceDepth, &answered)) {
-            if (!firstMeasured) firstDepth = faceDepth;
-            if (!secondMeasured) secondDepth = faceDepth;
-        }
+        const EyeDepths measured =
+            MeasureEyeDepths(frame, first, second, track.box, image.width, image.height);
+        float firstDepth = measured.first, secondDepth = measured.second;
         if (!(firstDepth > 0.0f) || !(secondDepth > 0.0f)) {
             const float estimate =
                 static_cast<float>(EstimateEyeDepth(track.landmarks, camera, angles.y));

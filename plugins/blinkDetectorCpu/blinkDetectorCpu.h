@@ -1,57 +1,12 @@
 // The CPU face detector: finds faces with a boosted cascade, places 68
 // landmarks on each with dlib's landmark model, and follows them from frame
-// to frame.
-//
-// Per frame, every face found before is refined from its previous landmarks
-// (tracking mode), moved on by its last motion, and checked by the cascade
-// where the landmarks are, or else in the region around them: a face found
-// there that disagrees with the landmarks in place or size re-places them at
-// once (the next frame then tries them one more such step along before
-// searching around them), and a face the cascade misses two frames in a row
-// must be seen by dlib's detector where its landmarks are, or
-// it is dropped. Faces rolled in the image are followed in their own upright
-// frame (the landmark model and the cascade look through a turned box).
-//
-// The whole image is searched every few frames, when no face is followed, or
-// right after a face was lost: by default on a worker thread of the detector,
-// whose faces the next frame takes over, so that no frame with a followed
-// face waits for a search. A frame without any followed face waits for one
-// (there is nothing to delay), so that a lone newcomer is reported at once.
-// Every search scans the upright image (every fourth one, or every one in a
-// dim image, with its contrast equalised locally), and every other search
-// also a copy turned by 30 or 45 degrees one way or the other, for rolled heads;
-// the scanned image is widened beyond its borders, so that faces cut by them
-// are found while both eyes are inside. A
-// face the search finds where a followed face is, but in another place or of
-// another size, re-places that face. A face whose eyes come out swapped or
-// rolled past 70 degrees is dropped rather than reported.
-//
-// What DetectFaces reports for each face (largest faces first, at most the
-// face count in force):
-// - the person's right and left eye centres (the mean of each eye's six
-//   landmarks) in image pixels; with mirrored intrinsics the labels follow
-//   the mirror image;
-// - each eye's depth in metres: the median of the valid depths the frame
-//   gives in a small window around the eye, else in the face's middle, else
-//   the estimate from the eye distance in the image, the focal length and
-//   a mean eye distance of 63 mm (see headPose.h);
-// - `angles` (pitch, yaw, roll) in radians as described in headPose.h, from a
-//   fit of a generic 3D face to the landmarks;
-// - `headPosition`: the point midway between the eyes in camera space, in
-//   metres (the frame's deprojection, or the pinhole camera when the frame
-//   cannot deproject).
-// A face whose eyes fall outside the image, or that has no positive, finite
-// depth, is not reported. Only the frame's first image is read, as it is
-// delivered (its `rotation` is not applied).
+// to frame. How and why: DESIGN.md beside this file.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -60,49 +15,20 @@
 #include "headTracking/camera/camera.h"
 #include "headTracking/engine/blinkDetector.h"
 #include "headTracking/engine/faceDetector.h"
+#include "plugins/blinkDetectorCpu/detectorSettings.h"
 #include "plugins/blinkDetectorCpu/faceFinder.h"
+#include "plugins/blinkDetectorCpu/facePlacement.h"
+#include "plugins/blinkDetectorCpu/faceSearch.h"
 #include "plugins/blinkDetectorCpu/headPose.h"
 #include "plugins/blinkDetectorCpu/landmarkModel.h"
 
 namespace quilo::head::cpu {
 
+class SearchWorker;
+
 // The assets the detector reads.
 inline constexpr const char* kLandmarkModelAsset = "shape_predictor_68_face_landmarks.dat";
 inline constexpr const char* kFaceCascadeAsset = "haarcascade_frontalface_alt2.xml";
-
-struct BlinkDetectorSettings {
-    // The face count asked for; the detector settles on it clamped to 1..3.
-    int32_t maxNumOfFaces = 1;
-    // The smallest eye distance, in pixels, a full search looks for: 12 px is
-    // a viewer about 2.5 m from an 848 x 480 RealSense infrared imager.
-    float minEyeDistance = 12.0f;
-    // Frames between full searches while faces are followed (1: every frame).
-    int32_t detectionInterval = 10;
-    // Frames in a row a followed face may go unconfirmed by the cascade
-    // before it is dropped (while dlib's detector still sees it there).
-    int32_t maxMisses = 10;
-    // Full searches on the detector's worker thread; otherwise on the
-    // frame's thread, which then waits for them.
-    bool searchInBackground = true;
-    // With searches in the background: frames between taking a search's
-    // faces and starting the next search while faces are followed. At 1 the
-    // worker searches all the time, on a core of its own, so that a newcomer
-    // is reported as soon as possible.
-    int32_t backgroundInterval = 1;
-    // With searches in the background: every frame first waits for the
-    // search started before it, so that each search's faces are taken by the
-    // frame after the one it looked at, whatever the machine's speed (for
-    // tests and replays that must give the same results every run).
-    bool awaitSearch = false;
-};
-
-// `settings` with the options of `text` applied: "name=value" pairs separated
-// by commas, semicolons or blanks, with the names minEyeDistance (pixels,
-// 4..1000), detectionInterval (frames, 1..1000), maxMisses (frames,
-// 0..1000), searchInBackground (0 or 1) and backgroundInterval (frames,
-// 1..1000). An empty text changes nothing. Throws std::invalid_argument
-// naming the first pair that is malformed, unknown or out of range.
-BlinkDetectorSettings ParseDetectorOptions(const std::string& text, BlinkDetectorSettings settings);
 
 class BlinkDetectorCpu final : public FaceDetector {
 public:
@@ -132,6 +58,25 @@ public:
     // to their image size. Before the first call (or with unusable
     // intrinsics) the detector assumes the default field of view.
     void OnCameraIntrinsicsChange(const CameraIntrinsics& intrinsics) override;
+    // The faces in the frame, largest first, at most the face count in force.
+    // For each face:
+    // - the person's right and left eye centres (the mean of each eye's six
+    //   landmarks) in image pixels; with mirrored intrinsics the labels follow
+    //   the mirror image;
+    // - each eye's depth in metres: the median of the valid depths the frame
+    //   gives in a small window around the eye, else in the face's middle,
+    //   else the estimate from the eye distance in the image, the focal length
+    //   and a mean eye distance of 63 mm (see headPose.h);
+    // - `angles` (pitch, yaw, roll) in radians as described in headPose.h,
+    //   from a fit of a generic 3D face to the landmarks;
+    // - `headPosition`: the point midway between the eyes in camera space, in
+    //   metres (the frame's deprojection, or the pinhole camera when the frame
+    //   cannot deproject).
+    // A face whose eyes fall outside the image, or that has no positive,
+    // finite depth, is not reported; nor is one whose eyes come out swapped
+    // or rolled past 70 degrees. Only the frame's first image is read, as it
+    // is delivered (its `rotation` is not applied).
+    //
     // Never throws for a bad frame: a frame without images, without pixels,
     // or with a side outside [kMinImageSide, kMaxImageSide] gives no faces
     // and ends the following of every face. With searches in the background
@@ -160,10 +105,8 @@ public:
     const Statistics& statistics() const { return statistics_; }
 
 private:
-    struct Track {
-        Landmarks landmarks;
-        FaceBox box;         // where the landmarks are placed from in the next frame
-        float roll = 0.0f;   // of the line of the eyes, radians, clockwise in the image
+    // A followed face: where its landmarks are, and how it moves.
+    struct Track : Placement {
         cv::Point2f motion;  // of the box's centre over the last frame, when confirmed
         cv::Point2f step;    // of the box's centre over the last frame, when realigned
         HeadPose pose;       // the previous fit, the start of the next one
@@ -173,33 +116,40 @@ private:
         bool inSearch = false;
     };
 
-    // A face a full search found, in the image it searched.
-    struct Found {
-        FaceBox box;
-        float roll = 0.0f;
+    // The size of the frames the tracks belong to.
+    struct FrameSize {
+        int32_t width = 0;
+        int32_t height = 0;
+        int64_t generation = 0;  // counts the sizes seen
     };
 
-    // What one full search looks at.
-    struct SearchJob {
-        cv::Mat image;
-        bool inBetween = false;
-        float roll = 0.0f;  // of a turned copy scanned besides the upright image; 0: none
-        bool normalise = false;
-        int64_t generation = 0;  // of the image size; a later size voids the result
-        std::vector<FaceBox> followed;  // the followed faces in the image
+    // When the whole image was searched.
+    struct SearchSchedule {
+        int32_t framesSince = 0;    // frames since the last search started or its faces were taken
+        int32_t count = 0;          // searches started; chooses the view of the next one
+        int64_t searchedFrame = 0;  // the frame (statistics_.frames) the last search looks at
     };
 
+    // The first image of `frame`, or null (logged) when the frame gives no faces.
+    static const ImageDesc* UsableImage(const CameraFrame& frame);
+    // `desc`'s pixels; a new size ends the following of every face.
+    cv::Mat ImageOf(const ImageDesc& desc);
     bool FollowTracks(const cv::Mat& image);
     bool Follow(const cv::Mat& image, Track* track);
     bool Seat(const cv::Mat& image, const FaceBox& from, float roll, Track* track) const;
-    void StartSearch(const cv::Mat& image);
-    std::vector<Found> Search(FaceFinder& finder, const SearchJob& job) const;
-    // `framesAgo`: how many frames before `image` the searched one came.
-    void TakeFound(const cv::Mat& image, const std::vector<Found>& searched, int64_t framesAgo);
+    // Takes the faces of a background search that has ended. While no face is
+    // followed there is nothing a wait could delay: the frame waits for the
+    // search in progress, or for a new one, and takes what it finds.
+    void TakeBackgroundSearch(const cv::Mat& image);
     // Takes the faces of the worker's last search, if it has ended (or,
     // with `wait`, when it ends).
     void TakeSearchResult(const cv::Mat& image, bool wait);
-    void SearchLoop();
+    bool SearchDue(bool lost);
+    void StartSearch(const cv::Mat& image);
+    // `framesAgo`: how many frames before `image` the searched one came.
+    void TakeFound(const cv::Mat& image, const std::vector<Found>& searched, int64_t framesAgo);
+    // The largest faces first; the others are no longer followed.
+    void KeepLargestFaces();
     void Report(const CameraFrame& frame, const ImageDesc& image, const Pinhole& camera);
 
     BlinkDetectorSettings settings_;
@@ -208,30 +158,14 @@ private:
     std::atomic<int32_t> maxNumOfFaces_;  // read by host threads at any time
     CameraIntrinsics intrinsics_;
     std::vector<Track> tracks_;
-    int32_t imageWidth_ = 0;  // size of the frames the tracks belong to
-    int32_t imageHeight_ = 0;
-    int64_t generation_ = 0;  // counts the image sizes seen
-    int32_t framesSinceSearch_ = 0;
-    int32_t searchCount_ = 0;  // chooses the view of the next search
-    int64_t searchedFrame_ = 0;  // the frame (statistics_.frames) the last search looks at
+    FrameSize frameSize_;
+    SearchSchedule schedule_;
     Statistics statistics_;
     Output output_;
-
-    // The worker. `mutex_` guards the job, the result and the flags below;
-    // `searchFinder_` belongs to whichever thread runs the search in progress
-    // (the worker while `searching_`, else the frame's thread).
-    FaceFinder searchFinder_;
-    std::mutex mutex_;
-    std::condition_variable wake_;  // a job posted, or stop
-    std::condition_variable done_;  // a search ended
-    SearchJob job_;
-    bool jobPosted_ = false;
-    bool searching_ = false;  // a job posted and its result not yet taken over
-    bool resultReady_ = false;
-    bool stop_ = false;
-    std::vector<Found> result_;
-    int64_t resultGeneration_ = 0;
-    std::thread worker_;  // last: started when everything it uses exists
+    // The full searches: run by the worker while there is one (searches in
+    // the background), else on the frame's thread.
+    FaceSearch search_;
+    std::unique_ptr<SearchWorker> worker_;  // last: stopped before what it uses goes
 };
 
 // A detector with the landmark model and the cascade read through `assets`

@@ -3,6 +3,7 @@
 // and sleeping; the shell for the common application-data folder.
 #include "common/platform/os.h"
 
+#include "common/platform/windows/errorText.h"
 #include "common/platform/windows/windowsHeaders.h"
 #include <shlobj.h>
 
@@ -78,13 +79,7 @@ std::filesystem::path MachineDataDirectory() {
 std::string LastErrorText() {
     const DWORD code = GetLastError();
     if (code == 0) return {};
-    char* buffer = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-    std::string text(buffer ? buffer : "", buffer ? length : 0);
-    LocalFree(buffer);
-    return text;
+    return ErrorCodeText(code);
 }
 
 bool DebuggerPresent() { return IsDebuggerPresent() != FALSE; }

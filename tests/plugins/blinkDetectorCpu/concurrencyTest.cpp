@@ -1,11 +1,13 @@
 // Host threads ask the detector for its face counts and backend while it
-// detects on the camera thread.
+// detects on the camera thread; the worker hands searches over one at a time.
 #include <atomic>
+#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "blinkDetectorCpu/support.h"
+#include "plugins/blinkDetectorCpu/searchWorker.h"
 
 namespace quilo::head::cpu::test {
 namespace {
@@ -74,6 +76,33 @@ TEST(BlinkDetectorCpuConcurrency, DeletingTheDetectorEndsItsSearch) {
         for (int i = 0; i < frames; ++i) detector->DetectFaces(frame);
         EXPECT_EQ(detector->statistics().frames, frames);
         detector.reset();  // joins the worker, searching or not
+    }
+}
+
+// The worker takes one search at a time and hands its faces over once: a
+// second search is refused until the first one's faces are taken, and a Take
+// with no search posted gives nothing at once, waiting or not.
+TEST(BlinkDetectorCpuConcurrency, TheWorkerHandsOverOneSearchAtATime) {
+    const cv::Mat astronaut = LoadGrey(ProjectData(kAstronautPhoto));
+    ASSERT_FALSE(astronaut.empty());
+    FolderAssetManager assets(BuildAssets());
+    FaceSearch search(SharedModel(), FaceFinder(assets.ReadText(kFaceCascadeAsset, nullptr)), 12.0f,
+                      6);
+    SearchWorker worker(search);
+    EXPECT_FALSE(worker.Take(false).has_value());
+    EXPECT_FALSE(worker.Take(true).has_value());
+
+    for (int64_t generation = 1; generation <= 2; ++generation) {
+        SearchJob job;
+        job.image = astronaut;
+        job.generation = generation;
+        ASSERT_TRUE(worker.Post(job)) << generation;
+        EXPECT_FALSE(worker.Post(job)) << generation;
+        const std::optional<SearchWorker::Result> result = worker.Take(true);
+        ASSERT_TRUE(result.has_value()) << generation;
+        EXPECT_EQ(result->generation, generation);
+        EXPECT_EQ(result->faces.size(), 1u) << generation;
+        EXPECT_FALSE(worker.Take(true).has_value()) << generation;
     }
 }
 

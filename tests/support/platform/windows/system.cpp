@@ -1,36 +1,24 @@
 #include "support/system.h"
 
+#include "common/platform/windows/errorText.h"
 #include "common/platform/windows/windowsHeaders.h"
 
 #include <cstdlib>
 
 namespace quilo::test {
-namespace {
 
-// The system's message for `code`, as the engine reads it; the texts differ
+// The loader's and the system's texts, as the engine reads them: they differ
 // between Windows versions and languages, so they are asked for, not written here.
-std::string MessageOf(DWORD code) {
-    char* buffer = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-    std::string text(buffer ? buffer : "", buffer ? length : 0);
-    LocalFree(buffer);
-    return text;
-}
-
-}  // namespace
-
 std::string LibraryNotFoundText(const std::string& /*fileName: not named by the system*/) {
-    return MessageOf(ERROR_MOD_NOT_FOUND);
+    return os::ErrorCodeText(ERROR_MOD_NOT_FOUND);
 }
 
 std::string NotALibraryText(const std::filesystem::path& /*path: not named by the system*/) {
-    return MessageOf(ERROR_BAD_EXE_FORMAT);
+    return os::ErrorCodeText(ERROR_BAD_EXE_FORMAT);
 }
 
 std::string MissingExportText(const std::filesystem::path& /*path*/, const std::string& /*symbol*/) {
-    return MessageOf(ERROR_PROC_NOT_FOUND);
+    return os::ErrorCodeText(ERROR_PROC_NOT_FOUND);
 }
 
 bool CanBuildLibrariesWithUnresolvedSymbols() { return false; }
@@ -40,7 +28,7 @@ void SetLastSystemError(SystemError error) {
 }
 
 std::string SystemErrorText(SystemError error) {
-    return error == SystemError::kNone ? std::string() : MessageOf(ERROR_ACCESS_DENIED);
+    return error == SystemError::kNone ? std::string() : os::ErrorCodeText(ERROR_ACCESS_DENIED);
 }
 
 std::pair<std::string, std::string> LibrarySearchPathWith(const std::filesystem::path& folder) {
