@@ -35,6 +35,8 @@ packages=(
   python3 python3-numpy
   # monitor discovery (types only; the X libraries are loaded at run time) and its test server
   libx11-dev libxrandr-dev xvfb x11-xserver-utils xauth
+  # formatting of C, C++ and Python (scripts/format.sh)
+  clang-format black
 )
 if [ "$windows" -eq 1 ]; then
   packages+=(
