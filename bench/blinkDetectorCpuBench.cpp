@@ -25,9 +25,7 @@ cv::Mat Load(const std::string& relative) {
 
 // One viewer about 0.6 m from the camera: a webcam frame (eye distance about
 // 45 px) in the middle of the frame.
-cv::Mat OneViewer() {
-    return Compose(kFrameSize, 60, {{Load("webcam-head-motion/00100.png"), 1.0, {224, 90}}});
-}
+cv::Mat OneViewer() { return Compose(kFrameSize, 60, {{Load("webcam-head-motion/00100.png"), 1.0, {224, 90}}}); }
 
 // Three viewers side by side, the middle one largest.
 cv::Mat ThreeViewers() {
@@ -51,8 +49,7 @@ BENCHMARK(BM_FullDetection)->Unit(benchmark::kMillisecond);
 // A frame without faces: the detector searches the whole frame every time.
 void BM_EmptyFrame(benchmark::State& state) {
     cv::setNumThreads(1);
-    const cv::Mat frame =
-        Compose(kFrameSize, 60, {{Load("faces-annotated/dogs.jpg"), 0.5, {200, 10}}});
+    const cv::Mat frame = Compose(kFrameSize, 60, {{Load("faces-annotated/dogs.jpg"), 0.5, {200, 10}}});
     auto detector = MakeDetector();
     TestFrame input(frame);
     size_t faces = 0;
@@ -81,16 +78,10 @@ void BM_TrackingFrame(benchmark::State& state) {
     size_t faces = 0;
     for (auto _ : state) faces = detector->DetectFaces(input).detections.size();
     state.counters["faces"] = static_cast<double>(faces);
-    state.counters["searches"] =
-        static_cast<double>(detector->statistics().fullSearches - searchesBefore);
+    state.counters["searches"] = static_cast<double>(detector->statistics().fullSearches - searchesBefore);
     if (faces != static_cast<size_t>(count)) state.SkipWithError("the viewers were not all found");
 }
-BENCHMARK(BM_TrackingFrame)
-    ->Args({1, 0})
-    ->Args({3, 0})
-    ->Args({1, 1})
-    ->Args({3, 1})
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TrackingFrame)->Args({1, 0})->Args({3, 0})->Args({1, 1})->Args({3, 1})->Unit(benchmark::kMillisecond);
 
 // Settings with the full search on a worker of the detector, or on the
 // frame's own thread.
@@ -117,8 +108,7 @@ double ThreadCpuMs() {
 double Percentile(std::vector<double> values, double share) {
     if (values.empty()) return 0.0;
     std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1,
-                                  static_cast<size_t>(std::ceil(share * values.size())) - 1);
+    const size_t index = std::min(values.size() - 1, static_cast<size_t>(std::ceil(share * values.size())) - 1);
     return values[index];
 }
 
@@ -216,8 +206,7 @@ void BM_EntryToFirstReport(benchmark::State& state) {
             bool seen = false;
             for (int i = 0; i < 60 && !seen; ++i) seen = show({stays, {0, entry, 40.0, 0.0}}) == 2;
             if (seen) {
-                delays.push_back(
-                    std::chrono::duration<double, std::milli>(Clock::now() - entered).count());
+                delays.push_back(std::chrono::duration<double, std::milli>(Clock::now() - entered).count());
             } else {
                 ++missed;
             }

@@ -230,10 +230,10 @@ void BM_CPushFrame(benchmark::State& state) {
     std::vector<uint8_t> pixels(static_cast<size_t>(stride) * 480, 100);
     std::vector<uint16_t> depthValues(848 * 480, 600);
     const quilo_head_tracking_image_t image{848, 480, stride, 0, pixels.data(), pixels.size()};
-    const quilo_head_tracking_depth_image_t depth{848, 480, 2 * 848, 0.001f, depthValues.data(),
-                                                  depthValues.size() * 2};
-    const quilo_head_tracking_camera_intrinsics_t intrinsics{848, 480, 424.0f, 240.0f, 420.0f, 420.0f,
-                                                             {0, 0, 0, 0, 0}, 0};
+    const quilo_head_tracking_depth_image_t depth{
+        848, 480, 2 * 848, 0.001f, depthValues.data(), depthValues.size() * 2};
+    const quilo_head_tracking_camera_intrinsics_t intrinsics{848,    480,    424.0f,          240.0f,
+                                                             420.0f, 420.0f, {0, 0, 0, 0, 0}, 0};
     double ms = 1000.0;
     for (auto _ : state) {
         if (quiloHeadTrackingEnginePushFrame(engine, &image, withDepth ? &depth : nullptr, &intrinsics, ms) != 0) {

@@ -10,10 +10,10 @@
 #include <benchmark/benchmark.h>
 
 #include "common/paths.h"
+#include "netClients.h"
 #include "tools/live/outputs.h"
 #include "tools/live/source.h"
 #include "tools/live/tracker.h"
-#include "netClients.h"
 #include "tools/replay/replay.h"
 
 namespace {

@@ -25,7 +25,12 @@ from greyPng import read_grey_png  # noqa: E402
 
 WIDTH, HEIGHT = 848, 480
 FRAMES = int(sys.argv[1]) if len(sys.argv) > 1 else 50
-SEQUENCE = pathlib.Path(os.environ.get("QUILO_TESTDATA_DIR", pathlib.Path(__file__).resolve().parents[2] / "shared" / "testdata")) / "webcam-head-motion"
+SEQUENCE = (
+    pathlib.Path(
+        os.environ.get("QUILO_TESTDATA_DIR", pathlib.Path(__file__).resolve().parents[2] / "shared" / "testdata")
+    )
+    / "webcam-head-motion"
+)
 
 
 def canvas(frame):

@@ -17,8 +17,7 @@ class FileAssetManager final : public AssetManager {
 public:
     AssetBuffer ReadBytes(const std::string& name, AssetLocation* location) override {
         AssetBuffer buffer;
-        auto bytes =
-            Read<std::unique_ptr<uint8_t[]>>(name, location, __PRETTY_FUNCTION__, &buffer.size);
+        auto bytes = Read<std::unique_ptr<uint8_t[]>>(name, location, __PRETTY_FUNCTION__, &buffer.size);
         buffer.data = std::move(bytes);
         return buffer;
     }
@@ -39,13 +38,11 @@ private:
     // Both reads: the whole file, or quilo::Exception naming `function`, the
     // public reading function.
     template <typename Container>
-    Container Read(const std::string& name, AssetLocation* location, const char* function,
-                   int64_t* size) {
+    Container Read(const std::string& name, AssetLocation* location, const char* function, int64_t* size) {
         const auto path = GetAssetPath(name, location);
         const auto fail = [&](std::string message, int line) {
-            return Exception(
-                std::move(message),
-                SourceLocation{__FILE__, line, detail::QualifiedFunctionName(function).c_str()});
+            return Exception(std::move(message),
+                             SourceLocation{__FILE__, line, detail::QualifiedFunctionName(function).c_str()});
         };
 
         // A folder opens as a stream on some systems but is never an asset.
@@ -55,22 +52,18 @@ private:
             file.open(path, std::ios::binary | std::ios::ate);
         }
         if (!file.is_open()) {
-            throw fail(fmt::format("failed to open asset \"{}\" (\"{}\")", name, path.string()),
-                       __LINE__);
+            throw fail(fmt::format("failed to open asset \"{}\" (\"{}\")", name, path.string()), __LINE__);
         }
         const int64_t position = static_cast<int64_t>(file.tellg());
         if (position < 1) {
-            throw fail(
-                fmt::format("invalid asset \"{}\" (\"{}\"): pos={}", name, path.string(), position),
-                __LINE__);
+            throw fail(fmt::format("invalid asset \"{}\" (\"{}\"): pos={}", name, path.string(), position), __LINE__);
         }
 
         Container bytes = Allocate<Container>(position);
         file.seekg(0);
         file.read(reinterpret_cast<char*>(&bytes[0]), position);
         if (!file) {
-            throw fail(fmt::format("failed to read asset \"{}\" (\"{}\")", name, path.string()),
-                       __LINE__);
+            throw fail(fmt::format("failed to read asset \"{}\" (\"{}\")", name, path.string()), __LINE__);
         }
         if (size) *size = position;
         return bytes;

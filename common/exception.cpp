@@ -8,10 +8,9 @@
 namespace quilo {
 
 Exception::Exception(const std::string& message, SourceLocation location)
-    : text_(location.function == nullptr
-                ? message
-                : fmt::format("{} in {} {}:{}", message, location.function,
-                              location.file ? location.file : "", location.line)) {}
+    : text_(location.function == nullptr ? message
+                                         : fmt::format("{} in {} {}:{}", message, location.function,
+                                                       location.file ? location.file : "", location.line)) {}
 
 Exception::Exception(std::string message) : text_(std::move(message)) {}
 
@@ -60,8 +59,8 @@ std::string QualifiedFunctionName(const char* prettyFunction) {
 
 extern "C" void quiloAssert(const char* file, int line, const char* function, const char* message) {
     if (auto logger = quilo::GetDefaultLogger()) {
-        logger->critical("Assertion failed in {} at {}:{} - {}", function ? function : "",
-                         file ? file : "", line, message ? message : "");
+        logger->critical("Assertion failed in {} at {}:{} - {}", function ? function : "", file ? file : "", line,
+                         message ? message : "");
         logger->flush();
     }
     std::abort();

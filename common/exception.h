@@ -49,12 +49,11 @@ extern "C" [[noreturn]] QUILO_API void quiloAssert(const char* file, int line, c
 
 // Throws quilo::Exception with an fmt-formatted message and the throw site's
 // file, line and qualified function name.
-#define QUILO_THROW(...)                                                                   \
-    throw ::quilo::Exception(                                                              \
-        ::fmt::format(__VA_ARGS__),                                                        \
-        ::quilo::SourceLocation{__FILE__, __LINE__,                                        \
-                                ::quilo::detail::QualifiedFunctionName(__PRETTY_FUNCTION__) \
-                                    .c_str()})
+#define QUILO_THROW(...)                            \
+    throw ::quilo::Exception(                       \
+        ::fmt::format(__VA_ARGS__),                 \
+        ::quilo::SourceLocation{__FILE__, __LINE__, \
+                                ::quilo::detail::QualifiedFunctionName(__PRETTY_FUNCTION__).c_str()})
 
 #define QUILO_ASSERT(condition, message)                                          \
     do {                                                                          \

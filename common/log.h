@@ -48,11 +48,11 @@ QUILO_API void CreateDefaultLogger();
 }  // namespace quilo
 
 // Logging through the current default logger; a missing logger drops the line.
-#define QUILO_LOG(lvl, ...)                                            \
-    do {                                                                 \
-        if (auto quiloLogger_ = ::quilo::GetDefaultLogger()) {           \
-            quiloLogger_->log(::spdlog::level::lvl, __VA_ARGS__);        \
-        }                                                                \
+#define QUILO_LOG(lvl, ...)                                       \
+    do {                                                          \
+        if (auto quiloLogger_ = ::quilo::GetDefaultLogger()) {    \
+            quiloLogger_->log(::spdlog::level::lvl, __VA_ARGS__); \
+        }                                                         \
     } while (false)
 #define QUILO_LOG_TRACE(...) QUILO_LOG(trace, __VA_ARGS__)
 #define QUILO_LOG_DEBUG(...) QUILO_LOG(debug, __VA_ARGS__)

@@ -16,9 +16,7 @@ std::filesystem::path ModulePath(const os::Module& module) {
 
 }  // namespace
 
-std::filesystem::path GetExecutablePath() {
-    return ModulePath(os::Module{/*isExecutable=*/true, {}});
-}
+std::filesystem::path GetExecutablePath() { return ModulePath(os::Module{/*isExecutable=*/true, {}}); }
 
 std::filesystem::path GetLibraryPath(const void* address) {
     os::Module module;
@@ -32,9 +30,7 @@ std::filesystem::path GetLibraryPath(const void* address) {
 
 std::filesystem::path GetLibraryPath() { return GetLibraryPath(nullptr); }
 
-std::filesystem::path GetDefaultLogsDirectory() {
-    return GetLibraryPath().parent_path() / "VARDOLogs";
-}
+std::filesystem::path GetDefaultLogsDirectory() { return GetLibraryPath().parent_path() / "VARDOLogs"; }
 
 std::filesystem::path GetAppDataPath() { return os::MachineDataDirectory(); }
 

@@ -43,8 +43,7 @@ void Platform::OnLibraryLoad() {
     CreateDefaultLogger();
     gLibraryLogger = spdlog::default_logger();
     spdlog::cfg::load_env_levels();  // SPDLOG_LEVEL; an empty value changes nothing
-    QUILO_LOG_INFO("version: {} ({} - {})", LibraryVersion(), QUILO_BUILD_GIT_REF,
-                   QUILO_BUILD_GIT_COMMIT);
+    QUILO_LOG_INFO("version: {} ({} - {})", LibraryVersion(), QUILO_BUILD_GIT_REF, QUILO_BUILD_GIT_COMMIT);
 }
 
 void Platform::OnLibraryUnload() {

@@ -37,14 +37,11 @@ PluginLibrary::~PluginLibrary() {
     if (module_ != nullptr) os::CloseLibrary(module_);
 }
 
-void* PluginLibrary::FindSymbol(const char* symbol) const {
-    return os::LibrarySymbol(module_, symbol);
-}
+void* PluginLibrary::FindSymbol(const char* symbol) const { return os::LibrarySymbol(module_, symbol); }
 
 namespace detail {
 
-void ThrowSymbolNotFound(const char* symbol, const char* file, int line,
-                         const char* prettyFunction) {
+void ThrowSymbolNotFound(const char* symbol, const char* file, int line, const char* prettyFunction) {
     // GCC spells the function "quilo::PluginFunction<Signature>::PluginFunction
     // (...) [with Signature = void(int)]"; the name carries the signature
     // itself, so the two exports of one plugin are told apart.
@@ -53,8 +50,7 @@ void ThrowSymbolNotFound(const char* symbol, const char* file, int line,
     const std::string_view pretty(prettyFunction);
     constexpr std::string_view kWith = "[with Signature = ";
     if (auto with = pretty.find(kWith); with != std::string_view::npos && pretty.back() == ']') {
-        const auto signature =
-            pretty.substr(with + kWith.size(), pretty.size() - 1 - with - kWith.size());
+        const auto signature = pretty.substr(with + kWith.size(), pretty.size() - 1 - with - kWith.size());
         if (auto at = function.find("<Signature>"); at != std::string::npos) {
             function.replace(at + 1, std::string_view("Signature").size(), signature);
         }

@@ -80,8 +80,7 @@ struct Bytes {
 // byte i * BytesPerPixel(), each written red-green-blue(-alpha). A packet that
 // runs past the last pixel is cut; a stream that ends early leaves the
 // remaining pixels as they are. Returns true when every pixel was decoded.
-bool DecodeRunLength(const Bytes& in, std::size_t offset, const Header& header,
-                     std::vector<std::uint8_t>& pixels) {
+bool DecodeRunLength(const Bytes& in, std::size_t offset, const Header& header, std::vector<std::uint8_t>& pixels) {
     const std::size_t bytesPerPixel = header.BytesPerPixel();
     const std::size_t total = header.PixelCount();
     std::uint8_t pixel[4] = {};
@@ -91,8 +90,7 @@ bool DecodeRunLength(const Bytes& in, std::size_t offset, const Header& header,
         if (in.CopyOut(offset, &control, 1) != 1) return false;
         ++offset;
         const bool run = control >= 128;
-        const std::size_t count =
-            std::min<std::size_t>(run ? control - 127u : control + 1u, total - done);
+        const std::size_t count = std::min<std::size_t>(run ? control - 127u : control + 1u, total - done);
         for (std::size_t i = 0; i < count; ++i, ++done) {
             // A run packet stores its pixel once, a raw packet every pixel.
             if (!run || i == 0) {
@@ -109,9 +107,7 @@ bool DecodeRunLength(const Bytes& in, std::size_t offset, const Header& header,
     return true;
 }
 
-[[noreturn]] void ThrowFileNotFound() {
-    throw std::invalid_argument("File Not Found.");
-}
+[[noreturn]] void ThrowFileNotFound() { throw std::invalid_argument("File Not Found."); }
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -173,8 +169,7 @@ Tga::Tga(const char* path) {
         return;
     }
     // The longest useful stream stores every pixel in its own raw packet.
-    const std::vector<std::uint8_t> stream =
-        ReadRest(file, header.PixelCount() * (header.BytesPerPixel() + 1));
+    const std::vector<std::uint8_t> stream = ReadRest(file, header.PixelCount() * (header.BytesPerPixel() + 1));
     DecodeRunLength(Bytes{stream.data(), stream.size()}, 0, header, pixels);
 }
 
@@ -240,8 +235,7 @@ void Tga::Resize(int newWidth, int newHeight) {
     if (width == 0 || height == 0) return;  // nothing to sample from
     const std::size_t bytesPerPixel = bitsPerPixel / 8;
     if (pixels.size() / bytesPerPixel < std::uint64_t{width} * height) return;
-    const std::uint64_t newBytes =
-        std::uint64_t(newWidth) * bytesPerPixel * std::uint64_t(newHeight);
+    const std::uint64_t newBytes = std::uint64_t(newWidth) * bytesPerPixel * std::uint64_t(newHeight);
     if (newBytes > kMaxBytes) return;
 
     std::vector<std::uint8_t> resized(static_cast<std::size_t>(newBytes), 0);
@@ -251,8 +245,7 @@ void Tga::Resize(int newWidth, int newHeight) {
         // sy * i < height in exact arithmetic; the clamp guards rounding.
         const std::size_t row = std::min<std::size_t>(static_cast<std::size_t>(sy * i), height - 1);
         for (int j = 0; j < newWidth; ++j) {
-            const std::size_t column =
-                std::min<std::size_t>(static_cast<std::size_t>(sx * j), width - 1);
+            const std::size_t column = std::min<std::size_t>(static_cast<std::size_t>(sx * j), width - 1);
             const std::uint8_t* src = &pixels[(std::size_t{width} * row + column) * bytesPerPixel];
             std::uint8_t* dst = &resized[(std::size_t(newWidth) * i + j) * bytesPerPixel];
             std::memcpy(dst, src, bytesPerPixel);

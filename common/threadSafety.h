@@ -95,8 +95,7 @@ public:
     }
     // As Wait, giving up after `timeout`; returns `ready()`.
     template <class Rep, class Period, class Predicate>
-    bool WaitFor(std::condition_variable& condition, std::chrono::duration<Rep, Period> timeout,
-                 Predicate ready) {
+    bool WaitFor(std::condition_variable& condition, std::chrono::duration<Rep, Period> timeout, Predicate ready) {
         return condition.wait_for(lock_, timeout, ready);
     }
 

@@ -39,8 +39,7 @@ void ReportStatus(const char* operation, int status) {
 }
 
 int64_t NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
@@ -72,8 +71,7 @@ void HandleFrame(quilo_head_tracking_frame* frame, void*) {
         spdlog::info("API latency: {}us", static_cast<double>(now - profiling.apiTimestamp) / 1000.0);
         spdlog::info("Frame latency: {}ms", static_cast<double>(now - profiling.cameraExposureTime) / 1000000.0);
         spdlog::info("Blink detection time: {}ms",
-                     static_cast<double>(profiling.faceDetectorEndTime - profiling.faceDetectorStartTime) /
-                         1000000.0);
+                     static_cast<double>(profiling.faceDetectorEndTime - profiling.faceDetectorStartTime) / 1000000.0);
     }
 
     quilo_head_tracking_raw_faces_t rawFaces;
@@ -154,9 +152,9 @@ int main(int, char**) {
                              quiloHeadTrackingFrameGetTrackingResult(frame.get(), &trackingResult));
                 quilo_head_tracking_raw_faces_t rawFaces;
                 const int rawStatus = quiloHeadTrackingFrameGetRawFaces(frame.get(), &rawFaces);
-                spdlog::info("Raw pos is {}",
-                             rawStatus == kQuiloHeadTrackingStatusSuccess && rawFaces.numFaces > 0 ? "valid"
-                                                                                                   : "invalid");
+                spdlog::info("Raw pos is {}", rawStatus == kQuiloHeadTrackingStatusSuccess && rawFaces.numFaces > 0
+                                                  ? "valid"
+                                                  : "invalid");
             }
         }
 
@@ -174,7 +172,8 @@ int main(int, char**) {
                          quiloHeadTrackingEngineStartTracking(engine.get()));
         }
     }
-    ReportStatus("quiloHeadTrackingEngineStopTracking(engine.get())", quiloHeadTrackingEngineStopTracking(engine.get()));
+    ReportStatus("quiloHeadTrackingEngineStopTracking(engine.get())",
+                 quiloHeadTrackingEngineStopTracking(engine.get()));
     const quilo::MutexLock lock(latencyMutex);
     spdlog::info("Exposure-to-result latency: median {:.3f} ms, 99th percentile {:.3f} ms over {} frames",
                  Quantile(latencies, 0.5), Quantile(latencies, 0.99), latencies.size());

@@ -23,8 +23,7 @@ constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 12;
 // One scratch file per process, removed at exit.
 struct ScratchFile {
     std::filesystem::path path =
-        std::filesystem::temp_directory_path() /
-        ("quiloTgaFuzzer-" + std::to_string(std::random_device{}()) + ".tga");
+        std::filesystem::temp_directory_path() / ("quiloTgaFuzzer-" + std::to_string(std::random_device{}()) + ".tga");
     ~ScratchFile() {
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
@@ -39,8 +38,7 @@ void Require(bool condition, const char* what) {
 }
 
 bool SameHeaderFields(const quilo::Tga& a, const quilo::Tga& b) {
-    return a.width == b.width && a.height == b.height && a.size == b.size &&
-           a.bitsPerPixel == b.bitsPerPixel;
+    return a.width == b.width && a.height == b.height && a.size == b.size && a.bitsPerPixel == b.bitsPerPixel;
 }
 
 void LoadFromFile(const std::uint8_t* data, std::size_t size, quilo::Tga& out) {
@@ -75,19 +73,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(SameHeaderFields(kept, fromFile) && SameHeaderFields(kept, reversed), "header fields");
     const bool usable = kept.bitsPerPixel == 24 || kept.bitsPerPixel == 32;
     if (usable) {
-        Require(kept.pixels == fromFile.pixels && kept.compressed == fromFile.compressed,
-                "memory and file");
+        Require(kept.pixels == fromFile.pixels && kept.compressed == fromFile.compressed, "memory and file");
         if (kept.compressed) {
             Require(reversed.pixels == kept.pixels, "row order of a run-length image");
         } else {
             // Packed rows in reverse order; the padding after them is zero.
             const std::size_t rowBytes = std::size_t{kept.width} * (kept.bitsPerPixel / 8);
             for (std::uint32_t r = 0; r < kept.height; ++r) {
-                Require(rowBytes == 0 ||
-                            std::memcmp(reversed.pixels.data() + r * rowBytes,
-                                        kept.pixels.data() + (kept.height - 1 - r) * rowBytes,
-                                        rowBytes) == 0,
-                        "reversed rows");
+                Require(
+                    rowBytes == 0 || std::memcmp(reversed.pixels.data() + r * rowBytes,
+                                                 kept.pixels.data() + (kept.height - 1 - r) * rowBytes, rowBytes) == 0,
+                    "reversed rows");
             }
             for (std::size_t i = rowBytes * kept.height; i < reversed.pixels.size(); ++i) {
                 Require(reversed.pixels[i] == 0, "padding after reversed rows");
@@ -97,8 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The edits, with parameters taken from the input's last bytes.
     const std::uint8_t* tail = size >= 3 ? data + size - 3 : data;
-    const std::uint8_t a = size >= 3 ? tail[0] : 1, b = size >= 3 ? tail[1] : 2,
-                       c = size >= 3 ? tail[2] : 3;
+    const std::uint8_t a = size >= 3 ? tail[0] : 1, b = size >= 3 ? tail[1] : 2, c = size >= 3 ? tail[2] : 3;
     const auto before = kept.pixels;
     kept.SwapRedAndBlue();
     kept.SwapRedAndBlue();

@@ -44,8 +44,7 @@
 
 namespace spdlog {
 
-template SPDLOG_API logger::logger(std::string name, sinks_init_list::iterator begin,
-                                   sinks_init_list::iterator end);
+template SPDLOG_API logger::logger(std::string name, sinks_init_list::iterator begin, sinks_init_list::iterator end);
 
 namespace sinks {
 template class SPDLOG_API base_sink<std::mutex>;
@@ -73,15 +72,15 @@ template class SPDLOG_API ansicolor_stdout_sink<details::console_nullmutex>;
 template class SPDLOG_API ansicolor_stderr_sink<details::console_mutex>;
 template class SPDLOG_API ansicolor_stderr_sink<details::console_nullmutex>;
 #endif
-} // namespace sinks
+}  // namespace sinks
 
-template SPDLOG_API std::shared_ptr<logger> stdout_color_mt<synchronous_factory>(const std::string &, color_mode);
-template SPDLOG_API std::shared_ptr<logger> stdout_color_st<synchronous_factory>(const std::string &, color_mode);
-template SPDLOG_API std::shared_ptr<logger> stderr_color_mt<synchronous_factory>(const std::string &, color_mode);
-template SPDLOG_API std::shared_ptr<logger> stderr_color_st<synchronous_factory>(const std::string &, color_mode);
-template SPDLOG_API std::shared_ptr<logger> stdout_logger_mt<synchronous_factory>(const std::string &);
-template SPDLOG_API std::shared_ptr<logger> stdout_logger_st<synchronous_factory>(const std::string &);
-template SPDLOG_API std::shared_ptr<logger> stderr_logger_mt<synchronous_factory>(const std::string &);
-template SPDLOG_API std::shared_ptr<logger> stderr_logger_st<synchronous_factory>(const std::string &);
+template SPDLOG_API std::shared_ptr<logger> stdout_color_mt<synchronous_factory>(const std::string&, color_mode);
+template SPDLOG_API std::shared_ptr<logger> stdout_color_st<synchronous_factory>(const std::string&, color_mode);
+template SPDLOG_API std::shared_ptr<logger> stderr_color_mt<synchronous_factory>(const std::string&, color_mode);
+template SPDLOG_API std::shared_ptr<logger> stderr_color_st<synchronous_factory>(const std::string&, color_mode);
+template SPDLOG_API std::shared_ptr<logger> stdout_logger_mt<synchronous_factory>(const std::string&);
+template SPDLOG_API std::shared_ptr<logger> stdout_logger_st<synchronous_factory>(const std::string&);
+template SPDLOG_API std::shared_ptr<logger> stderr_logger_mt<synchronous_factory>(const std::string&);
+template SPDLOG_API std::shared_ptr<logger> stderr_logger_st<synchronous_factory>(const std::string&);
 
-} // namespace spdlog
+}  // namespace spdlog

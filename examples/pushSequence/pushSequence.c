@@ -158,8 +158,8 @@ int main(int argc, char** argv) {
         }
 
         /* The engine checks everything; a bad frame is refused with status 2. */
-        status = quiloHeadTrackingEnginePushFrame(engine, &image, depthValues != NULL ? &depth : NULL,
-                                                  &intrinsics, timestampMs);
+        status = quiloHeadTrackingEnginePushFrame(engine, &image, depthValues != NULL ? &depth : NULL, &intrinsics,
+                                                  timestampMs);
         if (status != 0) {
             /* The engine says why, on this thread, until its next call. */
             fprintf(stderr, "frame %d: the push failed with status %d: %s\n", frame, status,

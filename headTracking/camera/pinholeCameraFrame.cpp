@@ -10,8 +10,7 @@ namespace quilo::head {
 namespace {
 
 bool FocalLengthsUsable(const CameraIntrinsics& intrinsics) {
-    return intrinsics.fx > 0.0f && intrinsics.fy > 0.0f && std::isfinite(intrinsics.fx) &&
-           std::isfinite(intrinsics.fy);
+    return intrinsics.fx > 0.0f && intrinsics.fy > 0.0f && std::isfinite(intrinsics.fx) && std::isfinite(intrinsics.fy);
 }
 
 }  // namespace
@@ -31,8 +30,8 @@ bool PinholeCameraFrame::GetDepth(glm::dvec2 pixel, float* depth) const {
     const double column = std::trunc(pixel.x);
     const double row = std::trunc(pixel.y);
     if (!(column >= 0.0 && column < depth_.width && row >= 0.0 && row < depth_.height)) return false;
-    const size_t at = static_cast<size_t>(row) * static_cast<size_t>(depth_.stride) +
-                      static_cast<size_t>(column) * sizeof(uint16_t);
+    const size_t at =
+        static_cast<size_t>(row) * static_cast<size_t>(depth_.stride) + static_cast<size_t>(column) * sizeof(uint16_t);
     uint16_t value = 0;
     std::memcpy(&value, depth_.data + at, sizeof value);  // rows may be unaligned
     *depth = static_cast<float>(value) * depth_.unit;

@@ -6,8 +6,8 @@
 
 #include "common/exception.h"
 #include "common/log.h"
-#include "headTracking/camera/realsenseCameraFrame.h"
 #include "headTracking/camera/realsenseCameraDetail.h"
+#include "headTracking/camera/realsenseCameraFrame.h"
 
 namespace quilo::head {
 
@@ -35,8 +35,7 @@ Rs2FrameHandle FirstFrameOf(rs2_frame* frameSet, rs2_stream stream, rs2_format f
         int uniqueId = 0;
         int framerate = 0;
         const rs2_stream_profile* profile = Rs2Call(rs2_get_frame_stream_profile, frame.get());
-        Rs2Call(rs2_get_stream_profile_data, profile, &frameStream, &frameFormat, &index, &uniqueId,
-                &framerate);
+        Rs2Call(rs2_get_stream_profile_data, profile, &frameStream, &frameFormat, &index, &uniqueId, &framerate);
         if (frameStream == stream && (format == RS2_FORMAT_ANY || frameFormat == format)) {
             return frame;
         }
@@ -83,18 +82,16 @@ CameraIntrinsics ToCameraIntrinsics(const rs2_intrinsics& in) {
 }  // namespace
 
 void LogRealsenseError(const char* context, const rs2::error& error) {
-    QUILO_LOG_ERROR("{}: func=\"{}\" args=\"{}\" message=\"{}\"", context,
-                    error.get_failed_function(), error.get_failed_args(), error.what());
+    QUILO_LOG_ERROR("{}: func=\"{}\" args=\"{}\" message=\"{}\"", context, error.get_failed_function(),
+                    error.get_failed_args(), error.what());
 }
 
-RealsenseCamera::RealsenseCamera(Listener* listener,
-                                 const RealsenseCameraConfiguration& configuration)
+RealsenseCamera::RealsenseCamera(Listener* listener, const RealsenseCameraConfiguration& configuration)
     : listener_(listener) {
     {
         // The pipeline keeps what it needs of the context.
         Rs2ContextHandle context(Rs2Call(rs2_create_context, kApiVersion));
-        pipeline_.reset(Rs2Call(rs2_create_pipeline, context.get()),
-                        Rs2Releaser<rs2_delete_pipeline>());
+        pipeline_.reset(Rs2Call(rs2_create_pipeline, context.get()), Rs2Releaser<rs2_delete_pipeline>());
     }
 
     const int width = configuration.width != 0 ? configuration.width : kDefaultWidth;
@@ -104,12 +101,9 @@ RealsenseCamera::RealsenseCamera(Listener* listener,
 
     try {
         Rs2ConfigHandle config(Rs2Call(rs2_create_config));
-        Rs2Call(rs2_config_enable_stream, config.get(), RS2_STREAM_DEPTH, -1, 0, 0, RS2_FORMAT_ANY,
-                0);
-        Rs2Call(rs2_config_enable_stream, config.get(), RS2_STREAM_INFRARED, -1, width, height,
-                RS2_FORMAT_Y8, fps_);
-        Rs2PipelineProfileHandle started(
-            Rs2Call(rs2_pipeline_start_with_config, pipeline_.get(), config.get()));
+        Rs2Call(rs2_config_enable_stream, config.get(), RS2_STREAM_DEPTH, -1, 0, 0, RS2_FORMAT_ANY, 0);
+        Rs2Call(rs2_config_enable_stream, config.get(), RS2_STREAM_INFRARED, -1, width, height, RS2_FORMAT_Y8, fps_);
+        Rs2PipelineProfileHandle started(Rs2Call(rs2_pipeline_start_with_config, pipeline_.get(), config.get()));
         ApplyDynamicConfiguration(started.get(), configuration.dynamicConfiguration);
         Rs2PipelineProfileHandle active(Rs2Call(rs2_pipeline_get_active_profile, pipeline_.get()));
         streamIntrinsics_ = InfraredIntrinsicsOf(active.get());
@@ -123,12 +117,10 @@ RealsenseCamera::RealsenseCamera(Listener* listener,
 
 RealsenseCamera::~RealsenseCamera() { StopCapture(); }
 
-void RealsenseCamera::ApplyDynamicConfiguration(
-    rs2_pipeline_profile* profile, const RealsenseCameraDynamicConfiguration& configuration) {
-    QUILO_LOG_DEBUG(
-        "[RealsenseCamera] Dynamic config: emitter={}, autoExposure={}, exposure={}, gain={}",
-        configuration.emitter, configuration.autoExposure, configuration.exposure,
-        configuration.gain);
+void RealsenseCamera::ApplyDynamicConfiguration(rs2_pipeline_profile* profile,
+                                                const RealsenseCameraDynamicConfiguration& configuration) {
+    QUILO_LOG_DEBUG("[RealsenseCamera] Dynamic config: emitter={}, autoExposure={}, exposure={}, gain={}",
+                    configuration.emitter, configuration.autoExposure, configuration.exposure, configuration.gain);
 
     Rs2DeviceHandle device(Rs2Call(rs2_pipeline_profile_get_device, profile));
     Rs2SensorListHandle sensors(Rs2Call(rs2_query_sensors, device.get()));
@@ -147,8 +139,7 @@ void RealsenseCamera::ApplyDynamicConfiguration(
     if (Rs2Call(rs2_supports_option, options, RS2_OPTION_EMITTER_ENABLED) > 0) {
         Rs2Call(rs2_set_option, options, RS2_OPTION_EMITTER_ENABLED, OnOff(configuration.emitter));
     }
-    Rs2Call(rs2_set_option, options, RS2_OPTION_ENABLE_AUTO_EXPOSURE,
-            OnOff(configuration.autoExposure));
+    Rs2Call(rs2_set_option, options, RS2_OPTION_ENABLE_AUTO_EXPOSURE, OnOff(configuration.autoExposure));
     if (!configuration.autoExposure) {
         Rs2Call(rs2_set_option, options, RS2_OPTION_EXPOSURE, configuration.exposure);
         Rs2Call(rs2_set_option, options, RS2_OPTION_GAIN, configuration.gain);
@@ -179,8 +170,7 @@ void RealsenseCamera::StopCapture() {
     captureThread_.join();
 }
 
-void RealsenseCamera::UpdateDynamicConfiguration(
-    const RealsenseCameraDynamicConfiguration& configuration) {
+void RealsenseCamera::UpdateDynamicConfiguration(const RealsenseCameraDynamicConfiguration& configuration) {
     const bool wasCapturing = captureThread_.joinable();
     if (wasCapturing) StopCapture();
     try {
@@ -243,8 +233,8 @@ std::unique_ptr<Camera> CreateRealsenseCamera(Camera::Listener* listener,
     return std::make_unique<RealsenseCamera>(listener, configuration);
 }
 
-void UpdateRealsenseCameraDynamicConfiguration(
-    Camera* camera, const RealsenseCameraDynamicConfiguration& configuration) {
+void UpdateRealsenseCameraDynamicConfiguration(Camera* camera,
+                                               const RealsenseCameraDynamicConfiguration& configuration) {
     if (!camera) QUILO_THROW("No camera to update");
     static_cast<RealsenseCamera*>(camera)->UpdateDynamicConfiguration(configuration);
 }

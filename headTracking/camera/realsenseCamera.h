@@ -23,10 +23,10 @@ namespace quilo::head {
 // UpdateRealsenseCameraDynamicConfiguration. The defaults are those the engine
 // uses.
 struct RealsenseCameraDynamicConfiguration {
-    bool emitter = false;  // infrared dot-pattern emitter on (skipped when the sensor has none)
-    bool autoExposure = true;   // the sensor chooses exposure and gain itself
-    float exposure = 9000.0f;   // written only when autoExposure is false, unchecked
-    float gain = 50.0f;         // written only when autoExposure is false, unchecked
+    bool emitter = false;      // infrared dot-pattern emitter on (skipped when the sensor has none)
+    bool autoExposure = true;  // the sensor chooses exposure and gain itself
+    float exposure = 9000.0f;  // written only when autoExposure is false, unchecked
+    float gain = 50.0f;        // written only when autoExposure is false, unchecked
 };
 
 // The first four fields are those of Camera::Configuration and print with its
@@ -56,8 +56,8 @@ struct RealsenseCameraConfiguration {
 // StopCapture waits for the frame in hand and, when no frames arrive, for the
 // library's 15 s wait time-out. A lost camera ends capture with a critical log
 // line; StopCapture then returns at once.
-QUILO_API std::unique_ptr<Camera> CreateRealsenseCamera(
-    Camera::Listener* listener, const RealsenseCameraConfiguration& configuration);
+QUILO_API std::unique_ptr<Camera> CreateRealsenseCamera(Camera::Listener* listener,
+                                                        const RealsenseCameraConfiguration& configuration);
 
 // Applies new sensor settings to a camera made by CreateRealsenseCamera (any
 // other camera is outside the contract): stops capture if it runs, applies the
@@ -65,8 +65,8 @@ QUILO_API std::unique_ptr<Camera> CreateRealsenseCamera(
 // rethrown (rs2::error), and capture stays stopped. Throws quilo::Exception for
 // a null camera or when this build has no RealSense support. The settings are
 // not stored in the camera.
-QUILO_API void UpdateRealsenseCameraDynamicConfiguration(
-    Camera* camera, const RealsenseCameraDynamicConfiguration& configuration);
+QUILO_API void UpdateRealsenseCameraDynamicConfiguration(Camera* camera,
+                                                         const RealsenseCameraDynamicConfiguration& configuration);
 
 }  // namespace quilo::head
 

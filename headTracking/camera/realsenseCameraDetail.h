@@ -52,8 +52,7 @@ using Rs2Handle = std::unique_ptr<T, Rs2Releaser<Release>>;
 using Rs2ContextHandle = Rs2Handle<rs2_context, rs2_delete_context>;
 using Rs2ConfigHandle = Rs2Handle<rs2_config, rs2_delete_config>;
 using Rs2PipelineProfileHandle = Rs2Handle<rs2_pipeline_profile, rs2_delete_pipeline_profile>;
-using Rs2StreamProfileListHandle =
-    Rs2Handle<rs2_stream_profile_list, rs2_delete_stream_profiles_list>;
+using Rs2StreamProfileListHandle = Rs2Handle<rs2_stream_profile_list, rs2_delete_stream_profiles_list>;
 using Rs2DeviceHandle = Rs2Handle<rs2_device, rs2_delete_device>;
 using Rs2SensorListHandle = Rs2Handle<rs2_sensor_list, rs2_delete_sensor_list>;
 using Rs2SensorHandle = Rs2Handle<rs2_sensor, rs2_delete_sensor>;

@@ -18,8 +18,7 @@ class RealsenseCameraFrame final : public CameraFrame {
 public:
     // Takes over one reference to each library frame; either may be empty.
     // `camera` provides the infrared stream's intrinsics and outlives the frame.
-    RealsenseCameraFrame(const RealsenseCamera* camera, Rs2FrameHandle infraredFrame,
-                         Rs2FrameHandle depthFrame);
+    RealsenseCameraFrame(const RealsenseCamera* camera, Rs2FrameHandle infraredFrame, Rs2FrameHandle depthFrame);
 
     // Global-time frames: the library timestamp corrected by the sensor and
     // frame timestamp metadata, in the System space. Other domains: the library
@@ -37,8 +36,7 @@ public:
     // library applies them; independent of the frame's images.
     bool DeprojectPixelToPoint(glm::dvec2 pixel, float depth, glm::vec3* point) const override;
     // Writes the point's z to `depth` first, then the pixel.
-    bool ProjectPointToPixel(const glm::vec3& point, glm::dvec2* pixel,
-                             float* depth) const override;
+    bool ProjectPointToPixel(const glm::vec3& point, glm::dvec2* pixel, float* depth) const override;
 
 private:
     const RealsenseCamera* camera_;

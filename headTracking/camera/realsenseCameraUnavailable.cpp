@@ -5,16 +5,12 @@
 
 namespace quilo::head {
 
-std::unique_ptr<Camera> CreateRealsenseCamera(Camera::Listener*,
-                                              const RealsenseCameraConfiguration&) {
-    QUILO_THROW(
-        "This build has no RealSense support: it was made without librealsense2 (2.50 or later)");
+std::unique_ptr<Camera> CreateRealsenseCamera(Camera::Listener*, const RealsenseCameraConfiguration&) {
+    QUILO_THROW("This build has no RealSense support: it was made without librealsense2 (2.50 or later)");
 }
 
-void UpdateRealsenseCameraDynamicConfiguration(Camera*,
-                                               const RealsenseCameraDynamicConfiguration&) {
-    QUILO_THROW(
-        "This build has no RealSense support: it was made without librealsense2 (2.50 or later)");
+void UpdateRealsenseCameraDynamicConfiguration(Camera*, const RealsenseCameraDynamicConfiguration&) {
+    QUILO_THROW("This build has no RealSense support: it was made without librealsense2 (2.50 or later)");
 }
 
 }  // namespace quilo::head

@@ -9,8 +9,7 @@ namespace {
 using DeliveryScope = ThreadScope<SharedCamera>;
 }  // namespace
 
-SharedCamera::SharedCamera(Camera::Listener* listener, SharedCameraSink* sink)
-    : listener_(listener), sink_(sink) {
+SharedCamera::SharedCamera(Camera::Listener* listener, SharedCameraSink* sink) : listener_(listener), sink_(sink) {
     sink_->onFrameAvailable = [this](const ImageDesc& image, Timestamp timestamp) {
         Deliver([&]() QUILO_REQUIRES(delivery_) {
             const TrivialCameraFrame frame(image, timestamp);
@@ -23,8 +22,7 @@ SharedCamera::SharedCamera(Camera::Listener* listener, SharedCameraSink* sink)
             listener_->OnCameraIntrinsicsChange(this, intrinsics);
         });
     };
-    sink_->onDepthFrameAvailable = [this](const ImageDesc& image, const DepthImageDesc* depth,
-                                          Timestamp timestamp) {
+    sink_->onDepthFrameAvailable = [this](const ImageDesc& image, const DepthImageDesc* depth, Timestamp timestamp) {
         Deliver([&]() QUILO_REQUIRES(delivery_) {
             const PinholeCameraFrame frame(image, depth, timestamp, intrinsics_);
             listener_->OnCameraFrameAvailable(this, frame);
@@ -41,8 +39,9 @@ SharedCamera::~SharedCamera() {
 template <typename Call>
 void SharedCamera::Deliver(const Call& call) {
     if (DeliveryScope::IsInside(this)) {
-        QUILO_THROW("An image was pushed from inside the processing of another image of the same camera; push "
-                    "it after the callback has returned, or from another thread");
+        QUILO_THROW(
+            "An image was pushed from inside the processing of another image of the same camera; push "
+            "it after the callback has returned, or from another thread");
     }
     const MutexLock lock(delivery_);
     const DeliveryScope scope(this);

@@ -175,8 +175,8 @@ int32_t CopiedCount(int64_t available) {
 // Hands the engine's hook context to a C hook through a zeroed C array.
 bool CallVirtualFaceHook(quilo_head_tracking_virtual_face_hook_t hook, void* userData,
                          quilo::head::VirtualFaceHookContext* context) {
-    std::vector<quilo_head_tracking_virtual_face_t> faces(
-        static_cast<size_t>(std::max(context->maxNumOfFaces, 0)), quilo_head_tracking_virtual_face_t{});
+    std::vector<quilo_head_tracking_virtual_face_t> faces(static_cast<size_t>(std::max(context->maxNumOfFaces, 0)),
+                                                          quilo_head_tracking_virtual_face_t{});
     quilo_head_tracking_virtual_face_hook_context_t c{};
     c.timestamp = ToC(context->timestamp);
     c.numDetectedFaces = context->numDetectedFaces;
@@ -213,8 +213,8 @@ int CreateEngine(const char* function, const quilo_head_tracking_engine_init_arg
         quilo::head::EngineInitArgs engineArgs;
         std::function<void(const quilo::head::Frame&)> onFrame;
         if (args->frameCallback != nullptr) {
-            onFrame = [callback = args->frameCallback, userData = args->frameCallbackUserData](
-                          const quilo::head::Frame& frame) {
+            onFrame = [callback = args->frameCallback,
+                       userData = args->frameCallbackUserData](const quilo::head::Frame& frame) {
                 const auto wrapped = quilo::head::WrapFrame(frame);
                 callback(reinterpret_cast<quilo_head_tracking_frame*>(wrapped.get()), userData);
             };
@@ -264,16 +264,16 @@ uint64_t NeededBytes(int32_t stride, int32_t height, uint64_t rowBytes) {
 std::string CheckImage(const quilo_head_tracking_image_t& image) {
     if (image.data == nullptr) return "the image's data is null";
     if (image.width < 1 || image.width > kMaxImageSize || image.height < 1 || image.height > kMaxImageSize) {
-        return fmt::format("the image is {} x {} pixels; each side must be from 1 to {}", image.width,
-                           image.height, kMaxImageSize);
+        return fmt::format("the image is {} x {} pixels; each side must be from 1 to {}", image.width, image.height,
+                           kMaxImageSize);
     }
     if (image.stride < image.width) {
         return fmt::format("the image's stride {} is shorter than its width {}", image.stride, image.width);
     }
     const uint64_t needed = NeededBytes(image.stride, image.height, static_cast<uint64_t>(image.width));
     if (image.dataSize < needed) {
-        return fmt::format("the image's buffer holds {} bytes, {} x {} pixels with stride {} need {}",
-                           image.dataSize, image.width, image.height, image.stride, needed);
+        return fmt::format("the image's buffer holds {} bytes, {} x {} pixels with stride {} need {}", image.dataSize,
+                           image.width, image.height, image.stride, needed);
     }
     return {};
 }
@@ -323,10 +323,11 @@ std::string CheckIntrinsics(const quilo_head_tracking_camera_intrinsics_t& intri
     return {};
 }
 
-bool SameIntrinsics(const quilo_head_tracking_camera_intrinsics_t& a, const quilo_head_tracking_camera_intrinsics_t& b) {
+bool SameIntrinsics(const quilo_head_tracking_camera_intrinsics_t& a,
+                    const quilo_head_tracking_camera_intrinsics_t& b) {
     return a.width == b.width && a.height == b.height && a.ppx == b.ppx && a.ppy == b.ppy && a.fx == b.fx &&
-           a.fy == b.fy && std::equal(std::begin(a.distortionCoeffs), std::end(a.distortionCoeffs),
-                                      std::begin(b.distortionCoeffs)) &&
+           a.fy == b.fy &&
+           std::equal(std::begin(a.distortionCoeffs), std::end(a.distortionCoeffs), std::begin(b.distortionCoeffs)) &&
            (a.isMirrored != 0) == (b.isMirrored != 0);
 }
 
@@ -384,15 +385,14 @@ std::string Push(OwnCamera& own, const quilo_head_tracking_image_t* image,
         depthDesc.unit = depth->unit;
         depthDesc.data = static_cast<const uint8_t*>(depth->data);
     }
-    own.sink.onDepthFrameAvailable(desc, depth != nullptr ? &depthDesc : nullptr,
-                                   timestamp);
+    own.sink.onDepthFrameAvailable(desc, depth != nullptr ? &depthDesc : nullptr, timestamp);
     return {};
 }
 
 // Both push functions after their own checks of the handle and timestamp.
 int PushFrame(const char* function, quilo_head_tracking_engine* engine, const quilo_head_tracking_image_t* image,
-              const quilo_head_tracking_depth_image_t* depth,
-              const quilo_head_tracking_camera_intrinsics_t* intrinsics, quilo::Timestamp timestamp) {
+              const quilo_head_tracking_depth_image_t* depth, const quilo_head_tracking_camera_intrinsics_t* intrinsics,
+              quilo::Timestamp timestamp) {
     if (auto failure = NullArgument(function, {{image, "image"}, {intrinsics, "intrinsics"}}); !failure.empty()) {
         return Failed(spdlog::level::err, std::move(failure));
     }
@@ -440,8 +440,7 @@ int quiloHeadTrackingEngineInitArgsWithOwnCamera(const quilo_head_tracking_engin
 
 int quiloHeadTrackingEnginePushFrame(quilo_head_tracking_engine* engine, const quilo_head_tracking_image_t* image,
                                      const quilo_head_tracking_depth_image_t* depth,
-                                     const quilo_head_tracking_camera_intrinsics_t* intrinsics,
-                                     double timestampMs) {
+                                     const quilo_head_tracking_camera_intrinsics_t* intrinsics, double timestampMs) {
     const char* function = __func__;
     if (engine == nullptr) return NullHandle(function, "engine");
     return PushFrame(function, engine, image, depth, intrinsics, {quilo::Timestamp::Space::Unknown, timestampMs});
@@ -459,8 +458,8 @@ int quiloHeadTrackingEnginePushFrameWithTimestamp(quilo_head_tracking_engine* en
     }
     if (timestamp->space != 0 && timestamp->space != -1) {
         return Failed(spdlog::level::err,
-                      fmt::format("{}: the timestamp's space {} is neither 0 (system clock) nor -1 (unknown)",
-                                  function, timestamp->space));
+                      fmt::format("{}: the timestamp's space {} is neither 0 (system clock) nor -1 (unknown)", function,
+                                  timestamp->space));
     }
     return PushFrame(function, engine, image, depth, intrinsics,
                      {static_cast<quilo::Timestamp::Space>(timestamp->space), timestamp->ms});
@@ -497,8 +496,8 @@ int quiloHeadTrackingEngineSetCameraPosition(quilo_head_tracking_engine* engine,
     return WithEngine(engine, __func__, [&](quilo::head::Engine& e) { e.SetCameraPosition(glm::vec3(x, y, z)); });
 }
 
-int quiloHeadTrackingEngineSetCameraRotation(quilo_head_tracking_engine* engine, float m0, float m1, float m2,
-                                             float m3, float m4, float m5, float m6, float m7, float m8) {
+int quiloHeadTrackingEngineSetCameraRotation(quilo_head_tracking_engine* engine, float m0, float m1, float m2, float m3,
+                                             float m4, float m5, float m6, float m7, float m8) {
     return WithEngine(engine, __func__,
                       [&](quilo::head::Engine& e) { e.SetCameraRotation(m0, m1, m2, m3, m4, m5, m6, m7, m8); });
 }
@@ -618,8 +617,6 @@ int quiloHeadTrackingFramePredictEyes(quilo_head_tracking_frame* frame, int32_t 
                     fmt::format("{}: not predicted to {} ns: {}", function, targetTimeNs, ToString(result.status)));
 }
 
-void quiloHeadTrackingFrameRelease(quilo_head_tracking_frame* frame) {
-    delete reinterpret_cast<WrappedFrame*>(frame);
-}
+void quiloHeadTrackingFrameRelease(quilo_head_tracking_frame* frame) { delete reinterpret_cast<WrappedFrame*>(frame); }
 
 }  // extern "C"

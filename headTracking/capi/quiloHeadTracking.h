@@ -143,9 +143,9 @@ typedef struct quilo_head_tracking_engine_init_args_t {
     /* Not read at creation: the engine starts with its default filter
      * properties; pass these to quiloHeadTrackingEngineSetFilterProperties. */
     quilo_head_tracking_filter_properties_t filterProperties;
-    quilo_head_tracking_frame_callback_t frameCallback; /* may be null */
-    void* frameCallbackUserData;                        /* passed back to frameCallback */
-    int32_t enablePolling;                              /* non-zero: keep the latest frame for polling */
+    quilo_head_tracking_frame_callback_t frameCallback;      /* may be null */
+    void* frameCallbackUserData;                             /* passed back to frameCallback */
+    int32_t enablePolling;                                   /* non-zero: keep the latest frame for polling */
     quilo_head_tracking_virtual_face_hook_t virtualFaceHook; /* may be null */
     void* virtualFaceHookUserData;                           /* passed back to virtualFaceHook */
 } quilo_head_tracking_engine_init_args_t;
@@ -237,7 +237,7 @@ typedef struct quilo_head_tracking_camera_intrinsics_t {
     int32_t height; /* the image's height */
     float ppx;      /* principal point, pixels */
     float ppy;
-    float fx;       /* focal lengths, pixels; positive */
+    float fx; /* focal lengths, pixels; positive */
     float fy;
     float distortionCoeffs[5]; /* carried to the detector; projection ignores them */
     int32_t isMirrored;        /* non-zero: the image shows the scene mirrored */
@@ -374,8 +374,7 @@ QUILO_CAPI int quiloHeadTrackingEngineGetLatestFrame(quilo_head_tracking_engine*
 /* The detector's largest face count; 0 while the engine has no detector. */
 QUILO_CAPI int quiloHeadTrackingEngineGetMaxNumOfDetectedFacesLimit(quilo_head_tracking_engine* engine, int* out);
 /* Camera position in display space, mm. */
-QUILO_CAPI int quiloHeadTrackingEngineSetCameraPosition(quilo_head_tracking_engine* engine, float x, float y,
-                                                        float z);
+QUILO_CAPI int quiloHeadTrackingEngineSetCameraPosition(quilo_head_tracking_engine* engine, float x, float y, float z);
 /* Camera rotation as nine floats, column-major (m0..m2 the first column). */
 QUILO_CAPI int quiloHeadTrackingEngineSetCameraRotation(quilo_head_tracking_engine* engine, float m0, float m1,
                                                         float m2, float m3, float m4, float m5, float m6, float m7,
@@ -467,7 +466,7 @@ QUILO_CAPI int quiloHeadTrackingFrameGetProfiling(quilo_head_tracking_frame* fra
                                                   quilo_head_tracking_frame_profiling_t* profiling);
 /* The frame's exposure and publish times; filled in every frame. */
 QUILO_CAPI int quiloHeadTrackingFrameGetTiming(quilo_head_tracking_frame* frame,
-                                              quilo_head_tracking_frame_timing_t* timing);
+                                               quilo_head_tracking_frame_timing_t* timing);
 /* Both eyes of face faceIndex of the frame (0: the main face, as in
  * quiloHeadTrackingFrameGetTrackingResult) at targetTimeNs, nanoseconds of
  * the system clock since 1970: the face's filtered eyes carried from the

@@ -30,18 +30,17 @@ struct EngineConfiguration {
 };
 
 // Called on the camera's delivery thread after every tracker update.
-using EngineFrameCallback =
-    std::function<void(const FaceTracker&, const FaceDetectorOutput&, const CameraFrame&)>;
+using EngineFrameCallback = std::function<void(const FaceTracker&, const FaceDetectorOutput&, const CameraFrame&)>;
 // Lets the host add or substitute faces every frame; returns true when it
 // filled the context.
 using VirtualFaceHook = std::function<bool(VirtualFaceHookContext*)>;
 
 struct EngineInitArgs {
     EngineConfiguration configuration;
-    Platform* platform = nullptr;          // required; must outlive the engine
-    AssetManager* assetManager = nullptr;  // optional; a temporary one is made per detector otherwise
-    EngineFrameCallback frameCallback;     // at least one of frameCallback and frameAdapter
-    FrameAdapter* frameAdapter = nullptr;  // optional; must outlive the engine
+    Platform* platform = nullptr;                  // required; must outlive the engine
+    AssetManager* assetManager = nullptr;          // optional; a temporary one is made per detector otherwise
+    EngineFrameCallback frameCallback;             // at least one of frameCallback and frameAdapter
+    FrameAdapter* frameAdapter = nullptr;          // optional; must outlive the engine
     SharedCameraSink* sharedCameraSink = nullptr;  // optional: take images from the host
     VirtualFaceHook virtualFaceHook;
 };
@@ -51,9 +50,8 @@ struct EngineInitArgs {
 namespace quilo::detail {
 template <typename Out>
 Out FormatTo(Out out, const head::EngineConfiguration& c) {
-    return fmt::format_to(
-        out, "{{.faceTracker={}, .camera={}, faceDetector={}, .initializeFaceDetectorLazily={}}}",
-        c.faceTracker, c.camera, c.faceDetector, c.initializeFaceDetectorLazily);
+    return fmt::format_to(out, "{{.faceTracker={}, .camera={}, faceDetector={}, .initializeFaceDetectorLazily={}}}",
+                          c.faceTracker, c.camera, c.faceDetector, c.initializeFaceDetectorLazily);
 }
 }  // namespace quilo::detail
 

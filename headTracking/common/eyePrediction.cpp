@@ -37,8 +37,8 @@ EyePrediction PredictEyes(const Frame& frame, int64_t faceIndex, int64_t targetT
     // Split before subtracting: nanoseconds since 1970 lose precision as a
     // double, the milliseconds of the difference do not.
     const int64_t wholeMs = targetTimeNs / 1000000;
-    double horizon = static_cast<double>(wholeMs) - stamp.ms +
-                     static_cast<double>(targetTimeNs - wholeMs * 1000000) * 1e-6;
+    double horizon =
+        static_cast<double>(wholeMs) - stamp.ms + static_cast<double>(targetTimeNs - wholeMs * 1000000) * 1e-6;
     // A timestamp of milliseconds since 1970 in a double is a quarter of a
     // microsecond coarse: a target that close to either end is at that end.
     constexpr double kResolutionMs = 1e-3;

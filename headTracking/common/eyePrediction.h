@@ -36,11 +36,11 @@ inline constexpr float kPredictionMovingSpeed = 0.03f;  // 3 cm/s
 // Why PredictEyes extrapolated or not. The values are those of the C
 // interface's status codes.
 enum class PredictionStatus : int32_t {
-    Predicted = 0,         // the eyes at the target time
-    FaceCoasting = 3,      // the face had no detection in this frame
-    TargetBeforeFrame = 4, // the target time comes before the frame's timestamp
-    BeyondHorizon = 5,     // the target is more than kMaxPredictionHorizonMs after the frame
-    UnknownClock = 6,      // the frame's timestamp is not in the system clock
+    Predicted = 0,          // the eyes at the target time
+    FaceCoasting = 3,       // the face had no detection in this frame
+    TargetBeforeFrame = 4,  // the target time comes before the frame's timestamp
+    BeyondHorizon = 5,      // the target is more than kMaxPredictionHorizonMs after the frame
+    UnknownClock = 6,       // the frame's timestamp is not in the system clock
 };
 
 // The C interface's name of the status, e.g. "Predicted"; never null.

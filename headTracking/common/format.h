@@ -16,13 +16,13 @@ struct PlainFormatter {
 };
 }  // namespace quilo::detail
 
-#define QUILO_DECLARE_FORMATTER(Type)                                            \
-    template <>                                                                  \
-    struct fmt::formatter<Type> : quilo::detail::PlainFormatter {                \
-        template <typename FormatContext>                                        \
-        auto format(const Type& value, FormatContext& ctx) const {               \
-            return quilo::detail::FormatTo(ctx.out(), value);                    \
-        }                                                                        \
+#define QUILO_DECLARE_FORMATTER(Type)                              \
+    template <>                                                    \
+    struct fmt::formatter<Type> : quilo::detail::PlainFormatter {  \
+        template <typename FormatContext>                          \
+        auto format(const Type& value, FormatContext& ctx) const { \
+            return quilo::detail::FormatTo(ctx.out(), value);      \
+        }                                                          \
     }
 
 namespace quilo::detail {
@@ -52,8 +52,7 @@ Out FormatTo(Out out, const glm::mat3& m) {
 }
 template <typename Out>
 Out FormatTo(Out out, Timestamp::Space space) {
-    return fmt::format_to(out, "Timestamp::Space::{}",
-                          space == Timestamp::Space::System ? "System" : "Unknown");
+    return fmt::format_to(out, "Timestamp::Space::{}", space == Timestamp::Space::System ? "System" : "Unknown");
 }
 template <typename Out>
 Out FormatTo(Out out, const Timestamp& t) {
@@ -65,8 +64,8 @@ Out FormatTo(Out out, const ImageDesc& d) {
 }
 template <typename Out>
 Out FormatTo(Out out, const CameraIntrinsics& i) {
-    return fmt::format_to(out, "{{.width={}, .height={}, .ppx={}, .ppy={}, .fx={}, .fy={}, .isMirrored={}}}",
-                          i.width, i.height, i.ppx, i.ppy, i.fx, i.fy, i.isMirrored);
+    return fmt::format_to(out, "{{.width={}, .height={}, .ppx={}, .ppy={}, .fx={}, .fy={}, .isMirrored={}}}", i.width,
+                          i.height, i.ppx, i.ppy, i.fx, i.fy, i.isMirrored);
 }
 template <typename Out>
 Out FormatTo(Out out, const head::KalmanCoeffs& k) {
@@ -78,9 +77,8 @@ Out FormatTo(Out out, const head::FilterProperties& p) {
                           "{{.velDampingTime={}, .minFitDist={}, .maxFitDist={}, .angleYMax={}, "
                           ".interocularDistanceMin={}, .interocularDistanceMax={}, .bufferLim={}, "
                           ".mainFaceSkew={}, .mainFaceScale={}, .kalman={}}}",
-                          p.velDampingTime, p.minFitDist, p.maxFitDist, p.angleYMax,
-                          p.interocularDistanceMin, p.interocularDistanceMax, p.bufferLim,
-                          Text(p.mainFaceSkew), Text(p.mainFaceScale), p.kalman);
+                          p.velDampingTime, p.minFitDist, p.maxFitDist, p.angleYMax, p.interocularDistanceMin,
+                          p.interocularDistanceMax, p.bufferLim, Text(p.mainFaceSkew), Text(p.mainFaceScale), p.kalman);
 }
 template <typename Out>
 Out FormatTo(Out out, const head::FaceTrackerConfiguration& c) {
@@ -92,8 +90,8 @@ Out FormatTo(Out out, const head::FaceTrackerConfiguration& c) {
 }
 template <typename Out>
 Out FormatTo(Out out, const head::CameraConfiguration& c) {
-    return fmt::format_to(out, "{{.width={}, .height={}, .fps={}, .binningFactor={}}}", c.width,
-                          c.height, c.fps, c.binningFactor);
+    return fmt::format_to(out, "{{.width={}, .height={}, .fps={}, .binningFactor={}}}", c.width, c.height, c.fps,
+                          c.binningFactor);
 }
 template <typename Out>
 Out FormatTo(Out out, const head::FaceDetectorConfiguration& c) {
@@ -109,8 +107,7 @@ Out FormatTo(Out out, const head::FrameProfiling& p) {
     return fmt::format_to(out,
                           "{{.cameraExposureTime={}, .faceDetectorStartTime={}, "
                           ".faceDetectorEndTime={}, .apiTimestamp={}}}",
-                          p.cameraExposureTime, p.faceDetectorStartTime, p.faceDetectorEndTime,
-                          p.apiTimestamp);
+                          p.cameraExposureTime, p.faceDetectorStartTime, p.faceDetectorEndTime, p.apiTimestamp);
 }
 
 }  // namespace quilo::detail

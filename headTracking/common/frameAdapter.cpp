@@ -90,8 +90,6 @@ std::unique_ptr<WrappedFrame> WrapFrame(BufferedFrame&& frame) {
     return std::make_unique<WrappedBufferedFrame>(std::move(frame));
 }
 
-std::unique_ptr<WrappedFrame> WrapFrame(const Frame& frame) {
-    return std::make_unique<WrappedFrameReference>(&frame);
-}
+std::unique_ptr<WrappedFrame> WrapFrame(const Frame& frame) { return std::make_unique<WrappedFrameReference>(&frame); }
 
 }  // namespace quilo::head

@@ -10,8 +10,8 @@
 
 #include "common/export.h"
 #include "common/threadSafety.h"
-#include "headTracking/common/types.h"
 #include "headTracking/common/detection.h"
+#include "headTracking/common/types.h"
 
 namespace quilo::head {
 
@@ -69,15 +69,11 @@ public:
         swap(a.timing_, b.timing_);
     }
 
-    Slice<Face> faces() const override {
-        return {faces_.data(), static_cast<int64_t>(faces_.size())};
-    }
+    Slice<Face> faces() const override { return {faces_.data(), static_cast<int64_t>(faces_.size())}; }
     Timestamp timestamp() const override { return timestamp_; }
     bool trackingStarted() const override { return trackingStarted_; }
     float signalValue() const override { return signalValue_; }
-    Slice<RawFace> rawFaces() const override {
-        return {rawFaces_.data(), static_cast<int64_t>(rawFaces_.size())};
-    }
+    Slice<RawFace> rawFaces() const override { return {rawFaces_.data(), static_cast<int64_t>(rawFaces_.size())}; }
     Slice<DetectedFace> detections() const override {
         return {detections_.data(), static_cast<int64_t>(detections_.size())};
     }

@@ -51,7 +51,7 @@ struct Timestamp {
 struct ImageDesc {
     int32_t width = 0;
     int32_t height = 0;
-    int32_t rotation = 0;  // as the camera reports it; a change restarts tracking
+    int32_t rotation = 0;           // as the camera reports it; a change restarts tracking
     const uint8_t* data = nullptr;  // owned by the frame
 };
 
@@ -78,15 +78,15 @@ struct KalmanCoeffs {
 // exchanges it field for field in this order.
 struct FilterProperties {
     float restartThreshold = 0.5f;
-    float maxTrackGap = 600.0f;        // ms
-    float velDampingTime = 100.0f;     // ms
-    float minFitDist = 40.0f;          // exclusive bounds of the weighted distance
+    float maxTrackGap = 600.0f;     // ms
+    float velDampingTime = 100.0f;  // ms
+    float minFitDist = 40.0f;       // exclusive bounds of the weighted distance
     float maxFitDist = 2000.0f;
-    float angleYMax = 0.7853982f;      // radians, half-width of the yaw window
-    float interocularDistanceMin = 30.0f;  // mm, exclusive
-    float interocularDistanceMax = 80.0f;  // mm, exclusive
-    float bufferLim = 600.0f;          // ms
-    glm::vec3 mainFaceSkew{0.0f, 0.0f, 0.0f};   // mm, display space
+    float angleYMax = 0.7853982f;              // radians, half-width of the yaw window
+    float interocularDistanceMin = 30.0f;      // mm, exclusive
+    float interocularDistanceMax = 80.0f;      // mm, exclusive
+    float bufferLim = 600.0f;                  // ms
+    glm::vec3 mainFaceSkew{0.0f, 0.0f, 0.0f};  // mm, display space
     glm::vec3 mainFaceScale{4.0f, 4.0f, 1.0f};
     KalmanCoeffs kalman;
 };
@@ -96,7 +96,7 @@ struct FaceTrackerConfiguration {
     bool trackRightEye = true;
     bool trackLeftEye = true;  // both: track the midpoint of the eyes
     FilterProperties filterProperties;
-    glm::mat3 cameraRotation{1.0f};         // R of display = F * (R * v) + t
+    glm::mat3 cameraRotation{1.0f};              // R of display = F * (R * v) + t
     glm::vec3 cameraPosition{0.0f, 0.0f, 0.0f};  // t, mm
 };
 
@@ -152,7 +152,7 @@ struct VirtualFaceHookContext {
     // Room for maxNumOfFaces entries: head centre x, y, z (display space, mm)
     // and the distance between the eyes (mm).
     glm::vec4* virtualFaces = nullptr;
-    int32_t numVirtualFaces = 0;       // written by the hook
+    int32_t numVirtualFaces = 0;        // written by the hook
     bool replaceDetectedFaces = false;  // written by the hook
 };
 

@@ -64,8 +64,8 @@ public:
 // reference hands the detector to the plugin's delete function, on the
 // dropping thread, and then unloads the library. Never throws a standard
 // exception. Each call loads the library again.
-QUILO_API std::shared_ptr<FaceDetector> CreateBlinkDetector(
-    const BlinkDetectorConfiguration& configuration, AssetManager* assetManager);
+QUILO_API std::shared_ptr<FaceDetector> CreateBlinkDetector(const BlinkDetectorConfiguration& configuration,
+                                                            AssetManager* assetManager);
 
 // Whether the plugin library of `backend` loads and has both exports; it is
 // unloaded again at once, and nothing is cached.

@@ -405,8 +405,7 @@ void Engine::ProcessFrame(const CameraFrame& frame, int64_t arrivalTime) {
     // 3. Detection, timed when profiling.
     FrameTiming timing;
     const Timestamp stamp = frame.timestamp();
-    timing.exposureTime =
-        stamp.space == Timestamp::Space::System ? MillisecondsToNanoseconds(stamp.ms) : arrivalTime;
+    timing.exposureTime = stamp.space == Timestamp::Space::System ? MillisecondsToNanoseconds(stamp.ms) : arrivalTime;
     FrameProfiling timings;
     const bool profiled = profiling_.load() && frameAdapter_ != nullptr;
     FaceDetector::Output* output = nullptr;

@@ -87,8 +87,7 @@ public:
     // Camera position in display space, mm.
     void SetCameraPosition(const glm::vec3& position);
     // Nine floats, column-major: m0..m2 are the first column.
-    void SetCameraRotation(float m0, float m1, float m2, float m3, float m4, float m5, float m6, float m7,
-                           float m8);
+    void SetCameraRotation(float m0, float m1, float m2, float m3, float m4, float m5, float m6, float m7, float m8);
     // Position (mm) and a rotation vector whose length is an angle in degrees.
     void SetCameraTransform(const glm::vec3& position, const glm::vec3& rotation);
     // Throws quilo::Exception unless 1 <= n <= the detector's limit (always

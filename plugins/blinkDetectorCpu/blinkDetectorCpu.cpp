@@ -23,15 +23,13 @@ constexpr float kFarReach = 2.0f;
 
 }  // namespace
 
-BlinkDetectorCpu::BlinkDetectorCpu(const BlinkDetectorSettings& settings,
-                                   std::shared_ptr<const LandmarkModel> model, FaceFinder finder,
-                                   FaceFinder searchFinder)
+BlinkDetectorCpu::BlinkDetectorCpu(const BlinkDetectorSettings& settings, std::shared_ptr<const LandmarkModel> model,
+                                   FaceFinder finder, FaceFinder searchFinder)
     : settings_(settings),
       model_(std::move(model)),
       finder_(std::move(finder)),
       maxNumOfFaces_(std::clamp(settings.maxNumOfFaces, 1, kMaxNumOfFacesLimit)),
-      search_(model_, std::move(searchFinder), settings.minEyeDistance,
-              2 * static_cast<size_t>(kMaxNumOfFacesLimit)) {
+      search_(model_, std::move(searchFinder), settings.minEyeDistance, 2 * static_cast<size_t>(kMaxNumOfFacesLimit)) {
     if (!model_) throw std::invalid_argument("BlinkDetectorCpu needs a landmark model");
     tracks_.reserve(kMaxNumOfFacesLimit * 2);
     output_.detections.reserve(kMaxNumOfFacesLimit);
@@ -39,8 +37,8 @@ BlinkDetectorCpu::BlinkDetectorCpu(const BlinkDetectorSettings& settings,
     QUILO_LOG_INFO(
         "[BlinkDetectorCpu] created: maxNumOfFaces={}, minEyeDistance={}, detectionInterval={}, "
         "maxMisses={}, searchInBackground={}, backgroundInterval={}",
-        maxNumOfFaces_.load(), settings_.minEyeDistance, settings_.detectionInterval,
-        settings_.maxMisses, settings_.searchInBackground, settings_.backgroundInterval);
+        maxNumOfFaces_.load(), settings_.minEyeDistance, settings_.detectionInterval, settings_.maxMisses,
+        settings_.searchInBackground, settings_.backgroundInterval);
 }
 
 BlinkDetectorCpu::~BlinkDetectorCpu() {
@@ -56,9 +54,7 @@ void BlinkDetectorCpu::SetMaxNumOfDetectedFaces(int32_t n) {
     maxNumOfFaces_.store(std::clamp(n, 1, kMaxNumOfFacesLimit));
 }
 
-quilo_face_detector_backend_e BlinkDetectorCpu::GetBackend() const {
-    return kQuiloFaceDetectorBackendCPU;
-}
+quilo_face_detector_backend_e BlinkDetectorCpu::GetBackend() const { return kQuiloFaceDetectorBackendCPU; }
 
 void BlinkDetectorCpu::OnCameraIntrinsicsChange(const CameraIntrinsics& intrinsics) {
     QUILO_LOG_DEBUG("[BlinkDetectorCpu] OnCameraIntrinsicsChange: {}", intrinsics);
@@ -89,8 +85,8 @@ const ImageDesc* BlinkDetectorCpu::UsableImage(const CameraFrame& frame) {
         problem = "no image";
     } else if (images[0].data == nullptr) {
         problem = "no pixels";
-    } else if (images[0].width < kMinImageSide || images[0].height < kMinImageSide ||
-               images[0].width > kMaxImageSide || images[0].height > kMaxImageSide) {
+    } else if (images[0].width < kMinImageSide || images[0].height < kMinImageSide || images[0].width > kMaxImageSide ||
+               images[0].height > kMaxImageSide) {
         problem = "unsupported image size";
     }
     if (problem == nullptr) return &images[0];
@@ -135,8 +131,7 @@ void BlinkDetectorCpu::KeepLargestFaces() {
     if (tracks_.size() > keep) tracks_.resize(keep);
 }
 
-bool BlinkDetectorCpu::Seat(const cv::Mat& image, const FaceBox& from, float roll,
-                            Track* track) const {
+bool BlinkDetectorCpu::Seat(const cv::Mat& image, const FaceBox& from, float roll, Track* track) const {
     return PlaceLandmarks(*model_, image, from, roll, track);
 }
 
@@ -161,8 +156,7 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
     // The cascade where the landmarks are: a face there that agrees with
     // them confirms them.
     FaceBox found;
-    if (seated && finder_.FindAt(image, next.box, next.roll, &found) && Agree(next.box, found))
-        return confirm(next);
+    if (seated && finder_.FindAt(image, next.box, next.roll, &found) && Agree(next.box, found)) return confirm(next);
     // A face placed again in the last frame is not assumed to move on (it
     // may have jumped and stayed), but it may: its landmarks placed one more
     // such step along, confirmed there, spare the searches around it.
@@ -201,8 +195,7 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
         return true;
     };
     if (nearLandmarks && realign(found)) return true;
-    if (finder_.FindNear(image, predicted, track->roll, &found, kFarReach) && realign(found))
-        return true;
+    if (finder_.FindNear(image, predicted, track->roll, &found, kFarReach) && realign(found)) return true;
     if (!seated) return false;
     ++statistics_.unconfirmed;
     next.misses = track->misses + 1;
@@ -269,8 +262,7 @@ void BlinkDetectorCpu::StartSearch(const cv::Mat& image) {
     if (!worker_) TakeFound(image, search_.Run(job), 0);
 }
 
-void BlinkDetectorCpu::TakeFound(const cv::Mat& image, const std::vector<Found>& searched,
-                                 int64_t framesAgo) {
+void BlinkDetectorCpu::TakeFound(const cv::Mat& image, const std::vector<Found>& searched, int64_t framesAgo) {
     const size_t wanted = static_cast<size_t>(maxNumOfFaces_.load());
     for (const Found& face : searched) {
         // Where the face is now: the search looked at an earlier frame.
@@ -302,23 +294,21 @@ void BlinkDetectorCpu::TakeFound(const cv::Mat& image, const std::vector<Found>&
         }
         // Faces come largest first: once enough faces are followed, a
         // smaller one than all of them would be dropped again.
-        if (tracks_.size() >= wanted &&
-            std::all_of(tracks_.begin(), tracks_.end(),
-                        [&](const Track& t) { return t.box.width >= face.box.width; })) {
+        if (tracks_.size() >= wanted && std::all_of(tracks_.begin(), tracks_.end(),
+                                                    [&](const Track& t) { return t.box.width >= face.box.width; })) {
             break;
         }
         Track track;
         const FaceBox now = locate();
         if (!Seat(image, now, face.roll, &track)) continue;
-        if (std::any_of(tracks_.begin(), tracks_.end(),
-                        [&](const Track& t) { return SameFace(t.box, track.box); })) {
+        if (std::any_of(tracks_.begin(), tracks_.end(), [&](const Track& t) { return SameFace(t.box, track.box); })) {
             continue;
         }
         // A face that moved while it was searched for keeps moving: the next
         // frame looks for it further along, not where it was.
         if (located && framesAgo > 0) {
-            track.motion = (now.tl() + now.br() - face.box.tl() - face.box.br()) *
-                           (0.5f / static_cast<float>(framesAgo));
+            track.motion =
+                (now.tl() + now.br() - face.box.tl() - face.box.br()) * (0.5f / static_cast<float>(framesAgo));
         } else {
             track.fresh = true;
         }
@@ -335,34 +325,28 @@ std::vector<Landmarks> BlinkDetectorCpu::FindAllFaces(const cv::Mat& image) {
         Landmarks landmarks;
         model_->Predict(image, box, &landmarks);
         const FaceBox placed = LandmarkModel::BoxAround(landmarks);
-        if (std::any_of(boxes.begin(), boxes.end(),
-                        [&](const FaceBox& b) { return SameFace(b, placed); }))
-            continue;
+        if (std::any_of(boxes.begin(), boxes.end(), [&](const FaceBox& b) { return SameFace(b, placed); })) continue;
         boxes.push_back(placed);
         faces.push_back(landmarks);
     }
     return faces;
 }
 
-void BlinkDetectorCpu::Report(const CameraFrame& frame, const ImageDesc& image,
-                              const Pinhole& camera) {
+void BlinkDetectorCpu::Report(const CameraFrame& frame, const ImageDesc& image, const Pinhole& camera) {
     for (Track& track : tracks_) {
         const cv::Point2f first = EyeCentre(track.landmarks, kRightEyeFirst);
         const cv::Point2f second = EyeCentre(track.landmarks, kLeftEyeFirst);
-        if (!Inside(first, image.width, image.height) || !Inside(second, image.width, image.height))
-            continue;
+        if (!Inside(first, image.width, image.height) || !Inside(second, image.width, image.height)) continue;
 
         const glm::vec3 angles = FitHeadPose(track.landmarks, camera, &track.pose)
                                      ? HeadAngles(track.pose)
                                      : FrontalAngles(track.landmarks, camera);
 
         // Measured depths where the frame has them, else the estimate.
-        const EyeDepths measured =
-            MeasureEyeDepths(frame, first, second, track.box, image.width, image.height);
+        const EyeDepths measured = MeasureEyeDepths(frame, first, second, track.box, image.width, image.height);
         float firstDepth = measured.first, secondDepth = measured.second;
         if (!(firstDepth > 0.0f) || !(secondDepth > 0.0f)) {
-            const float estimate =
-                static_cast<float>(EstimateEyeDepth(track.landmarks, camera, angles.y));
+            const float estimate = static_cast<float>(EstimateEyeDepth(track.landmarks, camera, angles.y));
             if (!(firstDepth > 0.0f)) firstDepth = estimate;
             if (!(secondDepth > 0.0f)) secondDepth = estimate;
         }
@@ -374,11 +358,9 @@ void BlinkDetectorCpu::Report(const CameraFrame& frame, const ImageDesc& image,
         DetectedFace face;
         // Landmarks 36-41 lie around the person's right eye unless the image is mirrored.
         const bool mirrored = intrinsics_.isMirrored;
-        face.rightEyePixel =
-            mirrored ? glm::dvec2(second.x, second.y) : glm::dvec2(first.x, first.y);
+        face.rightEyePixel = mirrored ? glm::dvec2(second.x, second.y) : glm::dvec2(first.x, first.y);
         face.rightEyeDepth = mirrored ? secondDepth : firstDepth;
-        face.leftEyePixel =
-            mirrored ? glm::dvec2(first.x, first.y) : glm::dvec2(second.x, second.y);
+        face.leftEyePixel = mirrored ? glm::dvec2(first.x, first.y) : glm::dvec2(second.x, second.y);
         face.leftEyeDepth = mirrored ? firstDepth : secondDepth;
         face.angles = angles;
 
@@ -386,8 +368,7 @@ void BlinkDetectorCpu::Report(const CameraFrame& frame, const ImageDesc& image,
         const float middleDepth = 0.5f * (firstDepth + secondDepth);
         glm::vec3 point(0.0f);
         if (!frame.DeprojectPixelToPoint(middle, middleDepth, &point)) {
-            point = glm::vec3(DeprojectPinhole(middle, middleDepth, {camera.fx, camera.fy},
-                                               {camera.ppx, camera.ppy}));
+            point = glm::vec3(DeprojectPinhole(middle, middleDepth, {camera.fx, camera.fy}, {camera.ppx, camera.ppy}));
             point.z = middleDepth;
         }
         face.headPosition = point;
@@ -395,8 +376,8 @@ void BlinkDetectorCpu::Report(const CameraFrame& frame, const ImageDesc& image,
     }
 }
 
-std::unique_ptr<BlinkDetectorCpu> CreateBlinkDetectorCpu(
-    const BlinkDetectorConfiguration& configuration, AssetManager& assets) {
+std::unique_ptr<BlinkDetectorCpu> CreateBlinkDetectorCpu(const BlinkDetectorConfiguration& configuration,
+                                                         AssetManager& assets) {
     BlinkDetectorSettings settings;
     settings.maxNumOfFaces = configuration.settings.maxNumOfFaces;
     settings = ParseDetectorOptions(configuration.detectorOptions, settings);
@@ -412,16 +393,13 @@ std::unique_ptr<BlinkDetectorCpu> CreateBlinkDetectorCpu(
     {
         const AssetBuffer bytes = assets.ReadBytes(kLandmarkModelAsset, nullptr);
         try {
-            model = std::make_shared<const LandmarkModel>(bytes.data.get(),
-                                                          static_cast<size_t>(bytes.size));
+            model = std::make_shared<const LandmarkModel>(bytes.data.get(), static_cast<size_t>(bytes.size));
         } catch (const std::exception& e) {
-            throw std::runtime_error(
-                fmt::format("asset \"{}\": {}", kLandmarkModelAsset, e.what()));
+            throw std::runtime_error(fmt::format("asset \"{}\": {}", kLandmarkModelAsset, e.what()));
         }
     }
     FaceFinder searchFinder(assets.ReadText(kFaceCascadeAsset, nullptr));
-    return std::make_unique<BlinkDetectorCpu>(settings, std::move(model), std::move(*finder),
-                                              std::move(searchFinder));
+    return std::make_unique<BlinkDetectorCpu>(settings, std::move(model), std::move(*finder), std::move(searchFinder));
 }
 
 }  // namespace quilo::head::cpu

@@ -39,9 +39,8 @@ public:
 
     // `finder` serves the frames; `searchFinder` the full searches (on the
     // worker thread when they run in the background).
-    BlinkDetectorCpu(const BlinkDetectorSettings& settings,
-                     std::shared_ptr<const LandmarkModel> model, FaceFinder finder,
-                     FaceFinder searchFinder);
+    BlinkDetectorCpu(const BlinkDetectorSettings& settings, std::shared_ptr<const LandmarkModel> model,
+                     FaceFinder finder, FaceFinder searchFinder);
     // Stops the worker thread (waiting for a search in progress) and joins it.
     ~BlinkDetectorCpu();
 
@@ -94,13 +93,13 @@ public:
 
     // How frames were processed so far; for the detecting thread.
     struct Statistics {
-        int64_t frames = 0;        // DetectFaces calls
-        int64_t fullSearches = 0;  // frames with a search of the whole image
-        int64_t followed = 0;      // faces followed from one frame to the next
-        int64_t unconfirmed = 0;   // ... of which the cascade did not confirm
-        int64_t lost = 0;          // followed faces dropped
-        int64_t realigned = 0;     // followed faces placed again where a face was found
-        int64_t doubleChecked = 0; // ... checked by dlib's detector after two misses
+        int64_t frames = 0;         // DetectFaces calls
+        int64_t fullSearches = 0;   // frames with a search of the whole image
+        int64_t followed = 0;       // faces followed from one frame to the next
+        int64_t unconfirmed = 0;    // ... of which the cascade did not confirm
+        int64_t lost = 0;           // followed faces dropped
+        int64_t realigned = 0;      // followed faces placed again where a face was found
+        int64_t doubleChecked = 0;  // ... checked by dlib's detector after two misses
     };
     const Statistics& statistics() const { return statistics_; }
 
@@ -171,7 +170,7 @@ private:
 // A detector with the landmark model and the cascade read through `assets`
 // and the options of `configuration.detectorOptions`. Throws a std::exception
 // when an asset is missing or unusable or the options are bad.
-std::unique_ptr<BlinkDetectorCpu> CreateBlinkDetectorCpu(
-    const BlinkDetectorConfiguration& configuration, AssetManager& assets);
+std::unique_ptr<BlinkDetectorCpu> CreateBlinkDetectorCpu(const BlinkDetectorConfiguration& configuration,
+                                                         AssetManager& assets);
 
 }  // namespace quilo::head::cpu

@@ -17,8 +17,7 @@ constexpr float kMaxDepth = 100.0f;
 // false when there are too few of them. `answered` tells whether the frame
 // gave any depth at all, valid or not.
 template <typename Pixels>
-bool MedianDepth(const CameraFrame& frame, const Pixels& pixels, size_t count, float* depth,
-                 bool* answered) {
+bool MedianDepth(const CameraFrame& frame, const Pixels& pixels, size_t count, float* depth, bool* answered) {
     std::vector<float> valid;
     valid.reserve(count);
     pixels([&](double x, double y) {
@@ -35,8 +34,8 @@ bool MedianDepth(const CameraFrame& frame, const Pixels& pixels, size_t count, f
 }
 
 // Depth at an eye: the window around it, `radius` pixels each way, clipped to the image.
-bool EyeDepth(const CameraFrame& frame, cv::Point2f eye, int radius, int width, int height,
-              float* depth, bool* answered) {
+bool EyeDepth(const CameraFrame& frame, cv::Point2f eye, int radius, int width, int height, float* depth,
+              bool* answered) {
     const int cx = static_cast<int>(eye.x), cy = static_cast<int>(eye.y);
     const int x0 = std::max(cx - radius, 0), x1 = std::min(cx + radius, width - 1);
     const int y0 = std::max(cy - radius, 0), y1 = std::min(cy + radius, height - 1);
@@ -53,8 +52,7 @@ bool EyeDepth(const CameraFrame& frame, cv::Point2f eye, int radius, int width, 
 
 // Depth of the face's middle (between the eyes and the mouth, inside the
 // cheeks) on a grid of 9 x 9 pixels within the image.
-bool FaceDepth(const CameraFrame& frame, const FaceBox& box, int width, int height, float* depth,
-               bool* answered) {
+bool FaceDepth(const CameraFrame& frame, const FaceBox& box, int width, int height, float* depth, bool* answered) {
     constexpr int kGrid = 9;
     std::vector<std::pair<double, double>> points;
     for (int j = 0; j < kGrid; ++j) {
@@ -75,17 +73,15 @@ bool FaceDepth(const CameraFrame& frame, const FaceBox& box, int width, int heig
 
 }  // namespace
 
-EyeDepths MeasureEyeDepths(const CameraFrame& frame, cv::Point2f first, cv::Point2f second,
-                           const FaceBox& box, int width, int height) {
+EyeDepths MeasureEyeDepths(const CameraFrame& frame, cv::Point2f first, cv::Point2f second, const FaceBox& box,
+                           int width, int height) {
     const float apart = std::hypot(first.x - second.x, first.y - second.y);
     const int radius = std::clamp(static_cast<int>(std::lround(apart * 0.1f)), 1, 8);
     bool answered = false;
     EyeDepths depths;
     float faceDepth = 0.0f;
-    const bool firstMeasured =
-        EyeDepth(frame, first, radius, width, height, &depths.first, &answered);
-    const bool secondMeasured =
-        EyeDepth(frame, second, radius, width, height, &depths.second, &answered);
+    const bool firstMeasured = EyeDepth(frame, first, radius, width, height, &depths.first, &answered);
+    const bool secondMeasured = EyeDepth(frame, second, radius, width, height, &depths.second, &answered);
     if ((!firstMeasured || !secondMeasured) && answered &&
         FaceDepth(frame, box, width, height, &faceDepth, &answered)) {
         if (!firstMeasured) depths.first = faceDepth;

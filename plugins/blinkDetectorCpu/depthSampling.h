@@ -21,7 +21,7 @@ struct EyeDepths {
 // without one takes the median over the face's middle, if the frame gave any
 // depth at the eyes at all. Depths that are not finite, not positive or
 // beyond 100 m are invalid readings.
-EyeDepths MeasureEyeDepths(const CameraFrame& frame, cv::Point2f first, cv::Point2f second,
-                           const FaceBox& box, int width, int height);
+EyeDepths MeasureEyeDepths(const CameraFrame& frame, cv::Point2f first, cv::Point2f second, const FaceBox& box,
+                           int width, int height);
 
 }  // namespace quilo::head::cpu

@@ -15,16 +15,15 @@ T ParseNumber(const std::string& pair, const std::string& value, T low, T high) 
     const char* end = value.data() + value.size();
     const auto [rest, error] = std::from_chars(value.data(), end, number);
     if (error != std::errc() || rest != end || !(number >= low && number <= high)) {
-        throw std::invalid_argument(fmt::format(
-            "detector option \"{}\": expected a number from {} to {}", pair, low, high));
+        throw std::invalid_argument(
+            fmt::format("detector option \"{}\": expected a number from {} to {}", pair, low, high));
     }
     return number;
 }
 
 }  // namespace
 
-BlinkDetectorSettings ParseDetectorOptions(const std::string& text,
-                                           BlinkDetectorSettings settings) {
+BlinkDetectorSettings ParseDetectorOptions(const std::string& text, BlinkDetectorSettings settings) {
     size_t position = 0;
     while (position < text.size()) {
         const size_t start = text.find_first_not_of(",; \t\r\n", position);
@@ -36,8 +35,7 @@ BlinkDetectorSettings ParseDetectorOptions(const std::string& text,
 
         const size_t equals = pair.find('=');
         if (equals == std::string::npos) {
-            throw std::invalid_argument(
-                fmt::format("detector option \"{}\": expected name=value", pair));
+            throw std::invalid_argument(fmt::format("detector option \"{}\": expected name=value", pair));
         }
         const std::string name = pair.substr(0, equals);
         const std::string value = pair.substr(equals + 1);

@@ -67,8 +67,7 @@ cv::Rect Region(cv::Point2f centre, float half, const cv::Mat& image) {
 
 // Whether `region` (clipped to the image) is all of the square of `half` around `centre`.
 bool WhollyInside(cv::Point2f centre, float half, const cv::Mat& image) {
-    return centre.x - half >= 0.0f && centre.y - half >= 0.0f &&
-           centre.x + half <= static_cast<float>(image.cols) &&
+    return centre.x - half >= 0.0f && centre.y - half >= 0.0f && centre.x + half <= static_cast<float>(image.cols) &&
            centre.y + half <= static_cast<float>(image.rows);
 }
 
@@ -90,26 +89,22 @@ cv::Point2f Apply(const cv::Matx23d& m, cv::Point2f p) {
 // image's border repeated beyond it. A view much coarser than the image is
 // drawn from a copy of the region shrunk by area averaging, so that it shows
 // what a camera of that resolution would.
-void Look(const cv::Mat& image, const cv::Matx23d& toImage, cv::Size size, cv::Mat* view,
-          cv::Mat* scratch) {
+void Look(const cv::Mat& image, const cv::Matx23d& toImage, cv::Size size, cv::Mat* view, cv::Mat* scratch) {
     const double scale = std::hypot(toImage(0, 0), toImage(1, 0));
     if (scale < 1.3) {
-        cv::warpAffine(image, *view, toImage, size, cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
-                       cv::BORDER_REPLICATE);
+        cv::warpAffine(image, *view, toImage, size, cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
         return;
     }
     float x0 = 1e9f, y0 = 1e9f, x1 = -1e9f, y1 = -1e9f;
-    for (const cv::Point2f corner : {cv::Point2f(0, 0), cv::Point2f(size.width, 0),
-                                     cv::Point2f(0, size.height),
+    for (const cv::Point2f corner : {cv::Point2f(0, 0), cv::Point2f(size.width, 0), cv::Point2f(0, size.height),
                                      cv::Point2f(size.width, size.height)}) {
         const cv::Point2f p = Apply(toImage, corner - cv::Point2f(0.5f, 0.5f));
         x0 = std::min(x0, p.x), y0 = std::min(y0, p.y), x1 = std::max(x1, p.x), y1 = std::max(y1, p.y);
     }
-    const cv::Rect region = cv::Rect(cv::Point(static_cast<int>(std::floor(x0)) - 2,
-                                               static_cast<int>(std::floor(y0)) - 2),
-                                     cv::Point(static_cast<int>(std::ceil(x1)) + 3,
-                                               static_cast<int>(std::ceil(y1)) + 3)) &
-                            cv::Rect(0, 0, image.cols, image.rows);
+    const cv::Rect region =
+        cv::Rect(cv::Point(static_cast<int>(std::floor(x0)) - 2, static_cast<int>(std::floor(y0)) - 2),
+                 cv::Point(static_cast<int>(std::ceil(x1)) + 3, static_cast<int>(std::ceil(y1)) + 3)) &
+        cv::Rect(0, 0, image.cols, image.rows);
     if (region.width < 2 || region.height < 2) {
         view->create(size, CV_8UC1);
         view->setTo(cv::Scalar(0));
@@ -121,11 +116,9 @@ void Look(const cv::Mat& image, const cv::Matx23d& toImage, cv::Size size, cv::M
                0, 0, cv::INTER_AREA);
     const double fx = static_cast<double>(scratch->cols) / region.width;
     const double fy = static_cast<double>(scratch->rows) / region.height;
-    const cv::Matx23d toScratch(
-        fx * toImage(0, 0), fx * toImage(0, 1), fx * (toImage(0, 2) - region.x + 0.5) - 0.5,
-        fy * toImage(1, 0), fy * toImage(1, 1), fy * (toImage(1, 2) - region.y + 0.5) - 0.5);
-    cv::warpAffine(*scratch, *view, toScratch, size, cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
-                   cv::BORDER_REPLICATE);
+    const cv::Matx23d toScratch(fx * toImage(0, 0), fx * toImage(0, 1), fx * (toImage(0, 2) - region.x + 0.5) - 0.5,
+                                fy * toImage(1, 0), fy * toImage(1, 1), fy * (toImage(1, 2) - region.y + 0.5) - 0.5);
+    cv::warpAffine(*scratch, *view, toScratch, size, cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
 }
 
 // Continuous coordinates (pixel i covers [i, i + 1)) are pixel centres plus this.
@@ -148,17 +141,14 @@ FaceBox Centred(cv::Point2f centre, float size) {
     return FaceBox(centre.x - size / 2, centre.y - size / 2, size, size);
 }
 
-cv::Point2f CentreOf(const cv::Rect2f& box) {
-    return {box.x + box.width / 2, box.y + box.height / 2};
-}
+cv::Point2f CentreOf(const cv::Rect2f& box) { return {box.x + box.width / 2, box.y + box.height / 2}; }
 
 }  // namespace
 
 FaceFinder::FaceFinder(const std::string& cascadeXml) {
     try {
         cv::FileStorage storage(cascadeXml, cv::FileStorage::READ | cv::FileStorage::MEMORY);
-        if (!storage.isOpened() || !cascade_.read(storage.getFirstTopLevelNode()) ||
-            cascade_.empty()) {
+        if (!storage.isOpened() || !cascade_.read(storage.getFirstTopLevelNode()) || cascade_.empty()) {
             throw std::runtime_error("not a cascade");
         }
     } catch (const cv::Exception& e) {
@@ -167,8 +157,7 @@ FaceFinder::FaceFinder(const std::string& cascadeXml) {
         throw std::runtime_error(std::string("invalid face cascade: ") + e.what());
     }
     window_ = cascade_.getOriginalWindowSize();
-    if (window_.width <= 0 || window_.height <= 0)
-        throw std::runtime_error("invalid face cascade: no window size");
+    if (window_.width <= 0 || window_.height <= 0) throw std::runtime_error("invalid face cascade: no window size");
     // dlib builds its detector from text compiled into its header, which
     // takes a while; later finders copy the first one.
     static const dlib::frontal_face_detector prototype = dlib::get_frontal_face_detector();
@@ -189,20 +178,19 @@ cv::Rect2f FaceFinder::ToCascadeBox(const FaceBox& m) {
     return cv::Rect2f(cx - size / 2, cy - size / 2, size, size);
 }
 
-std::vector<FaceBox> FaceFinder::FindCandidates(const cv::Mat& image, float minEyeDistance,
-                                                bool inBetween, float roll, bool normalise) {
+std::vector<FaceBox> FaceFinder::FindCandidates(const cv::Mat& image, float minEyeDistance, bool inBetween, float roll,
+                                                bool normalise) {
     const float minFace = std::max(minEyeDistance, 1.0f) * kCascadeBoxPerEyeDistance;
-    const double scale = std::max(1.0, static_cast<double>(minFace) / window_.width) *
-                         (inBetween ? std::sqrt(kSearchScaleStep) : 1.0);
+    const double scale =
+        std::max(1.0, static_cast<double>(minFace) / window_.width) * (inBetween ? std::sqrt(kSearchScaleStep) : 1.0);
     // The scanned view: the image at the search's resolution, widened by
     // half a window on every side, turned by the roll.
     const int pad = window_.width / 2;
     const cv::Size shrunk(static_cast<int>(std::lround(image.cols / scale)),
                           static_cast<int>(std::lround(image.rows / scale)));
-    const int side = roll == 0.0f ? 0
-                                  : static_cast<int>(std::ceil(std::hypot(shrunk.width, shrunk.height)));
-    const cv::Size viewSize = roll == 0.0f ? cv::Size(shrunk.width + 2 * pad, shrunk.height + 2 * pad)
-                                           : cv::Size(side, side);
+    const int side = roll == 0.0f ? 0 : static_cast<int>(std::ceil(std::hypot(shrunk.width, shrunk.height)));
+    const cv::Size viewSize =
+        roll == 0.0f ? cv::Size(shrunk.width + 2 * pad, shrunk.height + 2 * pad) : cv::Size(side, side);
     const cv::Point2f middle(0.5f * image.cols - 0.5f, 0.5f * image.rows - 0.5f);
     cv::Matx23d toImage = ViewToImage(middle, viewSize, scale, roll);
     if (roll == 0.0f) {
@@ -226,31 +214,28 @@ std::vector<FaceBox> FaceFinder::FindCandidates(const cv::Mat& image, float minE
     }
     found_.clear();
     if (turned_.cols >= window_.width && turned_.rows >= window_.height) {
-        cascade_.detectMultiScale(turned_, found_, kSearchScaleStep, kSearchNeighbours, 0,
-                                  window_);
+        cascade_.detectMultiScale(turned_, found_, kSearchScaleStep, kSearchNeighbours, 0, window_);
     }
     std::vector<FaceBox> candidates;
     candidates.reserve(found_.size());
     for (const cv::Rect& r : found_) {
         // The model box in the view, then its centre in the image.
         const FaceBox inView = ToModelBox(cv::Rect2f(r));
-        candidates.push_back(Centred(Apply(toImage, CentreOf(inView) - kHalf) + kHalf,
-                                     inView.width * static_cast<float>(scale)));
+        candidates.push_back(
+            Centred(Apply(toImage, CentreOf(inView) - kHalf) + kHalf, inView.width * static_cast<float>(scale)));
     }
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const FaceBox& a, const FaceBox& b) { return a.width > b.width; });
     return candidates;
 }
 
-std::vector<FaceBox> FaceFinder::FindFaces(const cv::Mat& image, float minEyeDistance,
-                                           bool inBetween) {
+std::vector<FaceBox> FaceFinder::FindFaces(const cv::Mat& image, float minEyeDistance, bool inBetween) {
     std::vector<FaceBox> faces;
     for (const FaceBox& candidate : FindCandidates(image, minEyeDistance, inBetween)) {
         FaceBox placed;
         if (PlaceFace(image, candidate, &placed)) faces.push_back(placed);
     }
-    std::stable_sort(faces.begin(), faces.end(),
-                     [](const FaceBox& a, const FaceBox& b) { return a.width > b.width; });
+    std::stable_sort(faces.begin(), faces.end(), [](const FaceBox& a, const FaceBox& b) { return a.width > b.width; });
     return faces;
 }
 
@@ -286,8 +271,7 @@ bool FaceFinder::PlaceFace(const cv::Mat& image, const FaceBox& box, FaceBox* pl
     }
     const cv::Rect region = Region(centre, half, image);
     if (region.width < 2 || region.height < 2) return false;
-    cv::resize(image(region), scaled_, cv::Size(), scale, scale,
-               scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+    cv::resize(image(region), scaled_, cv::Size(), scale, scale, scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
     BrightenIfDim(&scaled_, &turned_);
     const std::vector<dlib::rectangle> found = hog_(dlib::cv_image<uint8_t>(scaled_));
 
@@ -300,10 +284,9 @@ bool FaceFinder::PlaceFace(const cv::Mat& image, const FaceBox& box, FaceBox* pl
     for (const dlib::rectangle& r : found) {
         const FaceBox candidate(static_cast<float>(region.x + (r.left() + 0.5) / sx - 0.5),
                                 static_cast<float>(region.y + (r.top() + 0.5) / sy - 0.5),
-                                static_cast<float>((r.width() - 1) / sx),
-                                static_cast<float>((r.height() - 1) / sy));
-        const double distance = std::hypot(candidate.x + candidate.width / 2 - centre.x,
-                                           candidate.y + candidate.height / 2 - centre.y);
+                                static_cast<float>((r.width() - 1) / sx), static_cast<float>((r.height() - 1) / sy));
+        const double distance =
+            std::hypot(candidate.x + candidate.width / 2 - centre.x, candidate.y + candidate.height / 2 - centre.y);
         if (distance < nearest) {
             nearest = distance;
             *placed = candidate;
@@ -313,21 +296,18 @@ bool FaceFinder::PlaceFace(const cv::Mat& image, const FaceBox& box, FaceBox* pl
     return any;
 }
 
-bool FaceFinder::FindNear(const cv::Mat& image, const FaceBox& box, float roll, FaceBox* result,
-                          float reach) {
-    return Scan(image, box, roll, kConfirmRegion + 2.0f * (reach - 1.0f), kNearSmallest,
-                kNearLargest, result);
+bool FaceFinder::FindNear(const cv::Mat& image, const FaceBox& box, float roll, FaceBox* result, float reach) {
+    return Scan(image, box, roll, kConfirmRegion + 2.0f * (reach - 1.0f), kNearSmallest, kNearLargest, result);
 }
 
 bool FaceFinder::FindAt(const cv::Mat& image, const FaceBox& box, float roll, FaceBox* result) {
     return Scan(image, box, roll, kAtRegion, kAtSmallest, kAtLargest, result);
 }
 
-bool FaceFinder::Scan(const cv::Mat& image, const FaceBox& box, float roll, float region,
-                      float smallest, float largest, FaceBox* result) {
+bool FaceFinder::Scan(const cv::Mat& image, const FaceBox& box, float roll, float region, float smallest, float largest,
+                      FaceBox* result) {
     const cv::Rect2f expected = ToCascadeBox(box);
-    if (!(expected.width > 1.0f) || !(expected.width < 4.0f * std::max(image.cols, image.rows)))
-        return false;
+    if (!(expected.width > 1.0f) || !(expected.width < 4.0f * std::max(image.cols, image.rows))) return false;
     // Scale the region so that the smallest face scanned fills the window.
     const double scale = smallest * expected.width / window_.width;
     // The cascade box's centre in a rolled face lies off the model box's
@@ -335,8 +315,7 @@ bool FaceFinder::Scan(const cv::Mat& image, const FaceBox& box, float roll, floa
     const cv::Point2f modelCentre = CentreOf(box);
     const cv::Point2f shift = CentreOf(expected) - modelCentre;
     const float c = std::cos(roll), s = std::sin(roll);
-    const cv::Point2f centre = modelCentre + cv::Point2f(c * shift.x - s * shift.y,
-                                                         s * shift.x + c * shift.y);
+    const cv::Point2f centre = modelCentre + cv::Point2f(c * shift.x - s * shift.y, s * shift.x + c * shift.y);
     const float half = region * expected.width / 2;
     const int side = static_cast<int>(std::lround(2.0 * half / scale));
     if (side < window_.width || side < window_.height) return false;
@@ -349,8 +328,7 @@ bool FaceFinder::Scan(const cv::Mat& image, const FaceBox& box, float roll, floa
     const cv::Size biggest(static_cast<int>(std::ceil(window_.width * grow)),
                            static_cast<int>(std::ceil(window_.height * grow)));
     found_.clear();
-    cascade_.detectMultiScale(turned_, found_, kConfirmScaleStep, kConfirmNeighbours, 0, window_,
-                              biggest);
+    cascade_.detectMultiScale(turned_, found_, kConfirmScaleStep, kConfirmNeighbours, 0, window_, biggest);
     float nearest = half;
     bool any = false;
     for (const cv::Rect& r : found_) {

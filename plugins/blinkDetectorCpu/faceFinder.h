@@ -47,8 +47,7 @@ public:
 
     // Every face whose eye distance is at least about `minEyeDistance` pixels,
     // largest first: the candidates, each placed by PlaceFace.
-    std::vector<FaceBox> FindFaces(const cv::Mat& image, float minEyeDistance,
-                                   bool inBetween = false);
+    std::vector<FaceBox> FindFaces(const cv::Mat& image, float minEyeDistance, bool inBetween = false);
 
     // The cascade's candidates for faces whose eye distance is at least about
     // `minEyeDistance` pixels, largest first, as estimates of the landmark
@@ -64,8 +63,7 @@ public:
     // the boxes are those of faces rolled by `roll` (the box turned about
     // its centre). With `normalise`, the scanned image's contrast is first
     // equalised locally, for dim or backlit faces.
-    std::vector<FaceBox> FindCandidates(const cv::Mat& image, float minEyeDistance,
-                                        bool inBetween, float roll = 0.0f,
+    std::vector<FaceBox> FindCandidates(const cv::Mat& image, float minEyeDistance, bool inBetween, float roll = 0.0f,
                                         bool normalise = false);
 
     // The box of dlib's detector for the face near `box` (a landmark model
@@ -77,8 +75,7 @@ public:
     // Scans only the region around the box at the few scales near the box's
     // size, its pixels beyond the image repeating the border; `reach` widens
     // the region (1: faces up to about one eye distance away, 2: three).
-    bool FindNear(const cv::Mat& image, const FaceBox& box, float roll, FaceBox* found,
-                  float reach = 1.0f);
+    bool FindNear(const cv::Mat& image, const FaceBox& box, float roll, FaceBox* found, float reach = 1.0f);
 
     // The quick look of FindNear: the face the cascade finds where `box`
     // is (its centre within about an eighth of the box's size away, its
@@ -92,8 +89,8 @@ public:
 private:
     // The cascade over the region `region` times the size of `box` around
     // it, for faces `smallest` to `largest` times its size.
-    bool Scan(const cv::Mat& image, const FaceBox& box, float roll, float region, float smallest,
-              float largest, FaceBox* found);
+    bool Scan(const cv::Mat& image, const FaceBox& box, float roll, float region, float smallest, float largest,
+              FaceBox* found);
 
     cv::CascadeClassifier cascade_;
     cv::Size window_;  // the cascade's own window

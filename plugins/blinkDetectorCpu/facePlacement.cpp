@@ -31,22 +31,20 @@ float EyeRoll(const Landmarks& landmarks) {
 
 }  // namespace
 
-bool PlaceLandmarks(const LandmarkModel& model, const cv::Mat& image, const FaceBox& from,
-                    float roll, Placement* placed) {
+bool PlaceLandmarks(const LandmarkModel& model, const cv::Mat& image, const FaceBox& from, float roll,
+                    Placement* placed) {
     Landmarks landmarks;
     // The landmark model compares differences of grey levels with fixed
     // thresholds: a dim face is placed on a copy of its region with the
     // contrast stretched.
     const cv::Point2f centre = (from.tl() + from.br()) * 0.5f;
-    const cv::Rect region = cv::Rect(cv::Point(static_cast<int>(centre.x - from.width),
-                                               static_cast<int>(centre.y - from.height)),
-                                     cv::Size(static_cast<int>(2 * from.width),
-                                              static_cast<int>(2 * from.height))) &
-                            cv::Rect(0, 0, image.cols, image.rows);
+    const cv::Rect region =
+        cv::Rect(cv::Point(static_cast<int>(centre.x - from.width), static_cast<int>(centre.y - from.height)),
+                 cv::Size(static_cast<int>(2 * from.width), static_cast<int>(2 * from.height))) &
+        cv::Rect(0, 0, image.cols, image.rows);
     cv::Scalar mean, deviation;
     if (region.area() > 0) cv::meanStdDev(image(cv::Rect(from) & region), mean, deviation);
-    if (region.area() > 0 && deviation[0] > kFlatRegionDeviation &&
-        deviation[0] < kDimDeviation) {
+    if (region.area() > 0 && deviation[0] > kFlatRegionDeviation && deviation[0] < kDimDeviation) {
         const double gain = kDimDeviation / deviation[0];
         cv::Mat stretched;
         image(region).convertTo(stretched, CV_8U, gain, 110.0 - gain * mean[0]);
@@ -59,8 +57,7 @@ bool PlaceLandmarks(const LandmarkModel& model, const cv::Mat& image, const Face
         model.Predict(image, from, &landmarks, roll);
     }
     const float placedRoll = EyeRoll(landmarks);
-    if (std::abs(placedRoll) > kMaxRoll || !EyesInside(landmarks, image.cols, image.rows))
-        return false;
+    if (std::abs(placedRoll) > kMaxRoll || !EyesInside(landmarks, image.cols, image.rows)) return false;
     placed->landmarks = landmarks;
     placed->roll = placedRoll;
     placed->box = LandmarkModel::BoxAround(landmarks, placedRoll);
@@ -68,8 +65,7 @@ bool PlaceLandmarks(const LandmarkModel& model, const cv::Mat& image, const Face
 }
 
 bool Inside(cv::Point2f p, int width, int height) {
-    return p.x >= 0.0f && p.y >= 0.0f && p.x < static_cast<float>(width) &&
-           p.y < static_cast<float>(height);
+    return p.x >= 0.0f && p.y >= 0.0f && p.x < static_cast<float>(width) && p.y < static_cast<float>(height);
 }
 
 bool IsFlat(const cv::Mat& image, const FaceBox& box) {

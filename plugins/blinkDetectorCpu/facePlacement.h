@@ -19,8 +19,8 @@ struct Placement {
 // 8-bit grey `image`; a dim face on a copy of its region with the contrast
 // stretched. False, with `placed` unchanged, when the eyes come out rolled
 // past 70 degrees (or swapped) or outside the image. Thread-safe.
-bool PlaceLandmarks(const LandmarkModel& model, const cv::Mat& image, const FaceBox& from,
-                    float roll, Placement* placed);
+bool PlaceLandmarks(const LandmarkModel& model, const cv::Mat& image, const FaceBox& from, float roll,
+                    Placement* placed);
 
 // Whether `p` lies in an image `width` x `height`.
 bool Inside(cv::Point2f p, int width, int height);

@@ -17,10 +17,10 @@ namespace quilo::head::cpu {
 // What one full search looks at.
 struct SearchJob {
     cv::Mat image;
-    bool inBetween = false;  // the sizes between those of the last search (see FindCandidates)
-    float roll = 0.0f;       // of a turned copy scanned besides the upright image; 0: none
-    bool normalise = false;  // the contrast equalised locally
-    int64_t generation = 0;  // of the image size; a later size voids the result
+    bool inBetween = false;         // the sizes between those of the last search (see FindCandidates)
+    float roll = 0.0f;              // of a turned copy scanned besides the upright image; 0: none
+    bool normalise = false;         // the contrast equalised locally
+    int64_t generation = 0;         // of the image size; a later size voids the result
     std::vector<FaceBox> followed;  // the followed faces in the image
 };
 
@@ -40,8 +40,7 @@ class FaceSearch {
 public:
     // Searches for faces whose eye distance is at least `minEyeDistance`
     // pixels, placing at most `maxFound`.
-    FaceSearch(std::shared_ptr<const LandmarkModel> model, FaceFinder finder, float minEyeDistance,
-               size_t maxFound);
+    FaceSearch(std::shared_ptr<const LandmarkModel> model, FaceFinder finder, float minEyeDistance, size_t maxFound);
 
     // The faces in `job.image`, largest first: a followed face where the
     // cascade sees it comes back as its followed box, every other face as the

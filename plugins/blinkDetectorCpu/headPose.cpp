@@ -31,13 +31,12 @@ const std::vector<FacePoint> kFaceModel = {
 constexpr double kMaxTurnForDepth = 60.0 * CV_PI / 180.0;
 
 bool IsUsable(const CameraIntrinsics& i) {
-    return i.width > 0 && i.height > 0 && std::isfinite(i.fx) && std::isfinite(i.fy) && i.fx > 0 &&
-           i.fy > 0 && std::isfinite(i.ppx) && std::isfinite(i.ppy);
+    return i.width > 0 && i.height > 0 && std::isfinite(i.fx) && std::isfinite(i.fy) && i.fx > 0 && i.fy > 0 &&
+           std::isfinite(i.ppx) && std::isfinite(i.ppy);
 }
 
 cv::Point2d EyeMidpoint(const Landmarks& landmarks) {
-    const cv::Point2f mid =
-        (EyeCentre(landmarks, kRightEyeFirst) + EyeCentre(landmarks, kLeftEyeFirst)) * 0.5f;
+    const cv::Point2f mid = (EyeCentre(landmarks, kRightEyeFirst) + EyeCentre(landmarks, kLeftEyeFirst)) * 0.5f;
     return {mid.x, mid.y};
 }
 
@@ -82,18 +81,15 @@ bool FitHeadPose(const Landmarks& landmarks, const Pinhole& camera, HeadPose* po
     cv::Mat translation(3, 1, CV_64F, pose->translation.val);
     bool ok = false;
     try {
-        ok = cv::solvePnP(object, image, k, cv::noArray(), rotation, translation, true,
-                          cv::SOLVEPNP_ITERATIVE);
+        ok = cv::solvePnP(object, image, k, cv::noArray(), rotation, translation, true, cv::SOLVEPNP_ITERATIVE);
     } catch (const cv::Exception&) {
         ok = false;
     }
-    if (ok && rotation.ptr<double>() != pose->rotation.val)
-        rotation.copyTo(cv::Mat(3, 1, CV_64F, pose->rotation.val));
+    if (ok && rotation.ptr<double>() != pose->rotation.val) rotation.copyTo(cv::Mat(3, 1, CV_64F, pose->rotation.val));
     if (ok && translation.ptr<double>() != pose->translation.val) {
         translation.copyTo(cv::Mat(3, 1, CV_64F, pose->translation.val));
     }
-    ok = ok && cv::checkRange(pose->rotation) && cv::checkRange(pose->translation) &&
-         pose->translation[2] > 0.0;
+    ok = ok && cv::checkRange(pose->rotation) && cv::checkRange(pose->translation) && pose->translation[2] > 0.0;
     if (ok) {
         cv::Matx33d r;
         cv::Rodrigues(pose->rotation, r);
@@ -116,10 +112,8 @@ glm::vec3 HeadAngles(const HeadPose& pose) {
 
 glm::vec3 FrontalAngles(const Landmarks& landmarks, const Pinhole& camera) {
     const cv::Point2d n = camera.Normalise(EyeMidpoint(landmarks));
-    const cv::Point2f across =
-        EyeCentre(landmarks, kLeftEyeFirst) - EyeCentre(landmarks, kRightEyeFirst);
-    return {static_cast<float>(std::atan2(n.y, std::hypot(n.x, 1.0))),
-            static_cast<float>(std::atan2(n.x, 1.0)),
+    const cv::Point2f across = EyeCentre(landmarks, kLeftEyeFirst) - EyeCentre(landmarks, kRightEyeFirst);
+    return {static_cast<float>(std::atan2(n.y, std::hypot(n.x, 1.0))), static_cast<float>(std::atan2(n.x, 1.0)),
             static_cast<float>(std::atan2(across.y, across.x))};
 }
 

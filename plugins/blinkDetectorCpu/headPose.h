@@ -37,9 +37,7 @@ struct Pinhole {
     double ppy = 0.0;
 
     // The viewing direction of a pixel as (x / z, y / z).
-    cv::Point2d Normalise(cv::Point2d pixel) const {
-        return {(pixel.x - ppx) / fx, (pixel.y - ppy) / fy};
-    }
+    cv::Point2d Normalise(cv::Point2d pixel) const { return {(pixel.x - ppx) / fx, (pixel.y - ppy) / fy}; }
 };
 
 // The camera for images of `width` x `height` pixels: the intrinsics scaled to

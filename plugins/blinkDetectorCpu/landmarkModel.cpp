@@ -25,9 +25,7 @@ public:
     }
 };
 
-[[noreturn]] void Invalid(const std::string& what) {
-    throw std::runtime_error("invalid face landmark model: " + what);
-}
+[[noreturn]] void Invalid(const std::string& what) { throw std::runtime_error("invalid face landmark model: " + what); }
 
 // How the box of dlib's face detector relates to the landmarks the model
 // places in it, fitted over the 43 faces of dlib's example landmark sets: the
@@ -73,13 +71,11 @@ LandmarkModel::LandmarkModel(const void* data, size_t size) {
     for (size_t l = 0; l < levels_.size(); ++l) {
         Level& level = levels_[l];
         const size_t features = anchors[l].size();
-        if (features == 0 || features > std::numeric_limits<uint16_t>::max() ||
-            deltas[l].size() != features) {
+        if (features == 0 || features > std::numeric_limits<uint16_t>::max() || deltas[l].size() != features) {
             Invalid("bad feature pixels at level " + std::to_string(l));
         }
         for (size_t i = 0; i < features; ++i) {
-            if (anchors[l][i] >= static_cast<unsigned long>(kLandmarkCount))
-                Invalid("bad anchor landmark");
+            if (anchors[l][i] >= static_cast<unsigned long>(kLandmarkCount)) Invalid("bad anchor landmark");
             level.anchor.push_back(static_cast<uint16_t>(anchors[l][i]));
             level.delta.emplace_back(deltas[l][i].x(), deltas[l][i].y());
         }
@@ -94,8 +90,7 @@ LandmarkModel::LandmarkModel(const void* data, size_t size) {
 void LandmarkModel::ReadLevels(std::istream& in) {
     unsigned long levelCount = 0;
     dlib::deserialize(levelCount, in);
-    if (levelCount == 0 || levelCount > 100)
-        Invalid("bad cascade length " + std::to_string(levelCount));
+    if (levelCount == 0 || levelCount > 100) Invalid("bad cascade length " + std::to_string(levelCount));
     levels_.resize(levelCount);
 
     for (Level& level : levels_) {
@@ -113,8 +108,7 @@ void LandmarkModel::ReadLevels(std::istream& in) {
         level.splitThreshold.reserve(trees.size() * splits);
         level.leaves.reserve(trees.size() * (splits + 1) * kShapeSize);
         for (const auto& tree : trees) {
-            if (tree.splits.size() != splits || tree.leaf_values.size() != splits + 1)
-                Invalid("uneven trees");
+            if (tree.splits.size() != splits || tree.leaf_values.size() != splits + 1) Invalid("uneven trees");
             for (const auto& split : tree.splits) {
                 if (split.idx1 > std::numeric_limits<uint16_t>::max() ||
                     split.idx2 > std::numeric_limits<uint16_t>::max()) {
@@ -135,20 +129,17 @@ void LandmarkModel::ReadLevels(std::istream& in) {
     }
 }
 
-void LandmarkModel::Predict(const cv::Mat& image, const FaceBox& box, Landmarks* landmarks,
-                            float roll) const {
+void LandmarkModel::Predict(const cv::Mat& image, const FaceBox& box, Landmarks* landmarks, float roll) const {
     CV_Assert(image.type() == CV_8UC1);
     // Normalised shape coordinates to image pixels: the box, turned by the
     // roll about its centre. Upright, the box's own corner convention, so
     // that upright faces are placed exactly as dlib places them.
     const bool upright = roll == 0.0f;
-    const double cosine = std::cos(static_cast<double>(roll)),
-                 sine = std::sin(static_cast<double>(roll));
+    const double cosine = std::cos(static_cast<double>(roll)), sine = std::sin(static_cast<double>(roll));
     const double cx = box.x + 0.5 * box.width, cy = box.y + 0.5 * box.height;
     const auto toImage = [&](float u, float v) {
         if (upright) {
-            return cv::Point2d(box.x + static_cast<double>(u) * box.width,
-                               box.y + static_cast<double>(v) * box.height);
+            return cv::Point2d(box.x + static_cast<double>(u) * box.width, box.y + static_cast<double>(v) * box.height);
         }
         const double x = (u - 0.5) * box.width, y = (v - 0.5) * box.height;
         return cv::Point2d(cx + cosine * x - sine * y, cy + sine * x + cosine * y);
@@ -211,22 +202,19 @@ void LandmarkModel::Predict(const cv::Mat& image, const FaceBox& box, Landmarks*
             const size_t base = static_cast<size_t>(t) * splits;
             int32_t node = 0;
             while (node < splits) {
-                const bool left = features[level.splitFirst[base + node]] -
-                                      features[level.splitSecond[base + node]] >
+                const bool left = features[level.splitFirst[base + node]] - features[level.splitSecond[base + node]] >
                                   level.splitThreshold[base + node];
                 node = left ? 2 * node + 1 : 2 * node + 2;
             }
-            leafOf[t] =
-                static_cast<int32_t>(static_cast<size_t>(t) * (splits + 1) + (node - splits));
+            leafOf[t] = static_cast<int32_t>(static_cast<size_t>(t) * (splits + 1) + (node - splits));
         }
         constexpr int32_t kAhead = 8;
         constexpr size_t kLeafBytes = kShapeSize * sizeof(float);
         for (int32_t t = 0; t < level.treeCount; ++t) {
             if (t + kAhead < level.treeCount) {
-                const char* next = reinterpret_cast<const char*>(
-                    &level.leaves[static_cast<size_t>(leafOf[t + kAhead]) * kShapeSize]);
-                for (size_t offset = 0; offset < kLeafBytes; offset += 64)
-                    __builtin_prefetch(next + offset);
+                const char* next =
+                    reinterpret_cast<const char*>(&level.leaves[static_cast<size_t>(leafOf[t + kAhead]) * kShapeSize]);
+                for (size_t offset = 0; offset < kLeafBytes; offset += 64) __builtin_prefetch(next + offset);
             }
             const float* leaf = &level.leaves[static_cast<size_t>(leafOf[t]) * kShapeSize];
             for (int k = 0; k < kShapeSize; ++k) shape[k] += leaf[k];
@@ -235,8 +223,7 @@ void LandmarkModel::Predict(const cv::Mat& image, const FaceBox& box, Landmarks*
 
     for (int k = 0; k < kLandmarkCount; ++k) {
         if (upright) {
-            (*landmarks)[k] = cv::Point2f(box.x + shape[2 * k] * box.width,
-                                          box.y + shape[2 * k + 1] * box.height);
+            (*landmarks)[k] = cv::Point2f(box.x + shape[2 * k] * box.width, box.y + shape[2 * k + 1] * box.height);
         } else {
             const cv::Point2d at = toImage(shape[2 * k], shape[2 * k + 1]);
             (*landmarks)[k] = cv::Point2f(static_cast<float>(at.x), static_cast<float>(at.y));

@@ -43,8 +43,7 @@ public:
     // much, as on an upright copy of it, without resampling the image.
     // Pixels outside the image read as 0, as in dlib. Thread-safe: the model
     // is not changed.
-    void Predict(const cv::Mat& image, const FaceBox& box, Landmarks* landmarks,
-                 float roll = 0.0f) const;
+    void Predict(const cv::Mat& image, const FaceBox& box, Landmarks* landmarks, float roll = 0.0f) const;
 
     // The box the model expects around a face with these landmarks, rolled
     // by `roll`: the box of dlib's face detector it was trained on, as a

@@ -4,8 +4,7 @@
 
 namespace quilo::head::cpu {
 
-SearchWorker::SearchWorker(FaceSearch& search)
-    : search_(search), thread_([this] { Loop(); }) {}
+SearchWorker::SearchWorker(FaceSearch& search) : search_(search), thread_([this] { Loop(); }) {}
 
 SearchWorker::~SearchWorker() {
     {
@@ -36,9 +35,7 @@ bool SearchWorker::Post(const SearchJob& job) {
 std::optional<SearchWorker::Result> SearchWorker::Take(bool wait) {
     MutexLock lock(mutex_);
     if (wait) {
-        lock.Wait(done_, [this]() QUILO_REQUIRES(mutex_) {
-            return !searching_ || result_.has_value();
-        });
+        lock.Wait(done_, [this]() QUILO_REQUIRES(mutex_) { return !searching_ || result_.has_value(); });
     }
     if (!result_) return std::nullopt;
     std::optional<Result> taken = std::move(result_);

@@ -328,7 +328,9 @@ class Engine:
         self._c_callback = _capi.FrameCallback(self._on_frame) if callback else _capi.FrameCallback()
         args.frameCallback = self._c_callback
         create = (
-            self._lib.quiloHeadTrackingEngineInitArgsWithOwnCamera if own_camera else self._lib.quiloHeadTrackingEngineInitArgs
+            self._lib.quiloHeadTrackingEngineInitArgsWithOwnCamera
+            if own_camera
+            else self._lib.quiloHeadTrackingEngineInitArgs
         )
         _check(create.__name__, create(ctypes.byref(args), ctypes.byref(self._handle)))
         self._last_intrinsics: Optional[Intrinsics] = None
@@ -377,9 +379,20 @@ class Engine:
         # The frame keeps its handle, released with it, for predict_eyes.
         return _read_frame(self._lib, _FrameHandle(self._lib, handle, owned=True))
 
-    def push(self, image, depth=None, intrinsics: Intrinsics = None, timestamp_ms: float = 0.0, *,
-             width: Optional[int] = None, height: Optional[int] = None, stride: Optional[int] = None,
-             depth_unit: float = 0.001, rotation: int = 0, system_clock: bool = False) -> None:
+    def push(
+        self,
+        image,
+        depth=None,
+        intrinsics: Intrinsics = None,
+        timestamp_ms: float = 0.0,
+        *,
+        width: Optional[int] = None,
+        height: Optional[int] = None,
+        stride: Optional[int] = None,
+        depth_unit: float = 0.001,
+        rotation: int = 0,
+        system_clock: bool = False,
+    ) -> None:
         """Pushes one 8-bit grey image (and optionally a 16-bit depth image of
         the same size, `depth_unit` metres per step) taken at `timestamp_ms`:
         milliseconds of the system clock (time.time_ns() / 1e6) when

@@ -24,8 +24,14 @@ FRAMES = 12
 SEQUENCE = pathlib.Path(os.environ.get("QUILO_REPLAY_SAMPLE", ""))
 _CAMERA = json.loads((SEQUENCE / "sequence.json").read_text())["intrinsics"] if SEQUENCE.is_dir() else {}
 WIDTH, HEIGHT = _CAMERA.get("width", 0), _CAMERA.get("height", 0)
-INTRINSICS = quilo.Intrinsics(width=WIDTH, height=HEIGHT, ppx=_CAMERA.get("ppx", 0.0), ppy=_CAMERA.get("ppy", 0.0),
-                              fx=_CAMERA.get("fx", 0.0), fy=_CAMERA.get("fy", 0.0))
+INTRINSICS = quilo.Intrinsics(
+    width=WIDTH,
+    height=HEIGHT,
+    ppx=_CAMERA.get("ppx", 0.0),
+    ppy=_CAMERA.get("ppy", 0.0),
+    fx=_CAMERA.get("fx", 0.0),
+    fy=_CAMERA.get("fy", 0.0),
+)
 
 
 class RecordsTest(unittest.TestCase):
@@ -160,19 +166,32 @@ class TrackingTest(unittest.TestCase):
             engine.push(self.images[0], intrinsics=INTRINSICS, timestamp_ms=100.0)
             size = WIDTH * HEIGHT
             for bad, reason in [
-                (dict(image=self.images[0][:-1], intrinsics=INTRINSICS, timestamp_ms=200.0),
-                 "the image's buffer holds {} bytes, {} x {} pixels with stride {} need {}".format(
-                     size - 1, WIDTH, HEIGHT, WIDTH, size)),
-                (dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=50.0),
-                 "the timestamp 50 ms does not come after the last one, 100 ms"),
-                (dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=300.0, stride=WIDTH - 1),
-                 "the image's stride {} is shorter than its width {}".format(WIDTH - 1, WIDTH)),
-                (dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=300.0, depth=b"\0" * 10),
-                 "the depth image's buffer holds 10 bytes"),
-                (dict(image=self.images[0],
-                      intrinsics=quilo.Intrinsics(WIDTH, HEIGHT, WIDTH / 2, HEIGHT / 2, float("nan"), 346),
-                      timestamp_ms=300.0),
-                 "the intrinsics hold a value that is not finite"),
+                (
+                    dict(image=self.images[0][:-1], intrinsics=INTRINSICS, timestamp_ms=200.0),
+                    "the image's buffer holds {} bytes, {} x {} pixels with stride {} need {}".format(
+                        size - 1, WIDTH, HEIGHT, WIDTH, size
+                    ),
+                ),
+                (
+                    dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=50.0),
+                    "the timestamp 50 ms does not come after the last one, 100 ms",
+                ),
+                (
+                    dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=300.0, stride=WIDTH - 1),
+                    "the image's stride {} is shorter than its width {}".format(WIDTH - 1, WIDTH),
+                ),
+                (
+                    dict(image=self.images[0], intrinsics=INTRINSICS, timestamp_ms=300.0, depth=b"\0" * 10),
+                    "the depth image's buffer holds 10 bytes",
+                ),
+                (
+                    dict(
+                        image=self.images[0],
+                        intrinsics=quilo.Intrinsics(WIDTH, HEIGHT, WIDTH / 2, HEIGHT / 2, float("nan"), 346),
+                        timestamp_ms=300.0,
+                    ),
+                    "the intrinsics hold a value that is not finite",
+                ),
             ]:
                 with self.assertRaises(quilo.Error) as raised:
                     engine.push(**bad)
@@ -197,8 +216,9 @@ class NumpyTest(unittest.TestCase):
         image = numpy.frombuffer(read_grey_png(SEQUENCE / "00000.png")[2], dtype=numpy.uint8).reshape(HEIGHT, WIDTH)
         with quilo.Engine(own_camera=True) as engine:
             engine.start_tracking()
-            engine.push(image, depth=numpy.full((HEIGHT, WIDTH), 1500, numpy.uint16), intrinsics=INTRINSICS,
-                        timestamp_ms=0.0)
+            engine.push(
+                image, depth=numpy.full((HEIGHT, WIDTH), 1500, numpy.uint16), intrinsics=INTRINSICS, timestamp_ms=0.0
+            )
             self.assertEqual(engine.latest_frame().timestamp_ms, 0.0)
 
 

@@ -28,9 +28,7 @@ class PredictionTest(unittest.TestCase):
         manifest = json.loads((SAMPLE / "sequence.json").read_text())
         i = manifest["intrinsics"]
         cls.intrinsics = quilo.Intrinsics(i["width"], i["height"], i["ppx"], i["ppy"], i["fx"], i["fy"])
-        cls.frames = [
-            (read_grey_png(SAMPLE / f["image"])[2], f["timestamp"]) for f in manifest["frames"][:FRAMES]
-        ]
+        cls.frames = [(read_grey_png(SAMPLE / f["image"])[2], f["timestamp"]) for f in manifest["frames"][:FRAMES]]
 
     def push_all(self, engine, base_ms):
         for pixels, stamp in self.frames:

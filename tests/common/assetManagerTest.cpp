@@ -32,8 +32,7 @@ protected:
             ADD_FAILURE() << "no exception";
         } catch (const quilo::Exception& e) {
             EXPECT_THAT(e.what(), StartsWith(message + " in "));
-            EXPECT_THAT(e.what(),
-                        HasSubstr("FileAssetManager::" + function + " common/assetManager.cpp:"));
+            EXPECT_THAT(e.what(), HasSubstr("FileAssetManager::" + function + " common/assetManager.cpp:"));
         }
     }
 
@@ -75,10 +74,8 @@ TEST_F(AssetManagerTest, AMissingAssetCannotBeOpened) {
 
 TEST_F(AssetManagerTest, AFolderIsNotAnAsset) {
     std::filesystem::create_directory(folder_.path() / "folder");
-    ExpectFailure(
-        [&] { manager_->ReadText("folder", &location_); },
-        "failed to open asset \"folder\" (\"" + (folder_.path() / "folder").string() + "\")",
-        "ReadText");
+    ExpectFailure([&] { manager_->ReadText("folder", &location_); },
+                  "failed to open asset \"folder\" (\"" + (folder_.path() / "folder").string() + "\")", "ReadText");
 }
 
 TEST_F(AssetManagerTest, AnEmptyAssetIsInvalid) {

@@ -18,7 +18,9 @@ void ThrowFromHere() { QUILO_THROW("bad value {}", 42); }  // line 17
 
 struct Thrower {
     template <typename T>
-    void Member(const T&, int) { QUILO_THROW("from member"); }
+    void Member(const T&, int) {
+        QUILO_THROW("from member");
+    }
 };
 
 std::string ReadFile(const std::filesystem::path& path) {
@@ -47,8 +49,7 @@ TEST(Exception, ThrowMacroFillsTheThrowSite) {
         FAIL();
     } catch (const quilo::Exception& e) {
         // Project-relative file, the real line, the qualified name without its signature.
-        EXPECT_STREQ(e.what(),
-                     "bad value 42 in {anonymous}::ThrowFromHere tests/common/exceptionLogTest.cpp:17");
+        EXPECT_STREQ(e.what(), "bad value 42 in {anonymous}::ThrowFromHere tests/common/exceptionLogTest.cpp:17");
     }
     try {
         Thrower{}.Member(std::string("x"), 1);

@@ -39,8 +39,7 @@ TEST(LogFolder, AnUnwritableFolderLeavesTheConsoleAlone) {
         logger->flush();
         const std::string console = ::testing::internal::GetCapturedStdout();
         EXPECT_EQ(logger->sinks().size(), 1u);
-        EXPECT_THAT(console, HasSubstr("Logging to the console only: cannot write the log file in " +
-                                       folder.string()));
+        EXPECT_THAT(console, HasSubstr("Logging to the console only: cannot write the log file in " + folder.string()));
         EXPECT_THAT(console, HasSubstr("still logging"));
         // The engine's platform, which installs the logger for a host, works on.
         EXPECT_TRUE(quilo::Platform::Create(quilo::PlatformInitArgs{}));

@@ -46,8 +46,8 @@ protected:
 
     // The unnamed console logger the logging library installs when it starts.
     static void InstallLoggingLibrarysOwnLogger() {
-        spdlog::set_default_logger(std::make_shared<spdlog::logger>(
-            "", std::make_shared<spdlog::sinks::stdout_color_sink_mt>()));
+        spdlog::set_default_logger(
+            std::make_shared<spdlog::logger>("", std::make_shared<spdlog::sinks::stdout_color_sink_mt>()));
     }
 
     std::shared_ptr<spdlog::logger> previous_ = spdlog::default_logger();
@@ -65,8 +65,8 @@ TEST_F(PlatformTest, CreateReplacesTheLoggingLibrarysOwnLoggerAndLogsTheVersion)
     EXPECT_EQ(logger->name(), "HeadTracking");
     EXPECT_EQ(logger->level(), spdlog::level::debug);
 
-    const std::string version = fmt::format("version: {} ({} - {})", QUILO_HEAD_TRACKING_VERSION,
-                                            QUILO_BUILD_GIT_REF, QUILO_BUILD_GIT_COMMIT);
+    const std::string version =
+        fmt::format("version: {} ({} - {})", QUILO_HEAD_TRACKING_VERSION, QUILO_BUILD_GIT_REF, QUILO_BUILD_GIT_COMMIT);
     EXPECT_THAT(ReadLogFile(), HasSubstr(version));
     const std::string commit = QUILO_BUILD_GIT_COMMIT;
     EXPECT_EQ(commit.size(), 40u);
@@ -141,8 +141,7 @@ TEST_F(PlatformTest, AnEmptySpdlogLevelChangesNothing) {
 TEST(Platform, SystemTimeIsNanosecondsSince1970) {
     auto platform = quilo::Platform::Create({});
     const auto ns = [] {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   std::chrono::system_clock::now().time_since_epoch())
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
             .count();
     };
     const int64_t before = ns();
@@ -160,16 +159,14 @@ TEST(Paths, ModulesAreFoundByAnAddressInside) {
     EXPECT_EQ(executable.stem(), "quiloCommonTests");
     EXPECT_TRUE(std::filesystem::exists(executable));
 
-    EXPECT_EQ(quilo::GetLibraryPath(reinterpret_cast<const void*>(&FunctionInTheTestProgram)),
-              executable);
+    EXPECT_EQ(quilo::GetLibraryPath(reinterpret_cast<const void*>(&FunctionInTheTestProgram)), executable);
     EXPECT_EQ(quilo::GetLibraryPath(nullptr), quilo::GetLibraryPath());
     EXPECT_EQ(quilo::GetLibraryPath().filename(), QUILO_ENGINE_FILE_NAME);
 
     // Another library: canonical, so the real file and not a link to it.
     const auto other = quilo::GetLibraryPath(quilo::test::AddressInAnotherLibrary());
     EXPECT_TRUE(other.is_absolute());
-    EXPECT_THAT(other.filename().string(),
-                ::testing::StartsWith(quilo::test::AnotherLibraryFileNamePrefix()));
+    EXPECT_THAT(other.filename().string(), ::testing::StartsWith(quilo::test::AnotherLibraryFileNamePrefix()));
     EXPECT_EQ(other, std::filesystem::canonical(other));
 }
 
@@ -206,14 +203,13 @@ TEST(Paths, AnExecutablePathLongerThanTheFirstBufferIsReturnedWhole) {
     std::filesystem::create_directories(folder);
     const auto copy = folder / quilo::test::ThisProgram().filename();
     std::filesystem::copy_file(quilo::test::ThisProgram(), copy);
-    std::filesystem::permissions(copy, std::filesystem::perms::owner_exec,
-                                 std::filesystem::perm_options::add);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
 
-    const int code = quilo::test::RunProgram(
-        copy, {"--gtest_filter=PathsChild.*"},
-        {{"QUILO_TEST_CHILD", "1"},
-         {"QUILO_TEST_EXPECT_EXECUTABLE", copy.string()},
-         quilo::test::LibrarySearchPathWith(quilo::GetLibraryPath().parent_path())});
+    const int code =
+        quilo::test::RunProgram(copy, {"--gtest_filter=PathsChild.*"},
+                                {{"QUILO_TEST_CHILD", "1"},
+                                 {"QUILO_TEST_EXPECT_EXECUTABLE", copy.string()},
+                                 quilo::test::LibrarySearchPathWith(quilo::GetLibraryPath().parent_path())});
     EXPECT_EQ(code, 0);
 }
 
@@ -229,8 +225,7 @@ TEST(WaitForDebugger, ReturnsOnceADebuggerIsAttached) {
     const auto asan = quilo::test::GetEnvironmentValue("ASAN_OPTIONS").value_or("");
     const int code = quilo::test::RunProgramTraced(
         quilo::test::ThisProgram(), {"--gtest_filter=WaitForDebuggerChild.*"},
-        {{"QUILO_TEST_CHILD", "1"},
-         {"ASAN_OPTIONS", asan + (asan.empty() ? "" : ":") + "detect_leaks=0"}});
+        {{"QUILO_TEST_CHILD", "1"}, {"ASAN_OPTIONS", asan + (asan.empty() ? "" : ":") + "detect_leaks=0"}});
     if (code == -2) GTEST_SKIP() << "this system does not let a process trace its child";
     EXPECT_EQ(code, 0);
 }

@@ -38,8 +38,7 @@ protected:
 };
 
 TEST_F(PluginLibraryTest, TheSandboxIsTheFolderBesideTheEngine) {
-    EXPECT_TRUE(
-        std::filesystem::equivalent(quilo::GetLibraryPath().parent_path(), Sandbox::Directory()));
+    EXPECT_TRUE(std::filesystem::equivalent(quilo::GetLibraryPath().parent_path(), Sandbox::Directory()));
 }
 
 TEST_F(PluginLibraryTest, LoadsTheLibraryBesideTheEngineAndUnloadsItWhenDestroyed) {
@@ -51,9 +50,7 @@ TEST_F(PluginLibraryTest, LoadsTheLibraryBesideTheEngineAndUnloadsItWhenDestroye
     }
     EXPECT_FALSE(IsLibraryLoaded(path));
     EXPECT_EQ(log_.Count(spdlog::level::warn, "[Plugin]"), 0u);
-    EXPECT_EQ(log_.Count(spdlog::level::debug,
-                         "[Plugin] Successfully loaded library \"quiloTestPlugin\""),
-              1u);
+    EXPECT_EQ(log_.Count(spdlog::level::debug, "[Plugin] Successfully loaded library \"quiloTestPlugin\""), 1u);
 }
 
 TEST_F(PluginLibraryTest, EachLibraryObjectHoldsItsOwnReference) {
@@ -72,20 +69,18 @@ TEST_F(PluginLibraryTest, ALibraryFoundNowhereThrowsWithTheLoadersMessage) {
         FAIL() << "loaded a missing library";
     } catch (const quilo::Exception& e) {
         // The base name in the message, the file name in the loader's text.
-        EXPECT_THAT(e.what(),
-                    StartsWith("failed to load library \"quiloTestPluginMissing\": " +
-                               quilo::test::LibraryNotFoundText(
-                                   quilo::PluginLibrary::FileName("quiloTestPluginMissing"))));
-        EXPECT_THAT(e.what(),
-                    HasSubstr(" in quilo::PluginLibrary::PluginLibrary common/plugin.cpp:"));
-        EXPECT_THAT(quilo::GetLastErrorAsString(),
-                    HasSubstr(quilo::test::LibraryNotFoundText(
-                        quilo::PluginLibrary::FileName("quiloTestPluginMissing"))));
+        EXPECT_THAT(
+            e.what(),
+            StartsWith("failed to load library \"quiloTestPluginMissing\": " +
+                       quilo::test::LibraryNotFoundText(quilo::PluginLibrary::FileName("quiloTestPluginMissing"))));
+        EXPECT_THAT(e.what(), HasSubstr(" in quilo::PluginLibrary::PluginLibrary common/plugin.cpp:"));
+        EXPECT_THAT(
+            quilo::GetLastErrorAsString(),
+            HasSubstr(quilo::test::LibraryNotFoundText(quilo::PluginLibrary::FileName("quiloTestPluginMissing"))));
     }
     // The warning names the full path tried first.
     EXPECT_EQ(log_.Count(spdlog::level::warn,
-                         WarnLine(Sandbox::Directory() /
-                                  quilo::PluginLibrary::FileName("quiloTestPluginMissing"))),
+                         WarnLine(Sandbox::Directory() / quilo::PluginLibrary::FileName("quiloTestPluginMissing"))),
               1u);
     EXPECT_EQ(log_.Count("Successfully loaded"), 0u);
 }
@@ -94,9 +89,7 @@ TEST_F(PluginLibraryTest, AFileThatIsNotASharedObjectIsRejected) {
     const auto path = Sandbox::InstallFile(kName, std::string(200, 'x'));
     EXPECT_THROW(quilo::PluginLibrary library(kName), quilo::Exception);
     // Why the library beside the engine was not taken is logged.
-    EXPECT_EQ(log_.Count(spdlog::level::debug,
-                         path.string() + "\": " + quilo::test::NotALibraryText(path)),
-              1u);
+    EXPECT_EQ(log_.Count(spdlog::level::debug, path.string() + "\": " + quilo::test::NotALibraryText(path)), 1u);
     EXPECT_FALSE(IsLibraryLoaded(path));
 }
 
@@ -116,11 +109,9 @@ TEST_F(PluginLibraryTest, AMissingExportThrowsNamingTheSymbolAndTheSignature) {
         quilo::PluginFunction<void(int)> function(library, "NoSuchExport");
         FAIL() << "found a missing export";
     } catch (const quilo::Exception& e) {
-        EXPECT_THAT(
-            e.what(),
-            StartsWith("failed to load symbol \"NoSuchExport\": " +
-                       quilo::test::MissingExportText(path, "NoSuchExport") +
-                       " in quilo::PluginFunction<void(int)>::PluginFunction common/plugin.h:"));
+        EXPECT_THAT(e.what(), StartsWith("failed to load symbol \"NoSuchExport\": " +
+                                         quilo::test::MissingExportText(path, "NoSuchExport") +
+                                         " in quilo::PluginFunction<void(int)>::PluginFunction common/plugin.h:"));
     }
     // The library itself stays usable.
     EXPECT_EQ(NameOf(library), "scripted");
@@ -143,10 +134,9 @@ TEST_F(PluginLibraryTest, TheLastErrorIsClearedBySuccessAndFollowsTheErrorNumber
 TEST_F(PluginLibraryTest, ALibraryOnlyOnTheSearchPathIsFoundThereAfterAWarning) {
     quilo::test::TempFolder elsewhere;
     Sandbox::Install("quiloTestBlinkDetectorNullCreate", kName, elsewhere.path());
-    EXPECT_EQ(quilo::test::RunChildTests("PluginSearchChild.*",
-                                         {quilo::test::LibrarySearchPathWith(elsewhere.path()),
-                                          {"QUILO_TEST_EXPECT_PLUGIN", "nullCreate"},
-                                          {"QUILO_TEST_EXPECT_WARNING", "1"}}),
+    EXPECT_EQ(quilo::test::RunChildTests("PluginSearchChild.*", {quilo::test::LibrarySearchPathWith(elsewhere.path()),
+                                                                 {"QUILO_TEST_EXPECT_PLUGIN", "nullCreate"},
+                                                                 {"QUILO_TEST_EXPECT_WARNING", "1"}}),
               0);
 }
 
@@ -154,18 +144,16 @@ TEST_F(PluginLibraryTest, ALibraryBesideTheEngineWinsOverTheSearchPath) {
     quilo::test::TempFolder elsewhere;
     Sandbox::Install("quiloTestBlinkDetectorNullCreate", kName, elsewhere.path());
     Sandbox::Install("quiloTestBlinkDetectorScripted", kName);
-    EXPECT_EQ(quilo::test::RunChildTests("PluginSearchChild.*",
-                                         {quilo::test::LibrarySearchPathWith(elsewhere.path()),
-                                          {"QUILO_TEST_EXPECT_PLUGIN", "scripted"},
-                                          {"QUILO_TEST_EXPECT_WARNING", "0"}}),
+    EXPECT_EQ(quilo::test::RunChildTests("PluginSearchChild.*", {quilo::test::LibrarySearchPathWith(elsewhere.path()),
+                                                                 {"QUILO_TEST_EXPECT_PLUGIN", "scripted"},
+                                                                 {"QUILO_TEST_EXPECT_WARNING", "0"}}),
               0);
 }
 
 TEST(PluginSearchChild, LoadsTheExpectedLibrary) {
     if (!quilo::test::IsChildProcess()) GTEST_SKIP() << "runs in a child process only";
     quilo::test::LogCapture log;
-    const auto expected =
-        quilo::test::GetEnvironmentValue("QUILO_TEST_EXPECT_PLUGIN").value_or("?");
+    const auto expected = quilo::test::GetEnvironmentValue("QUILO_TEST_EXPECT_PLUGIN").value_or("?");
     const bool warning = quilo::test::GetEnvironmentValue("QUILO_TEST_EXPECT_WARNING") == "1";
 
     quilo::PluginLibrary library(kName);
@@ -173,15 +161,13 @@ TEST(PluginSearchChild, LoadsTheExpectedLibrary) {
 
     std::vector<std::string> lines;
     for (const auto& line : log.lines()) {
-        if (line.level != spdlog::level::debug ||
-            line.text.rfind("[Plugin] Successfully", 0) == 0) {
+        if (line.level != spdlog::level::debug || line.text.rfind("[Plugin] Successfully", 0) == 0) {
             lines.push_back(line.text);
         }
     }
     std::vector<std::string> expectedLines;
     if (warning) {
-        expectedLines.push_back(
-            WarnLine(Sandbox::Directory() / quilo::PluginLibrary::FileName("quiloTestPlugin")));
+        expectedLines.push_back(WarnLine(Sandbox::Directory() / quilo::PluginLibrary::FileName("quiloTestPlugin")));
     }
     expectedLines.push_back("[Plugin] Successfully loaded library \"quiloTestPlugin\"");
     EXPECT_EQ(lines, expectedLines);

@@ -23,8 +23,7 @@ namespace {
 
 enum : std::uint8_t { kUncompressed = 2, kCompressed = 10 };
 
-Bytes Header(std::uint8_t type, std::uint16_t width, std::uint16_t height,
-             std::uint8_t bitsPerPixel) {
+Bytes Header(std::uint8_t type, std::uint16_t width, std::uint16_t height, std::uint8_t bitsPerPixel) {
     Bytes h(18, 0);
     h[2] = type;
     h[12] = width & 0xff;
@@ -51,8 +50,7 @@ std::string ScratchDir() {
         }
     };
     static const Folder folder{[] {
-        auto path = std::filesystem::temp_directory_path() /
-                    ("quiloTgaTest-" + std::to_string(std::random_device{}()));
+        auto path = std::filesystem::temp_directory_path() / ("quiloTgaTest-" + std::to_string(std::random_device{}()));
         std::filesystem::create_directories(path);
         return path;
     }()};
@@ -61,8 +59,7 @@ std::string ScratchDir() {
 
 std::string WriteFile(const std::string& name, const Bytes& bytes) {
     const std::string path = ScratchDir() + name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     return path;
 }
 
@@ -73,8 +70,7 @@ Bytes EncodeWithStb(int w, int h, int comp, const void* data) {
     stbi_write_tga_to_func(
         [](void* context, void* bytes, int size) {
             auto* out = static_cast<Bytes*>(context);
-            out->insert(out->end(), static_cast<std::uint8_t*>(bytes),
-                        static_cast<std::uint8_t*>(bytes) + size);
+            out->insert(out->end(), static_cast<std::uint8_t*>(bytes), static_cast<std::uint8_t*>(bytes) + size);
         },
         &encoded, w, h, comp, data);
     return encoded;
@@ -91,9 +87,7 @@ quilo::Tga FromMemory(const Bytes& bytes, bool keepRowOrder = true, bool* comple
 
 // A 2 x 1 32-bit image with distinct bytes, to see what an edit or a load did
 // not touch.
-quilo::Tga SmallImage() {
-    return FromMemory(Concat(Header(kUncompressed, 2, 1, 32), {1, 2, 3, 4, 5, 6, 7, 8}));
-}
+quilo::Tga SmallImage() { return FromMemory(Concat(Header(kUncompressed, 2, 1, 32), {1, 2, 3, 4, 5, 6, 7, 8})); }
 
 void ExpectUnchanged(const quilo::Tga& image, const quilo::Tga& before) {
     EXPECT_EQ(image.pixels, before.pixels);
@@ -104,9 +98,7 @@ void ExpectUnchanged(const quilo::Tga& image, const quilo::Tga& before) {
     EXPECT_EQ(image.compressed, before.compressed);
 }
 
-void ExpectEmpty(const quilo::Tga& image) {
-    ExpectUnchanged(image, quilo::Tga());
-}
+void ExpectEmpty(const quilo::Tga& image) { ExpectUnchanged(image, quilo::Tga()); }
 
 }  // namespace
 
@@ -136,8 +128,7 @@ TEST(TgaFile, UncompressedImageKeepsStoredBytesAndPadsRowsToWords) {
 }
 
 TEST(TgaFile, UnsupportedDepthGivesHeaderFieldsAndZeroPixels) {
-    const quilo::Tga image(
-        WriteFile("depth16.tga", Concat(Header(kUncompressed, 3, 2, 16), {9, 9, 9, 9})).c_str());
+    const quilo::Tga image(WriteFile("depth16.tga", Concat(Header(kUncompressed, 3, 2, 16), {9, 9, 9, 9})).c_str());
     EXPECT_EQ(image.width, 3u);
     EXPECT_EQ(image.height, 2u);
     EXPECT_EQ(image.bitsPerPixel, 16u);
@@ -145,8 +136,7 @@ TEST(TgaFile, UnsupportedDepthGivesHeaderFieldsAndZeroPixels) {
     EXPECT_EQ(image.pixels, Bytes(16, 0));
 
     // Run-length encoded: four zero bytes per pixel.
-    const quilo::Tga rle(
-        WriteFile("rle8.tga", Concat(Header(kCompressed, 3, 2, 8), {0x85, 7})).c_str());
+    const quilo::Tga rle(WriteFile("rle8.tga", Concat(Header(kCompressed, 3, 2, 8), {0x85, 7})).c_str());
     EXPECT_TRUE(rle.compressed);
     EXPECT_EQ(rle.pixels, Bytes(24, 0));
 }
@@ -163,8 +153,7 @@ TEST(TgaFile, OtherHeadersLeaveTheImageEmpty) {
     // Run-length encoded, 24 bits: 983 MB of rows, but 1.3 GB of buffer.
     const Bytes hugeRle = Concat(Header(kCompressed, 65535, 5000, 24), {0xff, 1, 2, 3});
     int n = 0;
-    for (const Bytes& file :
-         {withId, withOrigin, colourMapped, shortFile, huge, hugeRle, Bytes{}}) {
+    for (const Bytes& file : {withId, withOrigin, colourMapped, shortFile, huge, hugeRle, Bytes{}}) {
         const std::string path = WriteFile("other" + std::to_string(n++) + ".tga", file);
         const quilo::Tga image(path.c_str());
         SCOPED_TRACE(n);
@@ -174,8 +163,7 @@ TEST(TgaFile, OtherHeadersLeaveTheImageEmpty) {
 }
 
 TEST(TgaFile, TruncatedPixelDataReadsAsZero) {
-    const quilo::Tga image(
-        WriteFile("truncated.tga", Concat(Header(kUncompressed, 2, 2, 24), {1, 2, 3, 4})).c_str());
+    const quilo::Tga image(WriteFile("truncated.tga", Concat(Header(kUncompressed, 2, 2, 24), {1, 2, 3, 4})).c_str());
     EXPECT_EQ(image.size, 16u);
     EXPECT_THAT(image.pixels, ElementsAre(1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0));
 }
@@ -183,14 +171,13 @@ TEST(TgaFile, TruncatedPixelDataReadsAsZero) {
 TEST(TgaFile, RunLengthPacketsDecodeToRedGreenBlue) {
     // Run packet 130: three copies of (b, g, r) = (1, 2, 3); raw packet 2:
     // three pixels stored in full.
-    const Bytes file = Concat(Header(kCompressed, 3, 2, 24),
-                              {130, 1, 2, 3, 2, 10, 11, 12, 20, 21, 22, 30, 31, 32});
+    const Bytes file = Concat(Header(kCompressed, 3, 2, 24), {130, 1, 2, 3, 2, 10, 11, 12, 20, 21, 22, 30, 31, 32});
     const quilo::Tga image(WriteFile("rle24.tga", file).c_str());
     EXPECT_TRUE(image.compressed);
     EXPECT_EQ(image.size, 24u);
     // 24 bits fill the first three quarters of width * height * 4 bytes.
-    EXPECT_THAT(image.pixels, ElementsAre(3, 2, 1, 3, 2, 1, 3, 2, 1, 12, 11, 10, 22, 21, 20, 32, 31,
-                                          30, 0, 0, 0, 0, 0, 0));
+    EXPECT_THAT(image.pixels,
+                ElementsAre(3, 2, 1, 3, 2, 1, 3, 2, 1, 12, 11, 10, 22, 21, 20, 32, 31, 30, 0, 0, 0, 0, 0, 0));
 }
 
 TEST(TgaFile, PacketRunningPastTheImageIsCut) {
@@ -205,16 +192,14 @@ TEST(TgaFile, PacketRunningPastTheImageIsCut) {
 }
 
 TEST(TgaMemory, RowsAreReversedUnlessKeptAndPaddingStaysZero) {
-    const Bytes data = Concat(
-        Header(kUncompressed, 3, 2, 24),
-        {1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 6, 6, 6, 0xee, 0xee, 0xee, 0xee, 0xee, 0xee});
+    const Bytes data = Concat(Header(kUncompressed, 3, 2, 24), {1, 1, 1, 2, 2, 2, 3,    3,    3,    4,    4,    4,
+                                                                5, 5, 5, 6, 6, 6, 0xee, 0xee, 0xee, 0xee, 0xee, 0xee});
     bool complete = false;
     const quilo::Tga flipped = FromMemory(data, false, &complete);
     EXPECT_TRUE(complete);
     EXPECT_FALSE(flipped.compressed);
     EXPECT_EQ(flipped.size, 24u);
-    EXPECT_THAT(flipped.pixels, ElementsAre(4, 4, 4, 5, 5, 5, 6, 6, 6, 1, 1, 1, 2, 2, 2, 3, 3, 3, 0,
-                                            0, 0, 0, 0, 0));
+    EXPECT_THAT(flipped.pixels, ElementsAre(4, 4, 4, 5, 5, 5, 6, 6, 6, 1, 1, 1, 2, 2, 2, 3, 3, 3, 0, 0, 0, 0, 0, 0));
 
     // Kept order copies `size` bytes as stored.
     const quilo::Tga kept = FromMemory(data, true);
@@ -236,9 +221,8 @@ TEST(TgaMemory, RunLengthImagesIgnoreRowOrder) {
 }
 
 TEST(TgaMemory, ZeroSizedImagesLoadEmpty) {
-    for (const Bytes& data :
-         {Concat(Header(kUncompressed, 24, 0, 24), {1, 2, 3}), Header(kUncompressed, 0, 2, 32),
-          Concat(Header(kCompressed, 0, 5, 24), {130, 1, 2, 3})}) {
+    for (const Bytes& data : {Concat(Header(kUncompressed, 24, 0, 24), {1, 2, 3}), Header(kUncompressed, 0, 2, 32),
+                              Concat(Header(kCompressed, 0, 5, 24), {130, 1, 2, 3})}) {
         for (bool keepRowOrder : {true, false}) {
             quilo::Tga image = SmallImage();
             EXPECT_TRUE(image.ReadFromData(data.data(), data.size(), keepRowOrder));
@@ -279,26 +263,22 @@ TEST(TgaMemory, ShortDataIsNeverReadPast) {
     bool complete = true;
     // Uncompressed, both row orders: missing bytes are zero.
     const Bytes flat = Concat(Header(kUncompressed, 2, 2, 24), {1, 2, 3, 4, 5, 6, 7});
-    EXPECT_THAT(FromMemory(flat, true, &complete).pixels,
-                ElementsAre(1, 2, 3, 4, 5, 6, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0));
+    EXPECT_THAT(FromMemory(flat, true, &complete).pixels, ElementsAre(1, 2, 3, 4, 5, 6, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0));
     EXPECT_FALSE(complete);
     complete = true;
-    EXPECT_THAT(FromMemory(flat, false, &complete).pixels,
-                ElementsAre(7, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 0, 0, 0, 0));
+    EXPECT_THAT(FromMemory(flat, false, &complete).pixels, ElementsAre(7, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 0, 0, 0, 0));
     EXPECT_FALSE(complete);
 
     // Run-length streams ending before a control byte, inside a run pixel and
     // inside a raw packet.
     const Bytes header = Header(kCompressed, 4, 1, 32);
-    for (const Bytes& data :
-         {Concat(header, {129, 1, 2, 3, 4}), Concat(header, {129, 1, 2, 3, 4, 130, 9}),
-          Concat(header, {129, 1, 2, 3, 4, 1, 5, 6, 7, 8, 9})}) {
+    for (const Bytes& data : {Concat(header, {129, 1, 2, 3, 4}), Concat(header, {129, 1, 2, 3, 4, 130, 9}),
+                              Concat(header, {129, 1, 2, 3, 4, 1, 5, 6, 7, 8, 9})}) {
         complete = true;
         const quilo::Tga image = FromMemory(data, true, &complete);
         EXPECT_FALSE(complete);
         EXPECT_EQ(image.pixels.size(), 16u);
-        EXPECT_THAT(Bytes(image.pixels.begin(), image.pixels.begin() + 8),
-                    ElementsAre(3, 2, 1, 4, 3, 2, 1, 4));
+        EXPECT_THAT(Bytes(image.pixels.begin(), image.pixels.begin() + 8), ElementsAre(3, 2, 1, 4, 3, 2, 1, 4));
     }
 }
 
@@ -329,8 +309,7 @@ TEST(TgaMemory, StbEncodedImagesRoundTrip) {
             for (int y = 0; y < h; ++y) {
                 const int row = rle ? h - 1 - y : y;
                 const auto begin = rgb.begin() + y * w * comp;
-                EXPECT_THAT(Bytes(image.pixels.begin() + row * w * comp,
-                                  image.pixels.begin() + (row + 1) * w * comp),
+                EXPECT_THAT(Bytes(image.pixels.begin() + row * w * comp, image.pixels.begin() + (row + 1) * w * comp),
                             ElementsAreArray(begin, begin + w * comp));
             }
             // The file loader decodes what the memory loader does in kept order.
@@ -342,13 +321,11 @@ TEST(TgaMemory, StbEncodedImagesRoundTrip) {
 }
 
 TEST(TgaEdit, RemoveColorSetsAlphaOnThirtyTwoBitImagesOnly) {
-    quilo::Tga image =
-        FromMemory(Concat(Header(kUncompressed, 3, 1, 32), {1, 2, 3, 77, 1, 2, 4, 0, 3, 2, 1, 9}));
+    quilo::Tga image = FromMemory(Concat(Header(kUncompressed, 3, 1, 32), {1, 2, 3, 77, 1, 2, 4, 0, 3, 2, 1, 9}));
     image.RemoveColor(3, 2, 1);  // red 3, green 2, blue 1: stored as (1, 2, 3)
     EXPECT_THAT(image.pixels, ElementsAre(1, 2, 3, 0, 1, 2, 4, 255, 3, 2, 1, 255));
 
-    quilo::Tga rgb =
-        FromMemory(Concat(Header(kUncompressed, 4, 1, 24), {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3}));
+    quilo::Tga rgb = FromMemory(Concat(Header(kUncompressed, 4, 1, 24), {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3}));
     const quilo::Tga before = rgb;
     rgb.RemoveColor(3, 2, 1);
     ExpectUnchanged(rgb, before);
@@ -357,8 +334,7 @@ TEST(TgaEdit, RemoveColorSetsAlphaOnThirtyTwoBitImagesOnly) {
 TEST(TgaEdit, ResizeTakesTheNearestSourcePixel) {
     Bytes data = Header(kUncompressed, 4, 4, 24);
     for (std::uint8_t row = 0; row < 4; ++row)
-        for (std::uint8_t column = 0; column < 4; ++column)
-            data.insert(data.end(), {row, column, 7});
+        for (std::uint8_t column = 0; column < 4; ++column) data.insert(data.end(), {row, column, 7});
     quilo::Tga image = FromMemory(data);
     image.Resize(2, 2);
     EXPECT_EQ(image.width, 2u);
@@ -371,8 +347,7 @@ TEST(TgaEdit, ResizeTakesTheNearestSourcePixel) {
     quilo::Tga wide = SmallImage();
     wide.Resize(3, 2);
     EXPECT_EQ(wide.size, 24u);
-    EXPECT_THAT(wide.pixels, ElementsAre(1, 2, 3, 4, 1, 2, 3, 4, 5, 6, 7, 8, 1, 2, 3, 4, 1, 2, 3, 4,
-                                         5, 6, 7, 8));
+    EXPECT_THAT(wide.pixels, ElementsAre(1, 2, 3, 4, 1, 2, 3, 4, 5, 6, 7, 8, 1, 2, 3, 4, 1, 2, 3, 4, 5, 6, 7, 8));
 }
 
 TEST(TgaEdit, ResizeLeavesImagesItCannotResizeUnharmed) {
@@ -381,8 +356,7 @@ TEST(TgaEdit, ResizeLeavesImagesItCannotResizeUnharmed) {
         image.Resize(w, h);
         ExpectUnchanged(image, before);
     };
-    for (auto [w, h] :
-         {std::pair{-1, 2}, {2, -5}, {-1, 0}, {40000, 40000}, {65536 * 4, 65536}}) {
+    for (auto [w, h] : {std::pair{-1, 2}, {2, -5}, {-1, 0}, {40000, 40000}, {65536 * 4, 65536}}) {
         SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
         expectUnchanged(SmallImage(), w, h);
     }
@@ -412,8 +386,7 @@ TEST(TgaEdit, ResizeToAZeroSideGivesAnEmptyImage) {
 TEST(TgaEdit, SwapRedAndBlueExchangesBytesOfCompletePixels) {
     // 3 x 1 at 24 bits: 12 bytes are four complete 3-byte pixels, padding
     // included.
-    quilo::Tga rgb = FromMemory(
-        Concat(Header(kUncompressed, 3, 1, 24), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    quilo::Tga rgb = FromMemory(Concat(Header(kUncompressed, 3, 1, 24), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
     rgb.SwapRedAndBlue();
     EXPECT_THAT(rgb.pixels, ElementsAre(3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10));
 

@@ -60,34 +60,31 @@ inline bool IsFilledWith(const head::Frame& frame, int sequence) {
     auto faces = frame.faces();
     auto raw = frame.rawFaces();
     auto detections = frame.detections();
-    if (faces.size != 1 + sequence % 3 || raw.size != 1 + sequence % 4 ||
-        detections.size != 1 + sequence % 5) {
+    if (faces.size != 1 + sequence % 3 || raw.size != 1 + sequence % 4 || detections.size != 1 + sequence % 5) {
         return false;
     }
     for (const auto& f : faces) {
-        if (!all(f.position) || !all(f.velocity) || !all(f.angles) || f.rawFaceIndex != sequence ||
-            !all(f.rightEye) || !all(f.leftEye)) {
+        if (!all(f.position) || !all(f.velocity) || !all(f.angles) || f.rawFaceIndex != sequence || !all(f.rightEye) ||
+            !all(f.leftEye)) {
             return false;
         }
     }
     for (const auto& r : raw) {
-        if (!all(r.rightEye) || !all(r.leftEye) || !all(r.trackedPoint) ||
-            r.detectionIndex != sequence) {
+        if (!all(r.rightEye) || !all(r.leftEye) || !all(r.trackedPoint) || r.detectionIndex != sequence) {
             return false;
         }
     }
     for (const auto& d : detections) {
-        if (d.rightEyePixel != glm::dvec2(n) || d.leftEyePixel != glm::dvec2(n) ||
-            d.rightEyeDepth != n || d.leftEyeDepth != n || !all(d.headPosition) || !all(d.angles)) {
+        if (d.rightEyePixel != glm::dvec2(n) || d.leftEyePixel != glm::dvec2(n) || d.rightEyeDepth != n ||
+            d.leftEyeDepth != n || !all(d.headPosition) || !all(d.angles)) {
             return false;
         }
     }
     const auto p = frame.profiling();
     const auto v = static_cast<int64_t>(sequence);
-    return frame.timestamp().ms == n && frame.trackingStarted() == (sequence % 2 == 1) &&
-           frame.signalValue() == n && p.cameraExposureTime == v && p.faceDetectorStartTime == v &&
-           p.faceDetectorEndTime == v && p.apiTimestamp == v && frame.timing().exposureTime == v &&
-           frame.timing().publishTime == v;
+    return frame.timestamp().ms == n && frame.trackingStarted() == (sequence % 2 == 1) && frame.signalValue() == n &&
+           p.cameraExposureTime == v && p.faceDetectorStartTime == v && p.faceDetectorEndTime == v &&
+           p.apiTimestamp == v && frame.timing().exposureTime == v && frame.timing().publishTime == v;
 }
 
 }  // namespace quilo::test

@@ -24,9 +24,7 @@ inline std::filesystem::path OutsideDataRoot() {
 }
 
 // A file or folder of the outside data.
-inline std::filesystem::path OutsideData(const std::string& relative) {
-    return OutsideDataRoot() / relative;
-}
+inline std::filesystem::path OutsideData(const std::string& relative) { return OutsideDataRoot() / relative; }
 
 enum class OutsideDataVerdict { Run, Skip, Fail };
 
@@ -34,8 +32,7 @@ enum class OutsideDataVerdict { Run, Skip, Fail };
 // are there, else skip, or fail where the data is `required`. `line` gets the
 // one line to print; ctest knows a skip by its words "needs the outside test
 // data", which the failure's line does not contain.
-inline OutsideDataVerdict CheckOutsideData(const std::filesystem::path& root,
-                                           const std::vector<std::string>& entries,
+inline OutsideDataVerdict CheckOutsideData(const std::filesystem::path& root, const std::vector<std::string>& entries,
                                            bool required, std::string* line) {
     std::string missing;
     for (const std::string& entry : entries) {
@@ -63,15 +60,14 @@ inline bool OutsideDataRequired() {
 // Skips or fails every test of the program before the first one runs.
 class OutsideDataEnvironment : public ::testing::Environment {
 public:
-    explicit OutsideDataEnvironment(std::vector<std::string> entries)
-        : entries_(std::move(entries)) {}
+    explicit OutsideDataEnvironment(std::vector<std::string> entries) : entries_(std::move(entries)) {}
 
     void SetUp() override {
         std::string line;
         switch (CheckOutsideData(OutsideDataRoot(), entries_, OutsideDataRequired(), &line)) {
-        case OutsideDataVerdict::Run: return;
-        case OutsideDataVerdict::Skip: GTEST_SKIP() << line;
-        case OutsideDataVerdict::Fail: FAIL() << line;
+            case OutsideDataVerdict::Run: return;
+            case OutsideDataVerdict::Skip: GTEST_SKIP() << line;
+            case OutsideDataVerdict::Fail: FAIL() << line;
         }
     }
 
@@ -83,7 +79,6 @@ private:
 
 // In one source file of a test program whose every test reads the outside
 // data: the files and folders below its root that they need.
-#define QUILO_TESTS_NEED_OUTSIDE_DATA(...)                                             \
+#define QUILO_TESTS_NEED_OUTSIDE_DATA(...)                                              \
     [[maybe_unused]] static ::testing::Environment* const quiloOutsideDataEnvironment = \
-        ::testing::AddGlobalTestEnvironment(                                           \
-            new ::quilo::test::OutsideDataEnvironment({__VA_ARGS__}))
+        ::testing::AddGlobalTestEnvironment(new ::quilo::test::OutsideDataEnvironment({__VA_ARGS__}))

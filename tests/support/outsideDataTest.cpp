@@ -13,8 +13,7 @@ namespace fs = std::filesystem;
 // Sets (or, for nullptr, unsets) an environment variable while it lives.
 class ScopedValue {
 public:
-    ScopedValue(std::string name, const char* value)
-        : name_(std::move(name)), old_(GetEnvironmentValue(name_)) {
+    ScopedValue(std::string name, const char* value) : name_(std::move(name)), old_(GetEnvironmentValue(name_)) {
         SetEnvironmentValue(name_, value ? std::optional<std::string>(value) : std::nullopt);
     }
     ~ScopedValue() { SetEnvironmentValue(name_, old_); }
@@ -58,8 +57,7 @@ TEST(OutsideData, MissingDataSkipsOrFailsAsRequired) {
         EXPECT_EQ(line.find("webcam-head-motion"), std::string::npos) << "present, yet named: " << line;
         EXPECT_NE(line.find("QUILO_TESTDATA_DIR"), std::string::npos) << line;
         EXPECT_EQ(line.find('\n'), std::string::npos) << line;
-        EXPECT_EQ(line.find("needs the outside test data") != std::string::npos,
-                  c.verdict == OutsideDataVerdict::Skip)
+        EXPECT_EQ(line.find("needs the outside test data") != std::string::npos, c.verdict == OutsideDataVerdict::Skip)
             << line;
     }
 }
@@ -80,8 +78,7 @@ TEST(OutsideData, TheEnvironmentPointsAtTheFolderAndRequiresIt) {
         {"/data/faces", "yes", "/data/faces", false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.folder ? c.folder : "(unset)") + " " +
-                     (c.required ? c.required : "(unset)"));
+        SCOPED_TRACE(std::string(c.folder ? c.folder : "(unset)") + " " + (c.required ? c.required : "(unset)"));
         const ScopedValue folder("QUILO_TESTDATA_DIR", c.folder);
         const ScopedValue required("QUILO_REQUIRE_TESTDATA", c.required);
         EXPECT_EQ(OutsideDataRoot(), c.root);

@@ -29,8 +29,8 @@ int RunProgram(const std::filesystem::path& program, const std::vector<std::stri
 // Runs `program` as RunProgram does, with this process attached to it as its
 // tracer, as a debugger would be, from right after it starts. Returns as
 // RunProgram does, or -2 when the system does not allow the tracing.
-int RunProgramTraced(const std::filesystem::path& program,
-                     const std::vector<std::string>& arguments, const Environment& environment);
+int RunProgramTraced(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                     const Environment& environment);
 
 // Runs this test program again, limited to the tests matching `gtestFilter`,
 // with `environment` added and QUILO_TEST_CHILD set; returns its exit code.

@@ -22,9 +22,7 @@ public:
 
     // In the system's own spelling (backslashes on Windows), as the engine
     // reports the paths it finds beside itself.
-    static std::filesystem::path Directory() {
-        return std::filesystem::path(QUILO_TEST_SANDBOX_DIR).make_preferred();
-    }
+    static std::filesystem::path Directory() { return std::filesystem::path(QUILO_TEST_SANDBOX_DIR).make_preferred(); }
     static std::filesystem::path PluginDirectory() {
         return std::filesystem::path(QUILO_TEST_PLUGIN_DIR).make_preferred();
     }

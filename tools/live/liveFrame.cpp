@@ -23,8 +23,7 @@ glm::dvec3 DisplayAngles(const glm::vec3& cameraAngles, const glm::mat3& rotatio
     // its angles (yaw = atan2(-f.x, -f.z), pitch = atan2(-f.y, |f.xz|)); the
     // same definitions in the display's frame, whose x and y point the other
     // way, give the display's angles.
-    const glm::dvec3 forward(-std::sin(yaw) * std::cos(pitch), -std::sin(pitch),
-                             -std::cos(yaw) * std::cos(pitch));
+    const glm::dvec3 forward(-std::sin(yaw) * std::cos(pitch), -std::sin(pitch), -std::cos(yaw) * std::cos(pitch));
     const glm::dvec3 f = head::RotateCameraToDisplay(glm::dmat3(rotation), forward);
     // Looking at the display is looking along -z there; yaw and pitch are
     // the turn from that towards +x and +y.
@@ -34,8 +33,8 @@ glm::dvec3 DisplayAngles(const glm::vec3& cameraAngles, const glm::mat3& rotatio
             static_cast<double>(cameraAngles.z) * kDegreesPerRadian};
 }
 
-std::vector<LiveFace> FacesOfFrame(const head::Frame& frame, const glm::mat3& rotation,
-                                   bool trackLeft, bool trackRight) {
+std::vector<LiveFace> FacesOfFrame(const head::Frame& frame, const glm::mat3& rotation, bool trackLeft,
+                                   bool trackRight) {
     const Slice<head::Face> faces = frame.faces();
     const Slice<head::RawFace> raws = frame.rawFaces();
     const glm::dmat3 r(rotation);
@@ -75,7 +74,7 @@ std::optional<OpentrackPacket> EncodeOpentrack(const LiveFrame& frame) {
     if (frame.faces.empty()) return std::nullopt;
     const LiveFace& face = frame.faces.front();
     const double values[6] = {face.head.x / 10.0, face.head.y / 10.0, face.head.z / 10.0,
-                              face.yawDeg, face.pitchDeg, face.rollDeg};
+                              face.yawDeg,        face.pitchDeg,      face.rollDeg};
     OpentrackPacket packet{};
     for (size_t i = 0; i < 6; ++i) {
         if (!std::isfinite(values[i])) return std::nullopt;
@@ -98,28 +97,23 @@ std::array<double, 6> DecodeOpentrack(const OpentrackPacket& packet) {
 
 namespace {
 
-nlohmann::json Number(double value) {
-    return std::isfinite(value) ? nlohmann::json(value) : nlohmann::json(nullptr);
-}
+nlohmann::json Number(double value) { return std::isfinite(value) ? nlohmann::json(value) : nlohmann::json(nullptr); }
 
-nlohmann::json Vector(const glm::dvec3& v) {
-    return nlohmann::json::array({Number(v.x), Number(v.y), Number(v.z)});
-}
+nlohmann::json Vector(const glm::dvec3& v) { return nlohmann::json::array({Number(v.x), Number(v.y), Number(v.z)}); }
 
 }  // namespace
 
 std::string EncodeJson(const LiveFrame& frame) {
     nlohmann::json faces = nlohmann::json::array();
     for (const LiveFace& face : frame.faces) {
-        faces.push_back({{"head", Vector(face.head)},
-                         {"rightEye", Vector(face.rightEye)},
-                         {"leftEye", Vector(face.leftEye)},
-                         {"velocity", Vector(face.velocity)},
-                         {"angles",
-                          {{"yaw", Number(face.yawDeg)},
-                           {"pitch", Number(face.pitchDeg)},
-                           {"roll", Number(face.rollDeg)}}},
-                         {"coasting", face.coasting}});
+        faces.push_back(
+            {{"head", Vector(face.head)},
+             {"rightEye", Vector(face.rightEye)},
+             {"leftEye", Vector(face.leftEye)},
+             {"velocity", Vector(face.velocity)},
+             {"angles",
+              {{"yaw", Number(face.yawDeg)}, {"pitch", Number(face.pitchDeg)}, {"roll", Number(face.rollDeg)}}},
+             {"coasting", face.coasting}});
     }
     const nlohmann::json message = {{"frame", frame.index},
                                     {"timestamp", Number(frame.captureTimeMs)},

@@ -17,8 +17,8 @@
 
 #include <glm/glm.hpp>
 
-#include "headTracking/common/types.h"
 #include "headTracking/common/frameAdapter.h"
+#include "headTracking/common/types.h"
 
 namespace quilo::live {
 
@@ -34,9 +34,9 @@ struct LiveFace {
 };
 
 struct LiveFrame {
-    uint64_t index = 0;         // counts the frames pushed, from 0
-    double captureTimeMs = 0.0;  // system clock, ms since 1970, when the image was taken
-    double latencyMs = 0.0;      // from capture to the outputs
+    uint64_t index = 0;           // counts the frames pushed, from 0
+    double captureTimeMs = 0.0;   // system clock, ms since 1970, when the image was taken
+    double latencyMs = 0.0;       // from capture to the outputs
     std::vector<LiveFace> faces;  // main face first
 };
 
@@ -44,8 +44,8 @@ struct LiveFrame {
 // `position` the camera's pose on the display as the tracker was configured
 // and `trackLeft`/`trackRight` the tracked eyes (which decide what point the
 // engine's position is).
-std::vector<LiveFace> FacesOfFrame(const head::Frame& frame, const glm::mat3& rotation,
-                                   bool trackLeft, bool trackRight);
+std::vector<LiveFace> FacesOfFrame(const head::Frame& frame, const glm::mat3& rotation, bool trackLeft,
+                                   bool trackRight);
 
 // Head angles in the display's frame, degrees, from the detector's (pitch,
 // yaw, roll) in radians in camera space (see the CPU detector's head pose)

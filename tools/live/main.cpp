@@ -179,8 +179,7 @@ int Run(const Settings& settings) {
         if (feed) feed->Send(frame);
     };
     LiveTracker tracker(settings.tracker, publish);
-    fmt::print("tracking from {} (Ctrl-C stops)\n",
-               source ? source->Describe() : std::string("the RealSense camera"));
+    fmt::print("tracking from {} (Ctrl-C stops)\n", source ? source->Describe() : std::string("the RealSense camera"));
     std::fflush(stdout);
     StatusLine status(stdout, !settings.quiet);
 
@@ -243,31 +242,26 @@ int main(int argc, char** argv) {
     sources->add_flag("--realsense", settings.realsense, "The RealSense camera");
     sources->require_option(1);
 
-    app.add_option("--fov", settings.geometry.fovDeg,
-                   "Horizontal field of view of a webcam or video, degrees")
+    app.add_option("--fov", settings.geometry.fovDeg, "Horizontal field of view of a webcam or video, degrees")
         ->capture_default_str()
         ->check(CLI::Range(1.0, 179.0));
     app.add_option("--calibration", settings.geometry.calibration,
                    "Calibration file of a webcam or video (JSON: width, height, fx, fy, ppx, ppy)")
         ->check(CLI::ExistingFile);
-    app.add_option("--camera-fps", settings.webcamFps, "Frame rate to ask the webcam for")
-        ->check(CLI::PositiveNumber);
+    app.add_option("--camera-fps", settings.webcamFps, "Frame rate to ask the webcam for")->check(CLI::PositiveNumber);
     app.add_flag("--fast", settings.fast, "Read a video or sequence as fast as it goes, every image");
     app.add_flag("--loop", settings.loop, "Start a video or sequence again at its end");
-    app.add_option("--frames", settings.frames, "Stop after this many images (0: no limit)")
-        ->capture_default_str();
+    app.add_option("--frames", settings.frames, "Stop after this many images (0: no limit)")->capture_default_str();
 
-    app.add_option("--opentrack", settings.opentrack,
-                   "Send to opentrack's \"UDP over network\" input at HOST:PORT")
+    app.add_option("--opentrack", settings.opentrack, "Send to opentrack's \"UDP over network\" input at HOST:PORT")
         ->expected(0, 1)
         ->default_str("127.0.0.1:4242");
     app.add_option("--websocket", settings.websocketPort, "Serve the JSON feed over WebSocket on this port")
         ->check(CLI::Range(0, 65535));
-    app.add_option("--http", settings.httpPort, "Serve the demo page on this port")
-        ->check(CLI::Range(0, 65535));
-    app.add_option("--bind", settings.bind, "Address the WebSocket and HTTP servers listen on")
-        ->capture_default_str();
-    app.add_option("--demo-folder", settings.demoFolder, "Folder of the demo page (default: liveDemo beside this program)");
+    app.add_option("--http", settings.httpPort, "Serve the demo page on this port")->check(CLI::Range(0, 65535));
+    app.add_option("--bind", settings.bind, "Address the WebSocket and HTTP servers listen on")->capture_default_str();
+    app.add_option("--demo-folder", settings.demoFolder,
+                   "Folder of the demo page (default: liveDemo beside this program)");
 
     app.add_option("--max-faces", settings.tracker.maxFaces, "Faces to track, 1 to the detector's limit (3)")
         ->capture_default_str()

@@ -112,8 +112,8 @@ uint16_t Listen(Server& server, const asio::ip::address& address, int32_t port, 
     server.listen(asio::ip::tcp::endpoint(address, static_cast<uint16_t>(port)), error);
     if (!error) server.start_accept(error);
     if (error) {
-        throw OutputError(fmt::format("{}: cannot listen on {}:{} ({})", what, address.to_string(), port,
-                                      error.message()));
+        throw OutputError(
+            fmt::format("{}: cannot listen on {}:{} ({})", what, address.to_string(), port, error.message()));
     }
     asio::error_code local;
     const asio::ip::tcp::endpoint endpoint = server.get_local_endpoint(local);
@@ -169,8 +169,8 @@ FeedServer::FeedServer(const Options& options) : state_(std::make_unique<State>(
     if (options.httpPort >= 0) {
         std::error_code error;
         if (!fs::is_regular_file(options.demoFolder / "index.html", error)) {
-            throw OutputError(fmt::format("http: the demo page's folder {} has no index.html",
-                                          options.demoFolder.string()));
+            throw OutputError(
+                fmt::format("http: the demo page's folder {} has no index.html", options.demoFolder.string()));
         }
         for (const auto& entry : fs::directory_iterator(options.demoFolder, error)) {
             if (!entry.is_regular_file()) continue;
@@ -180,8 +180,7 @@ FeedServer::FeedServer(const Options& options) : state_(std::make_unique<State>(
             s.files["/" + entry.path().filename().string()] = {ContentType(entry.path()), body.str()};
         }
         s.files["/"] = s.files["/index.html"];
-        s.files["/config.json"] = {"application/json",
-                                   fmt::format("{{\"websocketPort\": {}}}", s.websocketPort)};
+        s.files["/config.json"] = {"application/json", fmt::format("{{\"websocketPort\": {}}}", s.websocketPort)};
         Quiet(s.http);
         s.http.init_asio(&s.io);
         s.http.set_http_handler([&s](websocketpp::connection_hdl hdl) {

@@ -22,9 +22,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 double SystemNowMs() {
-    return std::chrono::duration<double, std::milli>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
+    return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 // The system-clock time of the steady-clock moment `when` (in the past).
@@ -68,12 +66,11 @@ CameraIntrinsics GeometryFor(const GeometryOptions& geometry, int32_t width, int
 
 class WebcamSource final : public FrameSource {
 public:
-    WebcamSource(const std::string& device, const GeometryOptions& geometry, double fps)
-        : name_(device) {
+    WebcamSource(const std::string& device, const GeometryOptions& geometry, double fps) : name_(device) {
         QuietOpenCv();
         bool isNumber = !device.empty() && device.find_first_not_of("0123456789") == std::string::npos;
-        const bool opened = isNumber ? capture_.open(std::stoi(device), cv::CAP_V4L2)
-                                     : capture_.open(device, cv::CAP_V4L2);
+        const bool opened =
+            isNumber ? capture_.open(std::stoi(device), cv::CAP_V4L2) : capture_.open(device, cv::CAP_V4L2);
         if (!opened || !capture_.isOpened()) {
             throw SourceError(fmt::format("cannot open the webcam {}", device));
         }
@@ -94,15 +91,14 @@ public:
         const Clock::time_point returned = Clock::now();
         CapturedImage image = FromMat(frame);
         if (image.width != intrinsics_.width || image.height != intrinsics_.height) {
-            throw SourceError(fmt::format("the webcam {} changed its image size to {} x {}", name_,
-                                          image.width, image.height));
+            throw SourceError(
+                fmt::format("the webcam {} changed its image size to {} x {}", name_, image.width, image.height));
         }
         // V4L2 stamps its buffers on the monotonic clock, which is the steady
         // clock here; a stamp that does not fit the last second is not one.
         image.captured = returned;
         const double stampMs = capture_.get(cv::CAP_PROP_POS_MSEC);
-        const double returnedMs =
-            std::chrono::duration<double, std::milli>(returned.time_since_epoch()).count();
+        const double returnedMs = std::chrono::duration<double, std::milli>(returned.time_since_epoch()).count();
         if (stampMs > 0.0 && stampMs <= returnedMs && returnedMs - stampMs < 1000.0) {
             image.captured = returned - std::chrono::duration_cast<Clock::duration>(
                                             std::chrono::duration<double, std::milli>(returnedMs - stampMs));
@@ -114,8 +110,7 @@ public:
 
     CameraIntrinsics Intrinsics() const override { return intrinsics_; }
     std::string Describe() const override {
-        return fmt::format("webcam {} ({} x {}, {:.0f} fps)", name_, intrinsics_.width,
-                           intrinsics_.height, fps_);
+        return fmt::format("webcam {} ({} x {}, {:.0f} fps)", name_, intrinsics_.width, intrinsics_.height, fps_);
     }
     bool Live() const override { return true; }
 
@@ -165,8 +160,8 @@ public:
         ++read_;
         if (!fast_) {
             if (read_ == 1) start_ = Clock::now();
-            std::this_thread::sleep_until(start_ + std::chrono::duration_cast<Clock::duration>(
-                                                       std::chrono::duration<double, std::milli>(due)));
+            std::this_thread::sleep_until(
+                start_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(due)));
         }
         CapturedImage image = FromMat(frame);
         if (image.width != intrinsics_.width || image.height != intrinsics_.height) {
@@ -180,8 +175,8 @@ public:
 
     CameraIntrinsics Intrinsics() const override { return intrinsics_; }
     std::string Describe() const override {
-        return fmt::format("video {} ({} x {}, {:.4g} fps{})", path_.string(), intrinsics_.width,
-                           intrinsics_.height, fps_, fast_ ? ", as fast as it goes" : "");
+        return fmt::format("video {} ({} x {}, {:.4g} fps{})", path_.string(), intrinsics_.width, intrinsics_.height,
+                           fps_, fast_ ? ", as fast as it goes" : "");
     }
     bool Live() const override { return !fast_; }
 
@@ -207,8 +202,7 @@ private:
 
 class SequenceSource final : public FrameSource {
 public:
-    SequenceSource(const fs::path& folder, bool fast, bool loop)
-        : folder_(folder), fast_(fast), loop_(loop) {
+    SequenceSource(const fs::path& folder, bool fast, bool loop) : folder_(folder), fast_(fast), loop_(loop) {
         try {
             sequence_ = replay::ReadSequence(folder);
             for (const replay::SequenceFrame& entry : sequence_.frames) {
@@ -218,10 +212,9 @@ public:
             throw SourceError(e.what());
         }
         const auto& frames = sequence_.frames;
-        period_ = frames.size() > 1
-                      ? (frames.back().timestampMs - frames.front().timestampMs) /
-                            static_cast<double>(frames.size() - 1)
-                      : 33.0;
+        period_ = frames.size() > 1 ? (frames.back().timestampMs - frames.front().timestampMs) /
+                                          static_cast<double>(frames.size() - 1)
+                                    : 33.0;
     }
 
     std::optional<CapturedImage> Next() override {
@@ -239,9 +232,9 @@ public:
                 firstMs_ = timestamp;
                 started_ = true;
             }
-            std::this_thread::sleep_until(start_ + std::chrono::duration_cast<Clock::duration>(
-                                                       std::chrono::duration<double, std::milli>(
-                                                           timestamp - firstMs_)));
+            std::this_thread::sleep_until(start_ +
+                                          std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double, std::milli>(timestamp - firstMs_)));
         }
         CapturedImage image;
         try {
@@ -324,8 +317,8 @@ CameraIntrinsics ReadCalibration(const fs::path& path) {
     const double width = Field(object, "width", path), height = Field(object, "height", path);
     const double fx = Field(object, "fx", path), fy = Field(object, "fy", path);
     const double ppx = Field(object, "ppx", path), ppy = Field(object, "ppy", path);
-    if (!(width >= 1.0 && height >= 1.0 && width < 100000.0 && height < 100000.0) ||
-        width != std::floor(width) || height != std::floor(height)) {
+    if (!(width >= 1.0 && height >= 1.0 && width < 100000.0 && height < 100000.0) || width != std::floor(width) ||
+        height != std::floor(height)) {
         throw SourceError(fmt::format("{}: width and height must be positive whole numbers", path.string()));
     }
     if (!(fx > 0.0 && fy > 0.0 && std::isfinite(fx) && std::isfinite(fy)) || !std::isfinite(ppx) ||
@@ -360,13 +353,11 @@ CameraIntrinsics ScaleIntrinsics(const CameraIntrinsics& intrinsics, int32_t wid
     return scaled;
 }
 
-std::unique_ptr<FrameSource> OpenWebcam(const std::string& device, const GeometryOptions& geometry,
-                                        double fps) {
+std::unique_ptr<FrameSource> OpenWebcam(const std::string& device, const GeometryOptions& geometry, double fps) {
     return std::make_unique<WebcamSource>(device, geometry, fps);
 }
 
-std::unique_ptr<FrameSource> OpenVideo(const fs::path& path, const GeometryOptions& geometry, bool fast,
-                                       bool loop) {
+std::unique_ptr<FrameSource> OpenVideo(const fs::path& path, const GeometryOptions& geometry, bool fast, bool loop) {
     return std::make_unique<VideoSource>(path, geometry, fast, loop);
 }
 

@@ -82,14 +82,13 @@ struct GeometryOptions {
 // A webcam by number or device path (e.g. /dev/video0), through OpenCV's
 // V4L2 capture. `fps` asks the camera for a rate when above 0. Throws
 // SourceError when it cannot be opened or gives no first image.
-std::unique_ptr<FrameSource> OpenWebcam(const std::string& device, const GeometryOptions& geometry,
-                                        double fps);
+std::unique_ptr<FrameSource> OpenWebcam(const std::string& device, const GeometryOptions& geometry, double fps);
 
 // A video file, anything OpenCV reads, paced at its own frame rate unless
 // `fast`; `loop` starts it again at its end. Throws SourceError when it
 // cannot be opened or has no first image.
-std::unique_ptr<FrameSource> OpenVideo(const std::filesystem::path& path,
-                                       const GeometryOptions& geometry, bool fast, bool loop);
+std::unique_ptr<FrameSource> OpenVideo(const std::filesystem::path& path, const GeometryOptions& geometry, bool fast,
+                                       bool loop);
 
 // A sequence folder as the replay tool reads it, paced by its timestamps
 // unless `fast`; `loop` starts it again at its end. Throws SourceError (with

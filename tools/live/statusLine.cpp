@@ -6,10 +6,9 @@
 namespace quilo::live {
 
 std::string FormatStatus(const TrackerStatus& status) {
-    const std::string position =
-        status.mainHead ? fmt::format("x {:.0f} y {:.0f} z {:.0f} mm", status.mainHead->x, status.mainHead->y,
-                                      status.mainHead->z)
-                        : std::string("-");
+    const std::string position = status.mainHead ? fmt::format("x {:.0f} y {:.0f} z {:.0f} mm", status.mainHead->x,
+                                                               status.mainHead->y, status.mainHead->z)
+                                                 : std::string("-");
     return fmt::format("{:.1f} fps  {} face{}  main face {}  latency {:.1f} ms (median {:.1f}, p99 {:.1f})",
                        status.framesPerSecond, status.faces, status.faces == 1 ? "" : "s", position, status.latencyMs,
                        status.latencyMedianMs, status.latencyP99Ms);

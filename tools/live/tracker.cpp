@@ -15,8 +15,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 double SystemNowMs() {
-    return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
+    return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -31,8 +30,7 @@ struct LiveTracker::Engine {
         : adapter([owner](const head::Frame& frame) { owner->OnFrame(frame); }, false) {}
 };
 
-LiveTracker::LiveTracker(const TrackerOptions& options, Output output)
-    : options_(options), output_(std::move(output)) {
+LiveTracker::LiveTracker(const TrackerOptions& options, Output output) : options_(options), output_(std::move(output)) {
     engine_ = std::make_unique<Engine>(this);
     PlatformInitArgs platformArgs;
     platformArgs.logLevel = options.logLevel;
@@ -86,8 +84,8 @@ void LiveTracker::OnFrame(const head::Frame& frame) {
     const head::FaceTrackerConfiguration& configuration = options_.tracker;
     LiveFrame live;
     live.index = index_++;
-    live.faces = FacesOfFrame(frame, configuration.cameraRotation, configuration.trackLeftEye,
-                              configuration.trackRightEye);
+    live.faces =
+        FacesOfFrame(frame, configuration.cameraRotation, configuration.trackLeftEye, configuration.trackRightEye);
     const Clock::time_point now = Clock::now();
     if (pushing_ != nullptr) {
         live.captureTimeMs = pushing_->captureTimeMs;
@@ -115,11 +113,10 @@ void LiveTracker::OnFrame(const head::Frame& frame) {
     };
     status_.latencyMedianMs = at(0.5);
     status_.latencyP99Ms = at(0.99);
-    status_.framesPerSecond =
-        recent_.size() > 1
-            ? static_cast<double>(recent_.size() - 1) /
-                  std::chrono::duration<double>(recent_.back() - recent_.front()).count()
-            : 0.0;
+    status_.framesPerSecond = recent_.size() > 1
+                                  ? static_cast<double>(recent_.size() - 1) /
+                                        std::chrono::duration<double>(recent_.back() - recent_.front()).count()
+                                  : 0.0;
     status_.faces = live.faces.size();
     status_.mainHead = live.faces.empty() ? std::nullopt : std::optional<glm::dvec3>(live.faces[0].head);
     status_.latencyMs = live.latencyMs;

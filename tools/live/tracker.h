@@ -28,11 +28,11 @@ struct TrackerOptions {
 
 // Figures for the status line, over the last second or so.
 struct TrackerStatus {
-    uint64_t frames = 0;          // results delivered in all
+    uint64_t frames = 0;  // results delivered in all
     double framesPerSecond = 0.0;
-    size_t faces = 0;              // in the last frame
+    size_t faces = 0;                    // in the last frame
     std::optional<glm::dvec3> mainHead;  // mm, display space
-    double latencyMs = 0.0;        // of the last frame
+    double latencyMs = 0.0;              // of the last frame
     // Exposure (capture) to result over the frames of the last second.
     double latencyMedianMs = 0.0;
     double latencyP99Ms = 0.0;
@@ -74,8 +74,8 @@ private:
     mutable std::mutex statusMutex_;
     TrackerStatus status_;
     std::vector<std::chrono::steady_clock::time_point> recent_;  // delivery times, last second
-    std::vector<double> recentLatencies_;  // their frames' latencies, ms
-    std::unique_ptr<Engine> engine_;  // last: it calls into the members above
+    std::vector<double> recentLatencies_;                        // their frames' latencies, ms
+    std::unique_ptr<Engine> engine_;                             // last: it calls into the members above
 };
 
 }  // namespace quilo::live

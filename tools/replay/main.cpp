@@ -29,8 +29,7 @@ namespace {
 // The sample the build generates beside the executable.
 fs::path SamplePath() { return quilo::GetExecutablePath().parent_path() / "replaySample"; }
 
-int Run(const fs::path& sequenceFolder, const fs::path& output, const ReplayOptions& options,
-        size_t overlayEvery) {
+int Run(const fs::path& sequenceFolder, const fs::path& output, const ReplayOptions& options, size_t overlayEvery) {
     // Refused before the replay rather than after it.
     std::error_code error;
     if (fs::exists(output, error) && !fs::is_directory(output, error)) {
@@ -44,8 +43,8 @@ int Run(const fs::path& sequenceFolder, const fs::path& output, const ReplayOpti
     ReplayResult result;
     {
         ProgressBar bar(stderr, "replay");
-        result = Replay(sequenceFolder, sequence, options,
-                        [&bar](size_t done, size_t total) { bar.Update(done, total); });
+        result =
+            Replay(sequenceFolder, sequence, options, [&bar](size_t done, size_t total) { bar.Update(done, total); });
     }
 
     fs::create_directories(output, error);
@@ -56,15 +55,13 @@ int Run(const fs::path& sequenceFolder, const fs::path& output, const ReplayOpti
     WriteFrameTable(table, result);
     const fs::path plot = output / "trajectory.svg";
     WriteTrajectoryPlot(plot, result,
-                        sequence.description.empty() ? sequenceFolder.filename().string()
-                                                     : sequence.description);
+                        sequence.description.empty() ? sequenceFolder.filename().string() : sequence.description);
     size_t pictures = 0;
     const fs::path overlays = output / "overlays";
     if (overlayEvery > 0) {
         fs::create_directories(overlays, error);
         if (error) {
-            throw SequenceError(
-                fmt::format("{}: cannot create the folder ({})", overlays, error.message()));
+            throw SequenceError(fmt::format("{}: cannot create the folder ({})", overlays, error.message()));
         }
         ProgressBar bar(stderr, "pictures");
         pictures = WriteOverlays(overlays, sequenceFolder, sequence, result, overlayEvery);
@@ -100,15 +97,12 @@ int main(int argc, char** argv) {
 
     app.add_option("sequence", sequenceFolder,
                    "Folder with sequence.json and the images (default: the bundled sample)");
-    app.add_option("-o,--output", output, "Folder for the table, the plot and the pictures")
-        ->capture_default_str();
-    app.add_option("--max-faces", maxFaces, "Faces to track, 1 to the detector's limit (3)")
-        ->capture_default_str();
+    app.add_option("-o,--output", output, "Folder for the table, the plot and the pictures")->capture_default_str();
+    app.add_option("--max-faces", maxFaces, "Faces to track, 1 to the detector's limit (3)")->capture_default_str();
     app.add_option("--eyes", eyes, "Eyes to track: left, right or both (their midpoint)")
         ->check(CLI::IsMember({"left", "right", "both"}))
         ->capture_default_str();
-    app.add_option("--camera-position", cameraPosition,
-                   "Camera position in the display's space, mm: X Y Z")
+    app.add_option("--camera-position", cameraPosition, "Camera position in the display's space, mm: X Y Z")
         ->expected(3)
         ->delimiter(',');
     app.add_option("--camera-rotation", cameraRotation,
@@ -116,11 +110,9 @@ int main(int argc, char** argv) {
                    "by column (9 numbers)")
         ->expected(3, 9)
         ->delimiter(',');
-    app.add_option("--filter", filterSettings,
-                   "Filter setting KEY=VALUE, repeatable; keys: " + FilterSettingKeys())
+    app.add_option("--filter", filterSettings, "Filter setting KEY=VALUE, repeatable; keys: " + FilterSettingKeys())
         ->take_all();
-    app.add_option("--overlay-every", overlayEvery,
-                   "Draw a picture of every Nth frame (0: none)")
+    app.add_option("--overlay-every", overlayEvery, "Draw a picture of every Nth frame (0: none)")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
     app.add_option("--predict-ms", predictMs,

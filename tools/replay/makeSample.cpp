@@ -23,9 +23,7 @@ int main(int argc, char** argv) {
                    "Eye annotation file (image,face_index,right_eye_x,right_eye_y,left_eye_x,"
                    "left_eye_y) with a row for the photograph")
         ->required();
-    app.add_option("output", output,
-                   "Folder for the frames and sequence.json (created when missing)")
-        ->required();
+    app.add_option("output", output, "Folder for the frames and sequence.json (created when missing)")->required();
     app.add_option("--frames", options.frameCount, "Frames to render")
         ->capture_default_str()
         ->check(CLI::Range(1, 100000));
@@ -38,8 +36,7 @@ int main(int argc, char** argv) {
         ->check([](const std::string& name) {
             return SampleMotionFromName(name) ? std::string() : "not a motion: " + name;
         });
-    app.add_option("--fps", options.framesPerSecond,
-                   "Frames per second (0: 30 for the path, 90 for the other motions)")
+    app.add_option("--fps", options.framesPerSecond, "Frames per second (0: 30 for the path, 90 for the other motions)")
         ->capture_default_str()
         ->check(CLI::Range(0.0, 1000.0));
     app.add_option("--sway-mm", options.swayMm, "Sway width peak to peak, mm")

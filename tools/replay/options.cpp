@@ -24,16 +24,15 @@ std::vector<float> ParseNumbers(const std::string& setting, const std::string& t
         const char* end = part.data() + part.size();
         const auto [rest, error] = std::from_chars(part.data(), end, value);
         if (part.empty() || error != std::errc() || rest != end || !std::isfinite(value)) {
-            throw std::invalid_argument(
-                fmt::format("filter setting \"{}\": \"{}\" is not a number", setting, part));
+            throw std::invalid_argument(fmt::format("filter setting \"{}\": \"{}\" is not a number", setting, part));
         }
         numbers.push_back(value);
         if (comma == text.size()) break;
         start = comma + 1;
     }
     if (numbers.size() != count) {
-        throw std::invalid_argument(fmt::format("filter setting \"{}\": expected {} number{}",
-                                                setting, count, count == 1 ? "" : "s"));
+        throw std::invalid_argument(
+            fmt::format("filter setting \"{}\": expected {} number{}", setting, count, count == 1 ? "" : "s"));
     }
     return numbers;
 }
@@ -85,8 +84,7 @@ void ApplyFilterSetting(head::FilterProperties& filter, const std::string& setti
         return;
     }
     throw std::invalid_argument(
-        fmt::format("filter setting \"{}\": unknown key \"{}\" (known: {})", setting, name,
-                    FilterSettingKeys()));
+        fmt::format("filter setting \"{}\": unknown key \"{}\" (known: {})", setting, name, FilterSettingKeys()));
 }
 
 std::string FilterSettingKeys() {
@@ -109,10 +107,10 @@ glm::mat3 CameraRotationFromValues(const std::vector<float>& values) {
         }
         return matrix;
     }
-    throw std::invalid_argument(fmt::format(
-        "camera rotation: expected 3 numbers (a rotation vector in degrees) or 9 (a matrix, "
-        "column by column), got {}",
-        values.size()));
+    throw std::invalid_argument(
+        fmt::format("camera rotation: expected 3 numbers (a rotation vector in degrees) or 9 (a matrix, "
+                    "column by column), got {}",
+                    values.size()));
 }
 
 glm::vec3 CameraPositionFromValues(const std::vector<float>& values) {

@@ -42,11 +42,10 @@ void ProgressBar::Clear() {
 
 std::string ProgressBar::Render(const std::string& label, size_t done, size_t total, size_t width) {
     const size_t filled = total > 0 ? std::min(done, total) * width / total : width;
-    const double percent = total > 0 ? 100.0 * static_cast<double>(std::min(done, total)) /
-                                           static_cast<double>(total)
-                                     : 100.0;
-    return fmt::format("{} [{}{}] {}/{} ({:.0f} %)", label, std::string(filled, '#'),
-                       std::string(width - filled, '.'), done, total, percent);
+    const double percent =
+        total > 0 ? 100.0 * static_cast<double>(std::min(done, total)) / static_cast<double>(total) : 100.0;
+    return fmt::format("{} [{}{}] {}/{} ({:.0f} %)", label, std::string(filled, '#'), std::string(width - filled, '.'),
+                       done, total, percent);
 }
 
 }  // namespace quilo::replay

@@ -4,8 +4,8 @@
 // or at Ctrl-C or SIGTERM, and writes the manifest of what it recorded.
 #include <chrono>
 #include <cmath>
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -16,11 +16,11 @@
 #include <fmt/format.h>
 
 #include "common/log.h"
-#include "tools/replay/commandLine.h"
 #include "common/platform.h"
 #include "headTracking/common/engineConfiguration.h"
 #include "headTracking/engine/core/faceTracker.h"
 #include "headTracking/engine/engine.h"
+#include "tools/replay/commandLine.h"
 #include "tools/replay/recorder.h"
 
 int main(int argc, char** argv) {
@@ -31,15 +31,12 @@ int main(int argc, char** argv) {
     int64_t frames = 0;
     double seconds = 0.0;
     std::string description = "recorded with quiloHeadTrackingRecord";
-    app.add_option("output", output, "Folder to record into (created; must hold no sequence)")
-        ->required();
+    app.add_option("output", output, "Folder to record into (created; must hold no sequence)")->required();
     const CLI::Option* framesOption =
-        app.add_option("--frames", frames,
-                       "Frames to record, at least 1 (default: 300 unless --seconds is given)");
+        app.add_option("--frames", frames, "Frames to record, at least 1 (default: 300 unless --seconds is given)");
     const CLI::Option* secondsOption =
         app.add_option("--seconds", seconds, "Seconds to record, more than 0 (default: no limit)");
-    app.add_option("--description", description, "Description written to the manifest")
-        ->capture_default_str();
+    app.add_option("--description", description, "Description written to the manifest")->capture_default_str();
     if (const auto exitCode = quilo::replay::ParseCommandLine(app, argc, argv)) return *exitCode;
     if (framesOption->count() > 0 && frames < 1) {
         fmt::print(stderr, "error: --frames must be at least 1, not {}\n", frames);
@@ -65,8 +62,7 @@ int main(int argc, char** argv) {
         std::condition_variable recorded;
         quilo::head::EngineInitArgs args;
         args.platform = platform.get();
-        args.frameCallback = [&](const quilo::head::FaceTracker& tracker,
-                                 const quilo::head::FaceDetectorOutput&,
+        args.frameCallback = [&](const quilo::head::FaceTracker& tracker, const quilo::head::FaceDetectorOutput&,
                                  const quilo::head::CameraFrame& frame) {
             recorder->Record(frame, tracker.intrinsics());
             const std::lock_guard<std::mutex> lock(mutex);
@@ -81,10 +77,9 @@ int main(int argc, char** argv) {
         const auto start = std::chrono::steady_clock::now();
         {
             std::unique_lock<std::mutex> lock(mutex);
-            while (!quilo::replay::StopRequested() &&
-                   (frames == 0 || recorder->frames() < static_cast<size_t>(frames)) &&
-                   (seconds <= 0.0 ||
-                    std::chrono::steady_clock::now() - start < std::chrono::duration<double>(seconds))) {
+            while (
+                !quilo::replay::StopRequested() && (frames == 0 || recorder->frames() < static_cast<size_t>(frames)) &&
+                (seconds <= 0.0 || std::chrono::steady_clock::now() - start < std::chrono::duration<double>(seconds))) {
                 // Timed, so an interrupt and the time limit are seen without a frame.
                 recorded.wait_for(lock, std::chrono::milliseconds(100));
             }
@@ -92,8 +87,7 @@ int main(int argc, char** argv) {
         engine.StopTracking();
         quilo::replay::RestoreStopSignals();
         recorder->Finish();
-        fmt::print("recorded {} frames ({} dropped) into {}\n", recorder->frames(), recorder->dropped(),
-                   output);
+        fmt::print("recorded {} frames ({} dropped) into {}\n", recorder->frames(), recorder->dropped(), output);
         return 0;
     } catch (const std::exception& e) {
         fmt::print(stderr, "error: {}\n", e.what());

@@ -59,28 +59,25 @@ void RestoreStopSignals() {
     std::signal(SIGTERM, SIG_DFL);
 }
 
-SequenceRecorder::SequenceRecorder(std::filesystem::path folder, std::string description)
-    : folder_(std::move(folder)) {
+SequenceRecorder::SequenceRecorder(std::filesystem::path folder, std::string description) : folder_(std::move(folder)) {
     std::error_code error;
     std::filesystem::create_directories(folder_, error);
     if (error || !std::filesystem::is_directory(folder_, error)) {
         throw SequenceError(fmt::format("{}: cannot create the folder", folder_.string()));
     }
     if (std::filesystem::exists(folder_ / kManifestName, error)) {
-        throw SequenceError(
-            fmt::format("{}: the folder already holds a sequence", folder_.string()));
+        throw SequenceError(fmt::format("{}: the folder already holds a sequence", folder_.string()));
     }
     for (const auto& entry : std::filesystem::directory_iterator(folder_, error)) {
         std::string extension = entry.path().extension().string();
         for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (extension == ".png" || extension == ".pgm") {
-            throw SequenceError(fmt::format("{}: the folder already holds images ({})",
-                                            folder_.string(), entry.path().filename().string()));
+            throw SequenceError(fmt::format("{}: the folder already holds images ({})", folder_.string(),
+                                            entry.path().filename().string()));
         }
     }
     if (error) {
-        throw SequenceError(
-            fmt::format("{}: cannot list the folder ({})", folder_.string(), error.message()));
+        throw SequenceError(fmt::format("{}: cannot list the folder ({})", folder_.string(), error.message()));
     }
     sequence_.description = std::move(description);
 }
@@ -92,8 +89,7 @@ bool SequenceRecorder::Record(const head::CameraFrame& frame, const CameraIntrin
     CameraIntrinsics& fixed = sequence_.intrinsics;
     if (sequence_.frames.empty()) fixed = intrinsics;
     const bool usable = fixed.width > 0 && fixed.height > 0 && fixed.fx > 0.0f && fixed.fy > 0.0f;
-    const bool fits = !images.empty() && images[0].width == fixed.width &&
-                      images[0].height == fixed.height;
+    const bool fits = !images.empty() && images[0].width == fixed.width && images[0].height == fixed.height;
     const bool later = sequence_.frames.empty() || ms > sequence_.frames.back().timestampMs;
     if (!usable || !fits || !later || !std::isfinite(ms)) {
         ++dropped_;

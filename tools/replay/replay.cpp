@@ -96,8 +96,7 @@ std::optional<EyeTruth> TruthAt(const Sequence& sequence, double ms) {
     return out;
 }
 
-glm::dvec3 ToDisplaySpace(const head::FaceTrackerConfiguration& configuration,
-                          const glm::dvec3& cameraMm) {
+glm::dvec3 ToDisplaySpace(const head::FaceTrackerConfiguration& configuration, const glm::dvec3& cameraMm) {
     return head::CameraToDisplay(glm::dmat3(configuration.cameraRotation), glm::dvec3(configuration.cameraPosition),
                                  cameraMm);
 }
@@ -108,8 +107,8 @@ glm::dvec3 TrackedPoint(const head::FaceTrackerConfiguration& configuration, con
     return (eyes.rightEye + eyes.leftEye) * 0.5;
 }
 
-ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequence,
-                    const ReplayOptions& options, const ReplayProgress& progress) {
+ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequence, const ReplayOptions& options,
+                    const ReplayProgress& progress) {
     // Every image's header first: a missing, foreign, truncated or wrongly
     // sized image stops the replay before the detector is loaded.
     for (const SequenceFrame& entry : sequence.frames) CheckFrameImage(folder, sequence, entry);
@@ -148,8 +147,7 @@ ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequenc
             current->detections.assign(detections.begin(), detections.end());
             const head::FrameProfiling profiling = frame.profiling();
             current->detectorMs =
-                static_cast<double>(profiling.faceDetectorEndTime - profiling.faceDetectorStartTime) /
-                1e6;
+                static_cast<double>(profiling.faceDetectorEndTime - profiling.faceDetectorStartTime) / 1e6;
         },
         false);
 
@@ -259,8 +257,7 @@ ReplayStatistics ComputeStatistics(const ReplayResult& result) {
     statistics.engineMedianMs = Quantile(engine, 0.5);
     statistics.engineP99Ms = Quantile(engine, 0.99);
     statistics.startupSeconds = result.startupSeconds;
-    statistics.framesPerSecond =
-        result.seconds > 0.0 ? static_cast<double>(statistics.frames) / result.seconds : 0.0;
+    statistics.framesPerSecond = result.seconds > 0.0 ? static_cast<double>(statistics.frames) / result.seconds : 0.0;
     statistics.framesWithError = errors.size();
     if (!errors.empty()) {
         double sum = 0.0;
@@ -286,8 +283,7 @@ ReplayStatistics ComputeStatistics(const ReplayResult& result) {
             const auto& ta = result.frames[i - 1].truth;
             const auto& tb = result.frames[i].truth;
             if (a == nullptr || b == nullptr || !ta || !tb) continue;
-            const glm::dvec3 change =
-                (glm::dvec3(b->position) - *tb) - (glm::dvec3(a->position) - *ta);
+            const glm::dvec3 change = (glm::dvec3(b->position) - *tb) - (glm::dvec3(a->position) - *ta);
             sumSquares += glm::dot(change, change) / 2.0;
             ++count;
         } else if (i + 1 < result.frames.size()) {
@@ -295,19 +291,16 @@ ReplayStatistics ComputeStatistics(const ReplayResult& result) {
             const head::Face* b = mainFace(i);
             const head::Face* c = mainFace(i + 1);
             if (a == nullptr || b == nullptr || c == nullptr) continue;
-            const auto still = [](const head::Face* f) {
-                return glm::length(glm::dvec3(f->velocity)) < kStillSpeed;
-            };
+            const auto still = [](const head::Face* f) { return glm::length(glm::dvec3(f->velocity)) < kStillSpeed; };
             if (!still(a) || !still(b) || !still(c)) continue;
-            const glm::dvec3 bend = glm::dvec3(c->position) - 2.0 * glm::dvec3(b->position) +
-                                    glm::dvec3(a->position);
+            const glm::dvec3 bend = glm::dvec3(c->position) - 2.0 * glm::dvec3(b->position) + glm::dvec3(a->position);
             sumSquares += glm::dot(bend, bend) / 6.0;
             ++count;
         }
     }
     statistics.jitterFrames = count;
-    statistics.jitterMm = count > 0 ? std::sqrt(sumSquares / static_cast<double>(count))
-                                    : std::numeric_limits<double>::quiet_NaN();
+    statistics.jitterMm =
+        count > 0 ? std::sqrt(sumSquares / static_cast<double>(count)) : std::numeric_limits<double>::quiet_NaN();
 
     std::vector<double> latencies;
     for (const FrameResult& frame : result.frames) {
@@ -326,8 +319,8 @@ ReplayStatistics ComputeStatistics(const ReplayResult& result) {
     glm::dvec3 lastHeld[2], lastPredicted[2];
     bool haveLast = false;
     for (const FrameResult& frame : result.frames) {
-        const bool usable = frame.delivered && !frame.faces.empty() && frame.prediction && frame.eyeTruth &&
-                            frame.eyeTruthAhead;
+        const bool usable =
+            frame.delivered && !frame.faces.empty() && frame.prediction && frame.eyeTruth && frame.eyeTruthAhead;
         if (!usable) {
             haveLast = false;
             continue;

@@ -13,9 +13,9 @@
 
 #include <glm/glm.hpp>
 
+#include "headTracking/common/eyePrediction.h"
 #include "headTracking/common/types.h"
 #include "headTracking/engine/faceDetector.h"
-#include "headTracking/common/eyePrediction.h"
 #include "tools/replay/sequence.h"
 
 namespace quilo::replay {
@@ -37,7 +37,7 @@ struct ReplayOptions {
 struct FrameResult {
     size_t index = 0;
     double timestampMs = 0.0;
-    bool delivered = false;  // whether the engine produced a result for it
+    bool delivered = false;         // whether the engine produced a result for it
     std::vector<head::Face> faces;  // display space, main face first
     std::vector<head::RawFace> rawFaces;
     std::vector<head::DetectedFace> detections;
@@ -62,7 +62,7 @@ struct ReplayResult {
     std::optional<double> predictMs;  // as the options asked
     std::vector<FrameResult> frames;
     double startupSeconds = 0.0;  // creating the engine and loading the detector
-    double seconds = 0.0;  // wall time of the frames, images read included
+    double seconds = 0.0;         // wall time of the frames, images read included
 };
 
 // Called after every frame with the number of frames done and the total.
@@ -75,13 +75,12 @@ using ReplayProgress = std::function<void(size_t done, size_t total)>;
 // whose size differs from the intrinsics', and quilo::Exception or another
 // std::exception when the engine or the detector cannot be created; the
 // frames replayed so far are lost then.
-ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequence,
-                    const ReplayOptions& options, const ReplayProgress& progress = nullptr);
+ReplayResult Replay(const std::filesystem::path& folder, const Sequence& sequence, const ReplayOptions& options,
+                    const ReplayProgress& progress = nullptr);
 
 // The camera-space point `cameraMm` (mm) in the display's space, as the
 // tracker places it with `configuration`'s camera pose.
-glm::dvec3 ToDisplaySpace(const head::FaceTrackerConfiguration& configuration,
-                          const glm::dvec3& cameraMm);
+glm::dvec3 ToDisplaySpace(const head::FaceTrackerConfiguration& configuration, const glm::dvec3& cameraMm);
 
 // Both eyes of the sequence's truth at `ms`: cubic (Catmull-Rom) between
 // the frames around it, exact at a frame's timestamp. nullopt outside the

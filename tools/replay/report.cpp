@@ -30,8 +30,7 @@ void AppendCells(std::string& row, std::initializer_list<double> values, int dig
 constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
 
 // The detection that gave `face` in `frame`, if any.
-const head::DetectedFace* DetectionOf(const FrameResult& frame, const head::Face& face,
-                                      const head::RawFace** raw) {
+const head::DetectedFace* DetectionOf(const FrameResult& frame, const head::Face& face, const head::RawFace** raw) {
     *raw = nullptr;
     if (face.rawFaceIndex < 0 || static_cast<size_t>(face.rawFaceIndex) >= frame.rawFaces.size()) {
         return nullptr;
@@ -123,10 +122,8 @@ void WriteFrameTable(const std::filesystem::path& path, const ReplayResult& resu
     WriteText(path, text);
 }
 
-void WriteTrajectoryPlot(const std::filesystem::path& path, const ReplayResult& result,
-                         const std::string& title) {
-    constexpr double kWidth = 900, kPanelHeight = 200, kLeft = 70, kRight = 20, kTop = 40,
-                     kGap = 30;
+void WriteTrajectoryPlot(const std::filesystem::path& path, const ReplayResult& result, const std::string& title) {
+    constexpr double kWidth = 900, kPanelHeight = 200, kLeft = 70, kRight = 20, kTop = 40, kGap = 30;
     const double plotWidth = kWidth - kLeft - kRight;
     const double height = kTop + 3 * (kPanelHeight + kGap) + 10;
 
@@ -162,17 +159,15 @@ void WriteTrajectoryPlot(const std::filesystem::path& path, const ReplayResult& 
         low -= margin;
         high += margin;
         const double top = kTop + axis * (kPanelHeight + kGap);
-        const auto y = [&](double value) {
-            return top + (high - value) / (high - low) * kPanelHeight;
-        };
+        const auto y = [&](double value) { return top + (high - value) / (high - low) * kPanelHeight; };
 
         svg += fmt::format(
             "<rect x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\" fill=\"none\" stroke=\"#888\"/>\n"
             "<text x=\"8\" y=\"{:.1f}\">{} (mm)</text>\n"
             "<text x=\"{}\" y=\"{:.1f}\" text-anchor=\"end\">{:.0f}</text>\n"
             "<text x=\"{}\" y=\"{:.1f}\" text-anchor=\"end\">{:.0f}</text>\n",
-            kLeft, top, plotWidth, kPanelHeight, top + kPanelHeight / 2, axes[axis], kLeft - 4,
-            top + 12, high, kLeft - 4, top + kPanelHeight, low);
+            kLeft, top, plotWidth, kPanelHeight, top + kPanelHeight / 2, axes[axis], kLeft - 4, top + 12, high,
+            kLeft - 4, top + kPanelHeight, low);
 
         // One polyline per run of frames with a value; gaps stay gaps.
         const auto lines = [&](auto value, const char* style) {
@@ -189,8 +184,7 @@ void WriteTrajectoryPlot(const std::filesystem::path& path, const ReplayResult& 
                     flush();
                     continue;
                 }
-                fmt::format_to(std::back_inserter(points), "{:.1f},{:.1f} ", x(frame.timestampMs),
-                               y(v));
+                fmt::format_to(std::back_inserter(points), "{:.1f},{:.1f} ", x(frame.timestampMs), y(v));
             }
             flush();
         };
@@ -227,8 +221,7 @@ size_t WriteOverlays(const std::filesystem::path& folder, const std::filesystem:
         if (frame.index % every != 0 || frame.index >= sequence.frames.size()) continue;
         const SequenceFrame& entry = sequence.frames[frame.index];
         const GreyImage grey = ReadFrameImage(sequenceFolder, sequence, entry);
-        const cv::Mat image(grey.height, grey.width, CV_8UC1,
-                            const_cast<uint8_t*>(grey.pixels.data()));
+        const cv::Mat image(grey.height, grey.width, CV_8UC1, const_cast<uint8_t*>(grey.pixels.data()));
         cv::Mat picture;
         cv::cvtColor(image, picture, cv::COLOR_GRAY2RGB);
 
@@ -239,9 +232,8 @@ size_t WriteOverlays(const std::filesystem::path& folder, const std::filesystem:
         };
         if (entry.truth) {
             for (const glm::dvec3& eye : {entry.truth->rightEye, entry.truth->leftEye}) {
-                cv::drawMarker(picture, point(ProjectToPixel(sequence.intrinsics, eye)),
-                               cv::Scalar(40, 200, 40), cv::MARKER_CROSS,
-                               static_cast<int>(12 * scale), thickness);
+                cv::drawMarker(picture, point(ProjectToPixel(sequence.intrinsics, eye)), cv::Scalar(40, 200, 40),
+                               cv::MARKER_CROSS, static_cast<int>(12 * scale), thickness);
             }
         }
         for (size_t i = 0; i < frame.faces.size(); ++i) {
@@ -253,18 +245,15 @@ size_t WriteOverlays(const std::filesystem::path& folder, const std::filesystem:
             const int radius = static_cast<int>(std::lround(5 * scale));
             cv::circle(picture, right, radius, cv::Scalar(230, 40, 40), thickness, cv::LINE_AA);
             cv::circle(picture, left, radius, cv::Scalar(40, 90, 240), thickness, cv::LINE_AA);
-            const cv::Point label((right.x + left.x) / 2 - radius,
-                                  std::min(right.y, left.y) - 3 * radius);
+            const cv::Point label((right.x + left.x) / 2 - radius, std::min(right.y, left.y) - 3 * radius);
             cv::putText(picture, std::to_string(i), label, cv::FONT_HERSHEY_SIMPLEX, 0.6 * scale,
                         cv::Scalar(255, 220, 0), thickness, cv::LINE_AA);
         }
         cv::putText(picture,
-                    fmt::format("frame {}  {:.0f} ms  faces {}", frame.index, frame.timestampMs,
-                                frame.faces.size()),
-                    cv::Point(8, static_cast<int>(20 * scale)), cv::FONT_HERSHEY_SIMPLEX,
-                    0.5 * scale, cv::Scalar(255, 255, 255), thickness, cv::LINE_AA);
-        WriteRgbPng(folder / fmt::format("{:05}.png", frame.index), picture.cols, picture.rows,
-                    picture.data);
+                    fmt::format("frame {}  {:.0f} ms  faces {}", frame.index, frame.timestampMs, frame.faces.size()),
+                    cv::Point(8, static_cast<int>(20 * scale)), cv::FONT_HERSHEY_SIMPLEX, 0.5 * scale,
+                    cv::Scalar(255, 255, 255), thickness, cv::LINE_AA);
+        WriteRgbPng(folder / fmt::format("{:05}.png", frame.index), picture.cols, picture.rows, picture.data);
         ++written;
     }
     return written;
@@ -283,8 +272,8 @@ std::string FormatSummary(const ReplayStatistics& s) {
         "whole pipeline:     {:.1f} frames per second (reading images included; start-up "
         "{:.1f} s)\n",
         s.frames, s.framesWithFace, share(s.framesWithFace), s.detections, s.framesWithDetection,
-        share(s.framesWithDetection), s.detectorMedianMs, s.detectorP99Ms, s.engineMedianMs,
-        s.engineP99Ms, s.framesPerSecond, s.startupSeconds);
+        share(s.framesWithDetection), s.detectorMedianMs, s.detectorP99Ms, s.engineMedianMs, s.engineP99Ms,
+        s.framesPerSecond, s.startupSeconds);
     if (s.framesWithError > 0) {
         text += fmt::format("3D error:           mean {:.1f} mm, 95th percentile {:.1f} mm ({} frames)\n",
                             s.errorMeanMm, s.errorP95Mm, s.framesWithError);
@@ -294,9 +283,10 @@ std::string FormatSummary(const ReplayStatistics& s) {
                             s.jitterFromTruth ? "of the error" : "while still", s.jitterFrames);
     }
     if (s.frames > 0) {
-        text += fmt::format("latency:            median {:.3f} ms, 99th percentile {:.3f} ms (image pushed "
-                            "to result published)\n",
-                            s.latencyMedianMs, s.latencyP99Ms);
+        text += fmt::format(
+            "latency:            median {:.3f} ms, 99th percentile {:.3f} ms (image pushed "
+            "to result published)\n",
+            s.latencyMedianMs, s.latencyP99Ms);
     }
     if (s.predictMs && s.predictionFrames > 0) {
         const double predictedAdds = s.eyeErrorPredictedMm - s.eyeErrorNowMm;
@@ -307,12 +297,13 @@ std::string FormatSummary(const ReplayStatistics& s) {
             "latency adds:       {:.2f} mm predicted, {:.2f} mm unpredicted ({:.0f} %)\n"
             "eye jitter:         {:.2f} mm predicted, {:.2f} mm unpredicted (of the error)\n",
             s.eyeErrorNowMm, *s.predictMs, s.eyeErrorPredictedMm, s.eyeErrorHeldMm, s.predictionFrames,
-            s.predictionsDeclined, predictedAdds, heldAdds,
-            heldAdds != 0.0 ? 100.0 * predictedAdds / heldAdds : 0.0, s.eyeJitterPredictedMm, s.eyeJitterHeldMm);
+            s.predictionsDeclined, predictedAdds, heldAdds, heldAdds != 0.0 ? 100.0 * predictedAdds / heldAdds : 0.0,
+            s.eyeJitterPredictedMm, s.eyeJitterHeldMm);
         if (s.stillFrames > 0) {
-            text += fmt::format("head still:         worst error {:.2f} mm predicted, {:.2f} mm unpredicted ({} "
-                                "frames)\n",
-                                s.stillWorstPredictedMm, s.stillWorstHeldMm, s.stillFrames);
+            text += fmt::format(
+                "head still:         worst error {:.2f} mm predicted, {:.2f} mm unpredicted ({} "
+                "frames)\n",
+                s.stillWorstPredictedMm, s.stillWorstHeldMm, s.stillFrames);
         }
     }
     return text;

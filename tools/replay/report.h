@@ -28,8 +28,7 @@ void WriteFrameTable(const std::filesystem::path& path, const ReplayResult& resu
 // An SVG plot of the main face's x, y and z (display space, mm) over time,
 // one panel each, with the truth as a dashed line where the sequence has it.
 // Throws SequenceError when the file cannot be written.
-void WriteTrajectoryPlot(const std::filesystem::path& path, const ReplayResult& result,
-                         const std::string& title);
+void WriteTrajectoryPlot(const std::filesystem::path& path, const ReplayResult& result, const std::string& title);
 
 // Writes `folder`/NNNNN.png for every `every`-th frame (the first included):
 // the frame's image in colour with each detection's eyes (right eye red, left

@@ -43,11 +43,9 @@ struct CardPose {
 // run at other rates and phases so that the poses do not repeat within the
 // round.
 CardPose PathPoseAt(double pathFrame) {
-    const double t = glm::two_pi<double>() * std::fmod(pathFrame, double{kSamplePathFrames}) /
-                     kSamplePathFrames;
+    const double t = glm::two_pi<double>() * std::fmod(pathFrame, double{kSamplePathFrames}) / kSamplePathFrames;
     CardPose pose;
-    pose.position = {190.0 * std::sin(t), 50.0 * std::sin(2.0 * t + 0.5),
-                     825.0 - 225.0 * std::cos(t)};
+    pose.position = {190.0 * std::sin(t), 50.0 * std::sin(2.0 * t + 0.5), 825.0 - 225.0 * std::cos(t)};
     const double roll = glm::radians(6.0) * std::sin(3.0 * t);
     const double yaw = glm::radians(12.0) * std::sin(t + 0.8);
     const double pitch = glm::radians(4.0) * std::sin(2.0 * t + 1.7);
@@ -189,7 +187,7 @@ public:
             hasSpare_ = false;
             return spare_;
         }
-        constexpr double kRange = 4294967296.0;  // 2^32
+        constexpr double kRange = 4294967296.0;                             // 2^32
         const double u1 = (static_cast<double>(random_()) + 1.0) / kRange;  // (0, 1]: log is finite
         const double u2 = static_cast<double>(random_()) / kRange;
         const double radius = std::sqrt(-2.0 * std::log(u1));
@@ -229,15 +227,12 @@ bool ParseNumber(const std::string& text, double* value) {
 }
 
 bool Inside(const GreyImage& photo, const glm::dvec2& pixel) {
-    return pixel.x >= 0.0 && pixel.y >= 0.0 && pixel.x <= photo.width - 1.0 &&
-           pixel.y <= photo.height - 1.0;
+    return pixel.x >= 0.0 && pixel.y >= 0.0 && pixel.x <= photo.width - 1.0 && pixel.y <= photo.height - 1.0;
 }
 
 }  // namespace
 
-GreyImage ReadPhotoAsGrey(const std::filesystem::path& path) {
-    return ReadGreyImage(path, ColourToGrey::ChannelMean);
-}
+GreyImage ReadPhotoAsGrey(const std::filesystem::path& path) { return ReadGreyImage(path, ColourToGrey::ChannelMean); }
 
 EyePixels ReadEyePixels(const std::filesystem::path& csv, const std::string& imageName) {
     std::ifstream in(csv);
@@ -266,8 +261,8 @@ EyePixels ReadEyePixels(const std::filesystem::path& csv, const std::string& ima
 }
 
 std::optional<SampleMotion> SampleMotionFromName(const std::string& name) {
-    for (const SampleMotion motion : {SampleMotion::Path, SampleMotion::Sway, SampleMotion::Lean,
-                                      SampleMotion::Still, SampleMotion::TurnAndStop}) {
+    for (const SampleMotion motion :
+         {SampleMotion::Path, SampleMotion::Sway, SampleMotion::Lean, SampleMotion::Still, SampleMotion::TurnAndStop}) {
         if (name == SampleMotionName(motion)) return motion;
     }
     return std::nullopt;
@@ -298,15 +293,14 @@ CameraIntrinsics SampleIntrinsics() {
     camera.height = kHeight;
     camera.ppx = kWidth / 2.0f;
     camera.ppy = kHeight / 2.0f;
-    const double focal =
-        (kWidth / 2.0) / std::tan(glm::radians(kHorizontalFieldOfViewDegrees / 2.0));
+    const double focal = (kWidth / 2.0) / std::tan(glm::radians(kHorizontalFieldOfViewDegrees / 2.0));
     camera.fx = camera.fy = static_cast<float>(focal);
     camera.isMirrored = false;
     return camera;
 }
 
-Sequence GenerateSample(const GreyImage& photo, const EyePixels& eyes,
-                        const SampleOptions& options, const std::filesystem::path& outputFolder) {
+Sequence GenerateSample(const GreyImage& photo, const EyePixels& eyes, const SampleOptions& options,
+                        const std::filesystem::path& outputFolder) {
     if (photo.width <= 0 || photo.height <= 0 ||
         photo.pixels.size() != static_cast<size_t>(photo.width) * photo.height) {
         Fail(outputFolder, "the sample's photograph has no pixels or the wrong number of them");
@@ -318,28 +312,25 @@ Sequence GenerateSample(const GreyImage& photo, const EyePixels& eyes,
         Fail(outputFolder, "the eyes in the sample's photograph are less than 4 px apart");
     }
     if (!(eyes.rightEye.x < eyes.leftEye.x)) {
-        Fail(outputFolder, "the person's right eye must lie on the photograph's left (the "
-                           "photograph must not be mirrored)");
+        Fail(outputFolder,
+             "the person's right eye must lie on the photograph's left (the "
+             "photograph must not be mirrored)");
     }
     if (options.frameCount < 1 || options.frameCount > kMaxFrameCount) {
-        Fail(outputFolder, fmt::format("the frame count {} is not from 1 to {}",
-                                       options.frameCount, kMaxFrameCount));
+        Fail(outputFolder, fmt::format("the frame count {} is not from 1 to {}", options.frameCount, kMaxFrameCount));
     }
     if (options.pathStep < 1) {
         Fail(outputFolder, fmt::format("the path step {} is not positive", options.pathStep));
     }
     if (!(options.framesPerSecond >= 0.0 && options.framesPerSecond <= 1000.0)) {
-        Fail(outputFolder, fmt::format("the rate {} is not from 0 to 1000 frames per second",
-                                       options.framesPerSecond));
+        Fail(outputFolder, fmt::format("the rate {} is not from 0 to 1000 frames per second", options.framesPerSecond));
     }
-    if (!(options.swayMm >= 0.0 && options.swayMm <= 400.0) ||
-        !(options.swayHz >= 0.05 && options.swayHz <= 5.0)) {
-        Fail(outputFolder, fmt::format("the sway of {} mm at {} Hz is not 0 to 400 mm at 0.05 to 5 Hz",
-                                       options.swayMm, options.swayHz));
+    if (!(options.swayMm >= 0.0 && options.swayMm <= 400.0) || !(options.swayHz >= 0.05 && options.swayHz <= 5.0)) {
+        Fail(outputFolder, fmt::format("the sway of {} mm at {} Hz is not 0 to 400 mm at 0.05 to 5 Hz", options.swayMm,
+                                       options.swayHz));
     }
     if (!(options.noiseSigma >= 0.0 && options.noiseSigma <= kMaxNoiseSigma)) {
-        Fail(outputFolder, fmt::format("the noise sigma {} is not from 0 to {}",
-                                       options.noiseSigma, kMaxNoiseSigma));
+        Fail(outputFolder, fmt::format("the noise sigma {} is not from 0 to {}", options.noiseSigma, kMaxNoiseSigma));
     }
 
     std::error_code error;
@@ -353,8 +344,7 @@ Sequence GenerateSample(const GreyImage& photo, const EyePixels& eyes,
     const CameraIntrinsics camera = SampleIntrinsics();
     const Card card{(eyes.rightEye + eyes.leftEye) * 0.5,
                     kSampleEyeDistanceMm / glm::distance(eyes.rightEye, eyes.leftEye)};
-    const cv::Mat source(photo.height, photo.width, CV_8UC1,
-                         const_cast<uint8_t*>(photo.pixels.data()));
+    const cv::Mat source(photo.height, photo.width, CV_8UC1, const_cast<uint8_t*>(photo.pixels.data()));
     const cv::Mat background = Background();
     GaussianNoise noise(options.noiseSeed);
 
@@ -363,15 +353,16 @@ Sequence GenerateSample(const GreyImage& photo, const EyePixels& eyes,
     Sequence sequence;
     sequence.description =
         options.motion == SampleMotion::Path
-            ? fmt::format("Generated sample: a face photograph as a flat card moving 600 to 1050 mm in front of "
-                          "an 848 x 480 camera (87 degrees wide) at {} frames per second, {} frames, with the "
-                          "true eye centres",
-                          fps, options.frameCount)
-            : fmt::format("Generated sample: a face photograph as a flat card, motion \"{}\", in front of an "
-                          "848 x 480 camera (87 degrees wide) at {} frames per second, {} frames{}, with the "
-                          "true eye centres",
-                          SampleMotionName(options.motion), fps, options.frameCount,
-                          options.depth ? " and depth" : "");
+            ? fmt::format(
+                  "Generated sample: a face photograph as a flat card moving 600 to 1050 mm in front of "
+                  "an 848 x 480 camera (87 degrees wide) at {} frames per second, {} frames, with the "
+                  "true eye centres",
+                  fps, options.frameCount)
+            : fmt::format(
+                  "Generated sample: a face photograph as a flat card, motion \"{}\", in front of an "
+                  "848 x 480 camera (87 degrees wide) at {} frames per second, {} frames{}, with the "
+                  "true eye centres",
+                  SampleMotionName(options.motion), fps, options.frameCount, options.depth ? " and depth" : "");
     sequence.intrinsics = camera;
     GreyImage frame{kWidth, kHeight, std::vector<uint8_t>(static_cast<size_t>(kWidth) * kHeight)};
     for (int32_t i = 0; i < options.frameCount; ++i) {
@@ -395,8 +386,7 @@ Sequence GenerateSample(const GreyImage& photo, const EyePixels& eyes,
         WriteGreyPng(outputFolder / entry.image, frame);
         if (options.depth) {
             cv::Mat covered(kHeight, kWidth, CV_8UC1, cv::Scalar(0));
-            cv::warpPerspective(opaque, covered, homography, covered.size(), cv::INTER_NEAREST,
-                                cv::BORDER_CONSTANT);
+            cv::warpPerspective(opaque, covered, homography, covered.size(), cv::INTER_NEAREST, cv::BORDER_CONSTANT);
             entry.depth = fmt::format("{:05d}-depth.png", i);
             WriteDepthPng(outputFolder / *entry.depth, CardDepth(camera, pose, covered));
         }

@@ -105,7 +105,7 @@ EyeTruth SampleTruthAt(const SampleOptions& options, const EyePixels& eyes, doub
 // empty, the eyes lie outside it or less than 4 px apart, an option is out of
 // range (frameCount 1..100000, pathStep >= 1, noiseSigma 0..50), or a file
 // cannot be written.
-Sequence GenerateSample(const GreyImage& photo, const EyePixels& eyes,
-                        const SampleOptions& options, const std::filesystem::path& outputFolder);
+Sequence GenerateSample(const GreyImage& photo, const EyePixels& eyes, const SampleOptions& options,
+                        const std::filesystem::path& outputFolder);
 
 }  // namespace quilo::replay

@@ -33,8 +33,7 @@ using detail::Fail;
 constexpr uintmax_t kHeaderBytes = 4096;
 
 // Up to `limit` bytes from the start of the image file `path`, and its size.
-std::vector<uint8_t> ReadImageBytes(const std::filesystem::path& path, uintmax_t limit,
-                                    uintmax_t* fileSize = nullptr) {
+std::vector<uint8_t> ReadImageBytes(const std::filesystem::path& path, uintmax_t limit, uintmax_t* fileSize = nullptr) {
     CheckRegularFile(path, "no such image");
     std::error_code error;
     const uintmax_t size = std::filesystem::file_size(path, error);
@@ -70,8 +69,7 @@ constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'
 // comments, then one white space character and the pixels. Throws when a
 // field is missing or out of range, or when `fileSize` is too small for the
 // pixels the header declares.
-ImageHeader ParsePnmHeader(const std::filesystem::path& path, const std::vector<uint8_t>& bytes,
-                           uintmax_t fileSize) {
+ImageHeader ParsePnmHeader(const std::filesystem::path& path, const std::vector<uint8_t>& bytes, uintmax_t fileSize) {
     size_t at = 2;
     const auto isSpace = [](uint8_t c) {
         return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -121,8 +119,7 @@ ImageHeader ParsePnmHeader(const std::filesystem::path& path, const std::vector<
 
 // The header of a PNG or binary PGM image, without decoding its pixels.
 // `bytes` holds the start of the file, or all of it, and `fileSize` its size.
-ImageHeader ParseImageHeader(const std::filesystem::path& path, const std::vector<uint8_t>& bytes,
-                             uintmax_t fileSize) {
+ImageHeader ParseImageHeader(const std::filesystem::path& path, const std::vector<uint8_t>& bytes, uintmax_t fileSize) {
     if (bytes.size() >= 2 && bytes[0] == 'P' && (bytes[1] == '5' || bytes[1] == '6')) {
         return ParsePnmHeader(path, bytes, fileSize);
     }
@@ -145,19 +142,16 @@ ImageHeader ParseImageHeader(const std::filesystem::path& path, const std::vecto
 }
 
 // Throws unless the image declares the size of the sequence's intrinsics.
-void CheckSize(const std::filesystem::path& path, const ImageHeader& header,
-               const Sequence& sequence) {
+void CheckSize(const std::filesystem::path& path, const ImageHeader& header, const Sequence& sequence) {
     if (header.width != sequence.intrinsics.width || header.height != sequence.intrinsics.height) {
-        Fail(path, fmt::format("the image is {} x {} pixels, the sequence's intrinsics say {} x {}",
-                               header.width, header.height, sequence.intrinsics.width,
-                               sequence.intrinsics.height));
+        Fail(path, fmt::format("the image is {} x {} pixels, the sequence's intrinsics say {} x {}", header.width,
+                               header.height, sequence.intrinsics.width, sequence.intrinsics.height));
     }
 }
 
 // Throws unless the PNG whose start is `bytes` holds 16-bit grey pixels:
 // IHDR's bit depth (byte 24) 16 and colour type (byte 25) 0.
-void CheckDepthKind(const std::filesystem::path& path, const ImageHeader& header,
-                    const std::vector<uint8_t>& bytes) {
+void CheckDepthKind(const std::filesystem::path& path, const ImageHeader& header, const std::vector<uint8_t>& bytes) {
     if (header.kind != ImageKind::Png || bytes.size() < 26 || bytes[24] != 16 || bytes[25] != 0) {
         Fail(path, "not a 16-bit grey PNG depth image");
     }
@@ -178,8 +172,8 @@ bool PngIsWhole(const std::vector<uint8_t>& bytes) {
 }
 
 // Decodes the whole image file `bytes`, whose header is `header`, as grey.
-GreyImage Decode(const std::filesystem::path& path, const std::vector<uint8_t>& bytes,
-                 const ImageHeader& header, ColourToGrey conversion) {
+GreyImage Decode(const std::filesystem::path& path, const std::vector<uint8_t>& bytes, const ImageHeader& header,
+                 ColourToGrey conversion) {
     if (header.kind == ImageKind::Png && !PngIsWhole(bytes)) {
         Fail(path, "not a readable PNG or PGM image (truncated PNG: no end chunk)");
     }
@@ -189,13 +183,12 @@ GreyImage Decode(const std::filesystem::path& path, const std::vector<uint8_t>& 
     const int wanted = conversion == ColourToGrey::ChannelMean ? 3 : 1;
     int width = 0, height = 0, channels = 0;
     std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
-        stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height,
-                              &channels, wanted),
+        stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height, &channels, wanted),
         stbi_image_free);
     if (!pixels) {
         const char* reason = stbi_failure_reason();
-        Fail(path, fmt::format("not a readable PNG or PGM image ({})",
-                               reason != nullptr ? reason : "damaged image data"));
+        Fail(path,
+             fmt::format("not a readable PNG or PGM image ({})", reason != nullptr ? reason : "damaged image data"));
     }
     if (width != header.width || height != header.height) {
         Fail(path, "not a readable PNG or PGM image (decoded size differs from the header's)");
@@ -224,8 +217,7 @@ GreyImage ReadGreyImage(const std::filesystem::path& path, ColourToGrey conversi
     return Decode(path, bytes, header, conversion);
 }
 
-std::filesystem::path FrameImagePath(const std::filesystem::path& folder,
-                                     const SequenceFrame& frame) {
+std::filesystem::path FrameImagePath(const std::filesystem::path& folder, const SequenceFrame& frame) {
     const std::filesystem::path path = folder / frame.image;
     std::error_code error;
     const std::filesystem::path base = std::filesystem::canonical(folder, error);
@@ -234,8 +226,7 @@ std::filesystem::path FrameImagePath(const std::filesystem::path& folder,
     // stays as written and is then found missing.
     const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
     if (error) Fail(path, fmt::format("cannot be resolved ({})", error.message()));
-    if (std::mismatch(base.begin(), base.end(), resolved.begin(), resolved.end()).first !=
-        base.end()) {
+    if (std::mismatch(base.begin(), base.end(), resolved.begin(), resolved.end()).first != base.end()) {
         Fail(path, "leads outside the sequence folder through a symbolic link");
     }
     return path;
@@ -273,8 +264,7 @@ void AppendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* dat
 
 }  // namespace
 
-void CheckFrameImage(const std::filesystem::path& folder, const Sequence& sequence,
-                     const SequenceFrame& frame) {
+void CheckFrameImage(const std::filesystem::path& folder, const Sequence& sequence, const SequenceFrame& frame) {
     const std::filesystem::path path = FrameImagePath(folder, frame);
     uintmax_t fileSize = 0;
     const std::vector<uint8_t> start = ReadImageBytes(path, kHeaderBytes, &fileSize);
@@ -288,8 +278,7 @@ void CheckFrameImage(const std::filesystem::path& folder, const Sequence& sequen
     }
 }
 
-DepthImage ReadFrameDepth(const std::filesystem::path& folder, const Sequence& sequence,
-                          const SequenceFrame& frame) {
+DepthImage ReadFrameDepth(const std::filesystem::path& folder, const Sequence& sequence, const SequenceFrame& frame) {
     const std::filesystem::path path = FrameDepthPath(folder, frame);
     const std::vector<uint8_t> bytes = ReadImageBytes(path, std::numeric_limits<uintmax_t>::max());
     const ImageHeader header = ParseImageHeader(path, bytes, bytes.size());
@@ -305,8 +294,8 @@ DepthImage ReadFrameDepth(const std::filesystem::path& folder, const Sequence& s
         stbi_image_free);
     if (!values) {
         const char* reason = stbi_failure_reason();
-        Fail(path, fmt::format("not a readable PNG depth image ({})",
-                               reason != nullptr ? reason : "damaged image data"));
+        Fail(path,
+             fmt::format("not a readable PNG depth image ({})", reason != nullptr ? reason : "damaged image data"));
     }
     if (width != header.width || height != header.height) {
         Fail(path, "not a readable PNG depth image (decoded size differs from the header's)");
@@ -356,8 +345,7 @@ void WriteDepthPng(const std::filesystem::path& path, const DepthImage& depth) {
     if (!out) Fail(path, "the depth PNG could not be written completely");
 }
 
-GreyImage ReadFrameImage(const std::filesystem::path& folder, const Sequence& sequence,
-                         const SequenceFrame& frame) {
+GreyImage ReadFrameImage(const std::filesystem::path& folder, const Sequence& sequence, const SequenceFrame& frame) {
     const std::filesystem::path path = FrameImagePath(folder, frame);
     const std::vector<uint8_t> bytes = ReadImageBytes(path, std::numeric_limits<uintmax_t>::max());
     const ImageHeader header = ParseImageHeader(path, bytes, bytes.size());
@@ -370,14 +358,12 @@ void WriteGreyPng(const std::filesystem::path& path, const GreyImage& image) {
         image.pixels.size() != static_cast<size_t>(image.width) * image.height) {
         Fail(path, "the image to write has no pixels or the wrong number of them");
     }
-    if (stbi_write_png(path.string().c_str(), image.width, image.height, 1, image.pixels.data(),
-                       image.width) == 0) {
+    if (stbi_write_png(path.string().c_str(), image.width, image.height, 1, image.pixels.data(), image.width) == 0) {
         Fail(path, "the PNG could not be written");
     }
 }
 
-void WriteRgbPng(const std::filesystem::path& path, int32_t width, int32_t height,
-                 const uint8_t* rgb) {
+void WriteRgbPng(const std::filesystem::path& path, int32_t width, int32_t height, const uint8_t* rgb) {
     if (width <= 0 || height <= 0 || rgb == nullptr) Fail(path, "the image to write has no pixels");
     if (stbi_write_png(path.string().c_str(), width, height, 3, rgb, width * 3) == 0) {
         Fail(path, "the PNG could not be written");

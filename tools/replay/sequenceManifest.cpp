@@ -22,8 +22,7 @@ using nlohmann::json;
 // The member `key` of `object`, which must exist and be of the type `T` reads
 // as; `where` names the object in messages.
 template <typename T>
-T Get(const json& object, const char* key, const std::string& where,
-      const std::filesystem::path& file) {
+T Get(const json& object, const char* key, const std::string& where, const std::filesystem::path& file) {
     const auto member = object.find(key);
     if (member == object.end()) Fail(file, fmt::format("{} has no \"{}\"", where, key));
     if constexpr (std::is_same_v<T, std::string>) {
@@ -36,16 +35,14 @@ T Get(const json& object, const char* key, const std::string& where,
     return member->get<T>();
 }
 
-glm::dvec3 GetPoint(const json& object, const char* key, const std::string& where,
-                    const std::filesystem::path& file) {
+glm::dvec3 GetPoint(const json& object, const char* key, const std::string& where, const std::filesystem::path& file) {
     const auto member = object.find(key);
     if (member == object.end()) Fail(file, fmt::format("{} has no \"{}\"", where, key));
     if (!member->is_array() || member->size() != 3 ||
         !std::all_of(member->begin(), member->end(), [](const json& v) { return v.is_number(); })) {
         Fail(file, fmt::format("{}: \"{}\" is not a list of three numbers", where, key));
     }
-    const glm::dvec3 point((*member)[0].get<double>(), (*member)[1].get<double>(),
-                           (*member)[2].get<double>());
+    const glm::dvec3 point((*member)[0].get<double>(), (*member)[1].get<double>(), (*member)[2].get<double>());
     if (!std::isfinite(point.x) || !std::isfinite(point.y) || !std::isfinite(point.z)) {
         Fail(file, fmt::format("{}: \"{}\" is not finite", where, key));
     }
@@ -104,8 +101,8 @@ Sequence ReadSequence(const std::filesystem::path& folder) {
     const std::string where = "\"intrinsics\"";
     const double width = Get<double>(*intrinsics, "width", where, file);
     const double height = Get<double>(*intrinsics, "height", where, file);
-    if (!(width >= 1 && width <= 1 << 16 && height >= 1 && height <= 1 << 16) ||
-        width != std::floor(width) || height != std::floor(height)) {
+    if (!(width >= 1 && width <= 1 << 16 && height >= 1 && height <= 1 << 16) || width != std::floor(width) ||
+        height != std::floor(height)) {
         Fail(file, "the intrinsics' width and height must be whole numbers from 1 to 65536");
     }
     camera.width = static_cast<int32_t>(width);
@@ -114,8 +111,8 @@ Sequence ReadSequence(const std::filesystem::path& folder) {
     camera.fy = Get<float>(*intrinsics, "fy", where, file);
     camera.ppx = Get<float>(*intrinsics, "ppx", where, file);
     camera.ppy = Get<float>(*intrinsics, "ppy", where, file);
-    if (!(camera.fx > 0.0f && camera.fy > 0.0f && std::isfinite(camera.fx) &&
-          std::isfinite(camera.fy) && std::isfinite(camera.ppx) && std::isfinite(camera.ppy))) {
+    if (!(camera.fx > 0.0f && camera.fy > 0.0f && std::isfinite(camera.fx) && std::isfinite(camera.fy) &&
+          std::isfinite(camera.ppx) && std::isfinite(camera.ppy))) {
         Fail(file, "the intrinsics' focal lengths must be positive and every value finite");
     }
     if (intrinsics->contains("isMirrored")) {
@@ -141,14 +138,12 @@ Sequence ReadSequence(const std::filesystem::path& folder) {
         SequenceFrame frame;
         frame.image = Get<std::string>(entry, "image", name, file);
         if (!StaysInside(frame.image)) {
-            Fail(file, fmt::format("{}: image \"{}\" is not a file inside the folder", name,
-                                   frame.image));
+            Fail(file, fmt::format("{}: image \"{}\" is not a file inside the folder", name, frame.image));
         }
         if (entry.contains("depth")) {
             frame.depth = Get<std::string>(entry, "depth", name, file);
             if (!StaysInside(*frame.depth)) {
-                Fail(file, fmt::format("{}: depth image \"{}\" is not a file inside the folder", name,
-                                       *frame.depth));
+                Fail(file, fmt::format("{}: depth image \"{}\" is not a file inside the folder", name, *frame.depth));
             }
         }
         frame.timestampMs = Get<double>(entry, "timestamp", name, file);
@@ -156,14 +151,14 @@ Sequence ReadSequence(const std::filesystem::path& folder) {
             Fail(file, fmt::format("{}: the timestamp is not finite", name));
         }
         if (!sequence.frames.empty() && !(frame.timestampMs > sequence.frames.back().timestampMs)) {
-            Fail(file, fmt::format("{}: timestamp {} ms does not come after {} ms", name,
-                                   frame.timestampMs, sequence.frames.back().timestampMs));
+            Fail(file, fmt::format("{}: timestamp {} ms does not come after {} ms", name, frame.timestampMs,
+                                   sequence.frames.back().timestampMs));
         }
         if (const auto truth = entry.find("truth"); truth != entry.end()) {
             if (!truth->is_object()) Fail(file, fmt::format("{}: \"truth\" is not an object", name));
             const std::string truthName = name + " truth";
-            frame.truth = EyeTruth{GetPoint(*truth, "rightEye", truthName, file),
-                                   GetPoint(*truth, "leftEye", truthName, file)};
+            frame.truth =
+                EyeTruth{GetPoint(*truth, "rightEye", truthName, file), GetPoint(*truth, "leftEye", truthName, file)};
         }
         sequence.frames.push_back(std::move(frame));
     }
@@ -176,8 +171,7 @@ void WriteSequence(const std::filesystem::path& folder, const Sequence& sequence
         json entry = {{"image", frame.image}, {"timestamp", frame.timestampMs}};
         if (frame.depth) entry["depth"] = *frame.depth;
         if (frame.truth) {
-            entry["truth"] = {{"rightEye", ToJson(frame.truth->rightEye)},
-                              {"leftEye", ToJson(frame.truth->leftEye)}};
+            entry["truth"] = {{"rightEye", ToJson(frame.truth->rightEye)}, {"leftEye", ToJson(frame.truth->leftEye)}};
         }
         frames.push_back(std::move(entry));
     }

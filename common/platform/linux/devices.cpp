@@ -20,9 +20,9 @@ namespace fs = std::filesystem;
 
 // "{a5dcbf10-6530-11d2-901f-00c04fb951ed}"
 std::string ClassText(const DeviceInterfaceClass& c) {
-    return fmt::format("{{{:08x}-{:04x}-{:04x}-{:02x}{:02x}-{:02x}{:02x}{:02x}{:02x}{:02x}{:02x}}}", c.data1,
-                       c.data2, c.data3, c.data4[0], c.data4[1], c.data4[2], c.data4[3], c.data4[4], c.data4[5],
-                       c.data4[6], c.data4[7]);
+    return fmt::format("{{{:08x}-{:04x}-{:04x}-{:02x}{:02x}-{:02x}{:02x}{:02x}{:02x}{:02x}{:02x}}}", c.data1, c.data2,
+                       c.data3, c.data4[0], c.data4[1], c.data4[2], c.data4[3], c.data4[4], c.data4[5], c.data4[6],
+                       c.data4[7]);
 }
 
 // Bytes outside ASCII become U+FFFD; the paths built here are ASCII otherwise.
@@ -58,8 +58,7 @@ std::vector<std::string> SortedEntryNames(const fs::path& dir) {
 // A serial number that the USB stack accepts as an instance identifier:
 // printable ASCII without blanks and commas. Others fall back to the bus path.
 bool IsUsableSerial(const std::string& serial) {
-    return std::all_of(serial.begin(), serial.end(),
-                       [](unsigned char c) { return c > 0x20 && c < 0x7F && c != ','; });
+    return std::all_of(serial.begin(), serial.end(), [](unsigned char c) { return c > 0x20 && c < 0x7F && c != ','; });
 }
 
 // "\\?\usb#vid_8086&pid_0b07#<serial or bus path>#{class}" for every entry
@@ -127,8 +126,7 @@ std::vector<std::wstring> ListMonitors(const fs::path& deviceRoot, const std::st
 
 fs::path SystemDeviceRoot() { return "/"; }
 
-std::vector<std::wstring> ListDeviceInterfaces(const DeviceInterfaceClass& interfaceClass,
-                                               const fs::path& deviceRoot) {
+std::vector<std::wstring> ListDeviceInterfaces(const DeviceInterfaceClass& interfaceClass, const fs::path& deviceRoot) {
     if (interfaceClass == kUsbDeviceInterfaceClass) return ListUsbDevices(deviceRoot, ClassText(interfaceClass));
     if (interfaceClass == kMonitorInterfaceClass) return ListMonitors(deviceRoot, ClassText(interfaceClass));
     return {};

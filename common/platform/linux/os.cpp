@@ -71,8 +71,7 @@ std::filesystem::path ExecutablePath(std::string* error) {
 bool FindModule(const void* address, Module* module, std::string* error) {
     Dl_info info{};
     link_map* map = nullptr;
-    if (dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 ||
-        map == nullptr) {
+    if (dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 || map == nullptr) {
         if (error) *error = "no loaded module contains the address";
         return false;
     }

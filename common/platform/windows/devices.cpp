@@ -23,8 +23,7 @@ bool ReadDevicePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData, std::
     DWORD size = 0;
     SetupDiGetDeviceInterfaceDetailW(set, interfaceData, nullptr, 0, &size, nullptr);
     if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return false;
-    auto* detail =
-        static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
+    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
     if (detail == nullptr) return false;
     // The size field holds the size of the fixed part, not of the buffer.
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);

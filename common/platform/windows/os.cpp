@@ -3,8 +3,8 @@
 // and sleeping; the shell for the common application-data folder.
 #include "common/platform/os.h"
 
-#include "common/platform/windows/errorText.h"
 #include "common/platform/windows/windowsHeaders.h"
+#include "common/platform/windows/errorText.h"
 #include <shlobj.h>
 
 #include <string>
@@ -106,8 +106,7 @@ std::string NarrowFromPath(const std::filesystem::path& path) {
         WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
     if (size <= 0) throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
     std::string text(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), text.data(), size, nullptr,
-                        nullptr);
+    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), text.data(), size, nullptr, nullptr);
     return text;
 }
 

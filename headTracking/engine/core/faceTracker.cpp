@@ -27,16 +27,14 @@ constexpr double kMainFaceCatchDistance = 100.0;
 // 40 ms takes the noise to about a third and lags a quick turn by about 2 mm.
 constexpr float kEyeOffsetSmoothingMs = 40.0f;
 
-double DistanceInDouble(const glm::vec3& a, const glm::vec3& b) {
-    return glm::distance(glm::dvec3(a), glm::dvec3(b));
-}
+double DistanceInDouble(const glm::vec3& a, const glm::vec3& b) { return glm::distance(glm::dvec3(a), glm::dvec3(b)); }
 
 }  // namespace
 
 bool FaceTracker::IsValid(const Configuration& configuration) {
     const FilterProperties& p = configuration.filterProperties;
-    return (configuration.trackRightEye || configuration.trackLeftEye) &&
-           p.interocularDistanceMin > 0.0f && p.interocularDistanceMax > p.interocularDistanceMin;
+    return (configuration.trackRightEye || configuration.trackLeftEye) && p.interocularDistanceMin > 0.0f &&
+           p.interocularDistanceMax > p.interocularDistanceMin;
 }
 
 FaceTracker::FaceTracker(const FaceDetector& detector, const Configuration& configuration) {
@@ -59,8 +57,7 @@ void FaceTracker::CameraDidChange(const CameraIntrinsics& intrinsics) { intrinsi
 
 void FaceTracker::OnMaxNumOfDetectedFacesChange(int count) {
     if (count < 0) {
-        throw std::length_error(
-            fmt::format("[FaceTracker] OnMaxNumOfDetectedFacesChange: negative count {}", count));
+        throw std::length_error(fmt::format("[FaceTracker] OnMaxNumOfDetectedFacesChange: negative count {}", count));
     }
     const auto n = static_cast<size_t>(count);
     for (auto& filters : filters_) filters.reserve(n);
@@ -84,9 +81,7 @@ Slice<Face> FaceTracker::faces() const {
     return {current.data(), static_cast<int64_t>(current.size())};
 }
 
-Slice<RawFace> FaceTracker::rawFaces() const {
-    return {rawFaces_.data(), static_cast<int64_t>(rawFaces_.size())};
-}
+Slice<RawFace> FaceTracker::rawFaces() const { return {rawFaces_.data(), static_cast<int64_t>(rawFaces_.size())}; }
 
 void FaceTracker::Restart() {
     lostTime_ = 0.0f;
@@ -96,8 +91,7 @@ void FaceTracker::Restart() {
     previousTimestamp_ = Timestamp{Timestamp::Space::Unknown, -1.0};
 }
 
-void FaceTracker::Update(const FaceDetector::Output& output, const CameraFrame& frame,
-                         float restartSignal) {
+void FaceTracker::Update(const FaceDetector::Output& output, const CameraFrame& frame, float restartSignal) {
     QUILO_LOG_DEBUG("[FaceTracker] Update");
 
     // Without an image there is no size to test eyes against and nothing
@@ -126,8 +120,8 @@ void FaceTracker::Update(const FaceDetector::Output& output, const CameraFrame& 
     BuildFaces(output, dt);
 }
 
-bool FaceTracker::LiftEye(const CameraFrame& frame, const ImageDesc& image, glm::dvec2 pixel,
-                          float depth, glm::vec3* point) const {
+bool FaceTracker::LiftEye(const CameraFrame& frame, const ImageDesc& image, glm::dvec2 pixel, float depth,
+                          glm::vec3* point) const {
     // The pixel's integer position must lie in the image; tested in double so
     // that NaN and huge coordinates fail instead of overflowing a conversion.
     const double column = std::trunc(pixel.x);
@@ -144,8 +138,7 @@ bool FaceTracker::LiftEye(const CameraFrame& frame, const ImageDesc& image, glm:
     return true;
 }
 
-void FaceTracker::BuildRawFaces(const FaceDetector::Output& output, const CameraFrame& frame,
-                                const ImageDesc& image) {
+void FaceTracker::BuildRawFaces(const FaceDetector::Output& output, const CameraFrame& frame, const ImageDesc& image) {
     const FilterProperties& properties = configuration_.filterProperties;
     rawFaces_.clear();
     for (size_t i = 0; i < output.detections.size(); ++i) {
@@ -187,8 +180,8 @@ void FaceTracker::UpdateFilters(float restartSignal, float dt) {
     // One entry per raw face of this frame, however many the detector reported.
     trackToRawFace_.resize(n);
 
-    const bool restart = previous.empty() ||
-                         (properties.restartThreshold > 0.0f && restartSignal > properties.restartThreshold);
+    const bool restart =
+        previous.empty() || (properties.restartThreshold > 0.0f && restartSignal > properties.restartThreshold);
     if (restart) {
         current.resize(n);
         offsets.resize(n);
@@ -213,8 +206,8 @@ void FaceTracker::UpdateFilters(float restartSignal, float dt) {
             current.push_back(previous[static_cast<size_t>(match)]);
             current.back().Update(properties.kalman, measured, dt);
             const EyeOffsets& before = previousOffsets[static_cast<size_t>(match)];
-            offsets.push_back(EyeOffsets{glm::mix(before.right, seen.right, blend),
-                                         glm::mix(before.left, seen.left, blend)});
+            offsets.push_back(
+                EyeOffsets{glm::mix(before.right, seen.right, blend), glm::mix(before.left, seen.left, blend)});
         } else {
             current.emplace_back();
             current.back().Reset(measured);
@@ -270,9 +263,8 @@ void FaceTracker::BuildTracks() {
     const std::vector<EyeOffsets>& offsets = eyeOffsets_[filterIndex_];
     for (size_t k = 0; k < filters_[filterIndex_].size(); ++k) {
         const KalmanFilter& filter = filters_[filterIndex_][k];
-        tracks_.push_back(
-            MovingPoint{CameraToDisplay(rotation, configuration_.cameraPosition, filter.position),
-                        RotateCameraToDisplay(rotation, filter.velocity)});
+        tracks_.push_back(MovingPoint{CameraToDisplay(rotation, configuration_.cameraPosition, filter.position),
+                                      RotateCameraToDisplay(rotation, filter.velocity)});
         trackEyes_.push_back(EyeOffsets{RotateCameraToDisplay(rotation, offsets[k].right),
                                         RotateCameraToDisplay(rotation, offsets[k].left)});
     }
@@ -318,10 +310,9 @@ void FaceTracker::BuildFaces(const FaceDetector::Output& output, float dt) {
     for (const Candidate& candidate : candidates_) {
         const MovingPoint& track = tracks_[static_cast<size_t>(candidate.track)];
         const EyeOffsets& eyes = trackEyes_[static_cast<size_t>(candidate.track)];
-        current.push_back(Face{track.position, track.velocity,
-                               DetectionOfTrack(output, candidate.track).angles,
-                               trackToRawFace_[static_cast<size_t>(candidate.track)],
-                               track.position + eyes.right, track.position + eyes.left});
+        current.push_back(Face{track.position, track.velocity, DetectionOfTrack(output, candidate.track).angles,
+                               trackToRawFace_[static_cast<size_t>(candidate.track)], track.position + eyes.right,
+                               track.position + eyes.left});
     }
 
     // Main face: start over after bufferLim ms away from the front or when
@@ -332,8 +323,7 @@ void FaceTracker::BuildFaces(const FaceDetector::Output& output, float dt) {
         return;
     }
     const Face& previousMain = previous.front();
-    const glm::vec3 expected =
-        KalmanFilter::Predict(MovingPoint{previousMain.position, previousMain.velocity}, dt);
+    const glm::vec3 expected = KalmanFilter::Predict(MovingPoint{previousMain.position, previousMain.velocity}, dt);
     int nearest = -1;
     double nearestDistance = kMainFaceCatchDistance;
     for (size_t i = 0; i < current.size(); ++i) {

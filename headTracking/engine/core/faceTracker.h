@@ -101,8 +101,7 @@ private:
     // outside the first image.
     bool LiftEye(const CameraFrame& frame, const ImageDesc& image, glm::dvec2 pixel, float depth,
                  glm::vec3* point) const;
-    void BuildRawFaces(const FaceDetector::Output& output, const CameraFrame& frame,
-                       const ImageDesc& image);
+    void BuildRawFaces(const FaceDetector::Output& output, const CameraFrame& frame, const ImageDesc& image);
     void UpdateFilters(float restartSignal, float dt);
     // Greedy nearest-neighbour matching of raw faces to `previous` filters
     // into matches_ (-1: unmatched).
@@ -124,7 +123,7 @@ private:
     // Entry k: the raw face filter k of the current list was made from; sized
     // to the number of raw faces of each frame.
     std::vector<int32_t> trackToRawFace_;
-    std::vector<MovingPoint> tracks_;  // current filters in display space
+    std::vector<MovingPoint> tracks_;    // current filters in display space
     std::vector<EyeOffsets> trackEyes_;  // their eye offsets in display space
     bool trackingStarted_ = false;
     float lostTime_ = 0.0f;  // ms the main face has not been at the front
@@ -132,11 +131,11 @@ private:
     std::vector<Face> faces_[2];
 
     // Per-frame temporaries, kept so that steady-state frames allocate nothing.
-    std::vector<glm::vec3> predicted_;     // previous filters predicted to this frame
-    std::vector<float> distances_;         // raw face i to filter j at [i * M + j]
+    std::vector<glm::vec3> predicted_;  // previous filters predicted to this frame
+    std::vector<float> distances_;      // raw face i to filter j at [i * M + j]
     std::vector<uint8_t> rawAssigned_;
     std::vector<uint8_t> filterAssigned_;
-    std::vector<int32_t> matches_;         // per raw face: filter index or -1
+    std::vector<int32_t> matches_;  // per raw face: filter index or -1
     std::vector<Candidate> candidates_;
 };
 

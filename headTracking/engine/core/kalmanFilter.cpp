@@ -30,8 +30,6 @@ glm::vec3 KalmanFilter::Predict(float dt) const {
     return velocity * dt + position;
 }
 
-glm::vec3 KalmanFilter::Predict(const MovingPoint& point, float dt) {
-    return point.velocity * dt + point.position;
-}
+glm::vec3 KalmanFilter::Predict(const MovingPoint& point, float dt) { return point.velocity * dt + point.position; }
 
 }  // namespace quilo::head

@@ -14,9 +14,9 @@
 using namespace quilo;
 using namespace quilo::head;
 using namespace realsenseTest;
+using spdlog::level::err;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using spdlog::level::err;
 
 namespace {
 
@@ -28,9 +28,7 @@ std::vector<std::string> CallsNamed(std::initializer_list<std::string> names) {
     return out;
 }
 
-bool SameIntrinsics(const rs2_intrinsics& a, const rs2_intrinsics& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
+bool SameIntrinsics(const rs2_intrinsics& a, const rs2_intrinsics& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // Captures the frames pushed and runs `onFrame` on each, inside the listener.
 // Stopping capture may log time-outs of the capture loop; the library error
@@ -74,8 +72,7 @@ TEST_F(RealsenseCameraFrames, FirstInfraredFrameOfTheSetIsTheImage) {
     auto second = fakeRealsense::InfraredFrame(32, 24, 1.0);
     second.profile.index = 2;
     fakeRealsense::FrameSet set{
-        {fakeRealsense::DepthFrame(64, 48, 1.0), fakeRealsense::InfraredFrame(64, 48, 1.0), second},
-        true};
+        {fakeRealsense::DepthFrame(64, 48, 1.0), fakeRealsense::InfraredFrame(64, 48, 1.0), second}, true};
     Deliver({set});
     EXPECT_EQ(listener.Frames()[0].images[0].width, 64);
 }
@@ -83,11 +80,10 @@ TEST_F(RealsenseCameraFrames, FirstInfraredFrameOfTheSetIsTheImage) {
 TEST_F(RealsenseCameraFrames, TimestampIsReadOnce) {
     Timestamp first;
     Timestamp second;
-    Deliver({fakeRealsense::InfraredAndDepth(64, 48, 77.5)},
-            [&](Camera*, const CameraFrame& frame) {
-                first = frame.timestamp();
-                second = frame.timestamp();
-            });
+    Deliver({fakeRealsense::InfraredAndDepth(64, 48, 77.5)}, [&](Camera*, const CameraFrame& frame) {
+        first = frame.timestamp();
+        second = frame.timestamp();
+    });
     EXPECT_EQ(first.ms, second.ms);
     EXPECT_EQ(first.space, second.space);
     EXPECT_EQ(fakeRealsense::CallCount("rs2_get_frame_timestamp"), 1);
@@ -111,12 +107,10 @@ TEST_F(RealsenseCameraFrames, GlobalTimeIsCorrectedBySensorMinusFrameTimestamp) 
 }
 
 TEST_F(RealsenseCameraFrames, OtherDomainsKeepTheLibraryTimestampInTheUnknownSpace) {
-    Deliver({fakeRealsense::FrameSet{
-                 {fakeRealsense::InfraredFrame(64, 48, 12.5, RS2_TIMESTAMP_DOMAIN_HARDWARE_CLOCK)},
-                 true},
-             fakeRealsense::FrameSet{
-                 {fakeRealsense::InfraredFrame(64, 48, 13.5, RS2_TIMESTAMP_DOMAIN_SYSTEM_TIME)},
-                 true}});
+    Deliver({fakeRealsense::FrameSet{{fakeRealsense::InfraredFrame(64, 48, 12.5, RS2_TIMESTAMP_DOMAIN_HARDWARE_CLOCK)},
+                                     true},
+             fakeRealsense::FrameSet{{fakeRealsense::InfraredFrame(64, 48, 13.5, RS2_TIMESTAMP_DOMAIN_SYSTEM_TIME)},
+                                     true}});
     const auto frames = listener.Frames();
     EXPECT_EQ(frames[0].timestamp.space, Timestamp::Space::Unknown);
     EXPECT_EQ(frames[0].timestamp.ms, 12.5);
@@ -133,8 +127,7 @@ TEST_F(RealsenseCameraFrames, MissingMetadataFallsBackToTheLibraryClock) {
     const auto timestamp = listener.Frames()[0].timestamp;
     EXPECT_EQ(timestamp.space, Timestamp::Space::Unknown);
     EXPECT_EQ(timestamp.ms, 123456.5);
-    EXPECT_EQ(log.Count(err, "Failed to query frame timestamp: func=\"rs2_get_frame_metadata\""),
-              1);
+    EXPECT_EQ(log.Count(err, "Failed to query frame timestamp: func=\"rs2_get_frame_metadata\""), 1);
 }
 
 TEST_F(RealsenseCameraFrames, SetWithoutInfraredIsDeliveredWithoutImageAndLogsOnce) {
@@ -154,14 +147,11 @@ TEST_F(RealsenseCameraFrames, SetWithoutInfraredIsDeliveredWithoutImageAndLogsOn
     EXPECT_EQ(first.space, Timestamp::Space::Unknown);
     EXPECT_EQ(first.ms, 4242.5);
     EXPECT_EQ(second.ms, 4242.5);
-    EXPECT_EQ(
-        log.Count(
-            err,
-            "Failed to query frame image desc: func=\"rs2_get_frame_width\" args=\"frame:nullptr\" "
-            "message=\"null pointer passed for argument \"frame\"\""),
-        1);
-    EXPECT_EQ(log.Count(err, "Failed to query frame timestamp: func=\"rs2_get_frame_timestamp\""),
+    EXPECT_EQ(log.Count(err,
+                        "Failed to query frame image desc: func=\"rs2_get_frame_width\" args=\"frame:nullptr\" "
+                        "message=\"null pointer passed for argument \"frame\"\""),
               1);
+    EXPECT_EQ(log.Count(err, "Failed to query frame timestamp: func=\"rs2_get_frame_timestamp\""), 1);
     EXPECT_EQ(log.Count(err, "Failed to"), 2);
 }
 
@@ -207,19 +197,18 @@ TEST_F(RealsenseCameraFrames, GetDepthFailuresPropagateAsLibraryErrors) {
         EXPECT_EQ(depth, -1.0f);
     };
     int frameNumber = 0;
-    Deliver(
-        {fakeRealsense::InfraredAndDepth(64, 48, 1.0),
-         fakeRealsense::FrameSet{{fakeRealsense::InfraredFrame(64, 48, 2.0)}, true},
-         fakeRealsense::FrameSet{{wrongFormat, fakeRealsense::InfraredFrame(64, 48, 3.0)}, true}},
-        [&](Camera*, const CameraFrame& frame) {
-            if (++frameNumber == 1) {
-                expectThrows(frame, {64.0, 10.0});  // outside the image
-                expectThrows(frame, {std::nan(""), 10.0});
-                expectThrows(frame, {1e12, 10.0});
-            } else {
-                expectThrows(frame, {10.0, 10.0});  // no depth image
-            }
-        });
+    Deliver({fakeRealsense::InfraredAndDepth(64, 48, 1.0),
+             fakeRealsense::FrameSet{{fakeRealsense::InfraredFrame(64, 48, 2.0)}, true},
+             fakeRealsense::FrameSet{{wrongFormat, fakeRealsense::InfraredFrame(64, 48, 3.0)}, true}},
+            [&](Camera*, const CameraFrame& frame) {
+                if (++frameNumber == 1) {
+                    expectThrows(frame, {64.0, 10.0});  // outside the image
+                    expectThrows(frame, {std::nan(""), 10.0});
+                    expectThrows(frame, {1e12, 10.0});
+                } else {
+                    expectThrows(frame, {10.0, 10.0});  // no depth image
+                }
+            });
     EXPECT_EQ(thrown, 5);
     EXPECT_EQ(log.Count(err, "Failed to"), 0);
 }
@@ -254,6 +243,5 @@ TEST_F(RealsenseCameraFrames, TextFormShowsTheInfraredImageAndTimestamp) {
     std::string text;
     Deliver({fakeRealsense::InfraredAndDepth(64, 48, 2.5)},
             [&](Camera*, const CameraFrame& frame) { text = fmt::format("{}", frame); });
-    EXPECT_EQ(text,
-              "{{.width=64, .height=48, .rotation=0}, {.space=Timestamp::Space::System, .ms=2.5}}");
+    EXPECT_EQ(text, "{{.width=64, .height=48, .rotation=0}, {.space=Timestamp::Space::System, .ms=2.5}}");
 }

@@ -14,22 +14,21 @@
 using namespace quilo;
 using namespace quilo::head;
 using namespace realsenseTest;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
-using ::testing::StartsWith;
 using spdlog::level::critical;
 using spdlog::level::debug;
 using spdlog::level::err;
 using spdlog::level::trace;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::StartsWith;
 
 namespace {
 
 using Write = fakeRealsense::OptionWrite;
 using Request = fakeRealsense::StreamRequest;
 
-RealsenseCameraConfiguration WithDynamic(bool emitter, bool autoExposure, float exposure,
-                                         float gain) {
+RealsenseCameraConfiguration WithDynamic(bool emitter, bool autoExposure, float exposure, float gain) {
     RealsenseCameraConfiguration c;
     c.dynamicConfiguration = {emitter, autoExposure, exposure, gain};
     return c;
@@ -165,11 +164,9 @@ TEST_F(RealsenseCameraOpen, FailuresWhileStartingAreLoggedAndRethrown) {
     }
     const auto lines = log.Matching("Failed to start realsense pipe");
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_THAT(
-        lines[0],
-        MatchesRegex("Failed to start realsense pipe: func=\"rs2_pipeline_start_with_config\" "
-                     "args=\"pipe:0x\\w+, config:0x\\w+\" "
-                     "message=\"No device connected\""));
+    EXPECT_THAT(lines[0], MatchesRegex("Failed to start realsense pipe: func=\"rs2_pipeline_start_with_config\" "
+                                       "args=\"pipe:0x\\w+, config:0x\\w+\" "
+                                       "message=\"No device connected\""));
     EXPECT_EQ(log.Count(err, "Failed to start realsense pipe"), 1);
 }
 
@@ -184,21 +181,20 @@ TEST_F(RealsenseCameraOpen, DeviceWithoutDepthSensorIsRefused) {
         EXPECT_STREQ(e.what(), "Could not find requested sensor type!");
         EXPECT_EQ(e.get_type(), RS2_EXCEPTION_TYPE_UNKNOWN);
     }
-    EXPECT_EQ(log.Count(err, "Failed to start realsense pipe: func=\"\" args=\"\" "
-                             "message=\"Could not find requested sensor type!\""),
+    EXPECT_EQ(log.Count(err,
+                        "Failed to start realsense pipe: func=\"\" args=\"\" "
+                        "message=\"Could not find requested sensor type!\""),
               1);
     EXPECT_TRUE(fakeRealsense::OptionWrites().empty());
 }
 
 TEST_F(RealsenseCameraOpen, AFailingOptionStopsTheSequenceWithEarlierOptionsInForce) {
     auto device = fakeRealsense::StandardDevice();
-    device.sensors[0].options = {RS2_OPTION_EMITTER_ENABLED, RS2_OPTION_ENABLE_AUTO_EXPOSURE,
-                                 RS2_OPTION_EXPOSURE};
+    device.sensors[0].options = {RS2_OPTION_EMITTER_ENABLED, RS2_OPTION_ENABLE_AUTO_EXPOSURE, RS2_OPTION_EXPOSURE};
     fakeRealsense::Reset(device);
     EXPECT_THROW(Open(WithDynamic(true, false, 8500.0f, 16.0f)), rs2::invalid_value_error);
     EXPECT_THAT(fakeRealsense::OptionWrites(),
-                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f},
-                            Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
+                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f}, Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
                             Write{0, RS2_OPTION_EXPOSURE, 8500.0f}));
     EXPECT_EQ(log.Count(err, "Failed to start realsense pipe: func=\"rs2_set_option\""), 1);
     EXPECT_EQ(log.Count(err, "message=\"object doesn't support option #4\""), 1);
@@ -216,8 +212,7 @@ using RealsenseCameraSettings = RealsenseFixture;
 TEST_F(RealsenseCameraSettings, AutoExposureOnWritesNeitherExposureNorGain) {
     Open(WithDynamic(true, true, 123.0f, 7.0f));
     EXPECT_THAT(fakeRealsense::OptionWrites(),
-                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f},
-                            Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 1.0f},
+                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f}, Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 1.0f},
                             Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
     EXPECT_EQ(log.Count(debug,
                         "[RealsenseCamera] Dynamic config: emitter=true, autoExposure=true, "
@@ -227,35 +222,30 @@ TEST_F(RealsenseCameraSettings, AutoExposureOnWritesNeitherExposureNorGain) {
 
 TEST_F(RealsenseCameraSettings, AutoExposureOffWritesExposureThenGainAfterIt) {
     Open(WithDynamic(false, false, 8500.5f, 16.0f));
-    EXPECT_THAT(
-        fakeRealsense::OptionWrites(),
-        ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 0.0f},
-                    Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
-                    Write{0, RS2_OPTION_EXPOSURE, 8500.5f}, Write{0, RS2_OPTION_GAIN, 16.0f},
-                    Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
+    EXPECT_THAT(fakeRealsense::OptionWrites(),
+                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 0.0f}, Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
+                            Write{0, RS2_OPTION_EXPOSURE, 8500.5f}, Write{0, RS2_OPTION_GAIN, 16.0f},
+                            Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
 }
 
 TEST_F(RealsenseCameraSettings, EngineDefaultsLeaveExposureToTheSensor) {
     Open();
-    EXPECT_EQ(
-        log.Count(
-            debug,
-            "[RealsenseCamera] Dynamic config: emitter=false, autoExposure=true, exposure=9000, "
-            "gain=50"),
-        1);
+    EXPECT_EQ(log.Count(debug,
+                        "[RealsenseCamera] Dynamic config: emitter=false, autoExposure=true, exposure=9000, "
+                        "gain=50"),
+              1);
     EXPECT_EQ(fakeRealsense::OptionWrites().size(), 3u);
 }
 
 TEST_F(RealsenseCameraSettings, MissingEmitterIsSkippedSilently) {
     auto device = fakeRealsense::StandardDevice();
-    device.sensors[0].options = {RS2_OPTION_ENABLE_AUTO_EXPOSURE, RS2_OPTION_EXPOSURE,
-                                 RS2_OPTION_GAIN, RS2_OPTION_GLOBAL_TIME_ENABLED};
+    device.sensors[0].options = {RS2_OPTION_ENABLE_AUTO_EXPOSURE, RS2_OPTION_EXPOSURE, RS2_OPTION_GAIN,
+                                 RS2_OPTION_GLOBAL_TIME_ENABLED};
     fakeRealsense::Reset(device);
     Open(WithDynamic(true, false, 100.0f, 2.0f));
     EXPECT_THAT(fakeRealsense::OptionWrites(),
-                ElementsAre(Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
-                            Write{0, RS2_OPTION_EXPOSURE, 100.0f}, Write{0, RS2_OPTION_GAIN, 2.0f},
-                            Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
+                ElementsAre(Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f}, Write{0, RS2_OPTION_EXPOSURE, 100.0f},
+                            Write{0, RS2_OPTION_GAIN, 2.0f}, Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
     EXPECT_EQ(log.Count(err, ""), 0);
 }
 
@@ -275,8 +265,7 @@ TEST_F(RealsenseCameraSettings, UpdateOnAStoppedCameraWritesAgainIncludingGlobal
     const size_t linesBefore = log.Matching("[RealsenseCamera] ").size();
     UpdateRealsenseCameraDynamicConfiguration(camera.get(), {true, false, 100.0f, 2.0f});
     EXPECT_THAT(WritesSince(before),
-                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f},
-                            Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
+                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 1.0f}, Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
                             Write{0, RS2_OPTION_EXPOSURE, 100.0f}, Write{0, RS2_OPTION_GAIN, 2.0f},
                             Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
     EXPECT_THAT(CameraLinesSince(log, linesBefore),
@@ -302,9 +291,9 @@ TEST_F(RealsenseCameraSettings, UpdateOnACapturingCameraStopsAppliesAndRestarts)
                             "[RealsenseCamera] Dynamic config: emitter=false, autoExposure=true, "
                             "exposure=1, gain=1",
                             "[RealsenseCamera] StartCapture"));
-    EXPECT_THAT(WritesSince(before), ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 0.0f},
-                                                 Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 1.0f},
-                                                 Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
+    EXPECT_THAT(WritesSince(before),
+                ElementsAre(Write{0, RS2_OPTION_EMITTER_ENABLED, 0.0f}, Write{0, RS2_OPTION_ENABLE_AUTO_EXPOSURE, 1.0f},
+                            Write{0, RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}));
     // Capture goes on.
     fakeRealsense::PushFrameSet(SmallSet(2.0));
     ASSERT_TRUE(listener.WaitForFrames(2));
@@ -315,19 +304,17 @@ TEST_F(RealsenseCameraSettings, FailedUpdateIsLoggedRethrownAndLeavesCaptureStop
     Open();
     camera->StartCapture();
     const size_t linesBefore = log.Matching("[RealsenseCamera] ").size();
-    fakeRealsense::FailNextCall("rs2_pipeline_get_active_profile",
-                                RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE, "not streaming");
+    fakeRealsense::FailNextCall("rs2_pipeline_get_active_profile", RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE,
+                                "not streaming");
     fakeRealsense::TimeOutIdleWaits(true);
-    EXPECT_THROW(UpdateRealsenseCameraDynamicConfiguration(camera.get(), {}),
-                 rs2::wrong_api_call_sequence_error);
+    EXPECT_THROW(UpdateRealsenseCameraDynamicConfiguration(camera.get(), {}), rs2::wrong_api_call_sequence_error);
     fakeRealsense::TimeOutIdleWaits(false);
 
     EXPECT_THAT(CameraLinesSince(log, linesBefore), ElementsAre("[RealsenseCamera] StopCapture"));
     EXPECT_THAT(log.Matching("Failed to update dynamic configuration"),
-                ElementsAre(MatchesRegex(
-                    "Failed to update dynamic configuration: "
-                    "func=\"rs2_pipeline_get_active_profile\" args=\"pipe:0x\\w+\" "
-                    "message=\"not streaming\"")));
+                ElementsAre(MatchesRegex("Failed to update dynamic configuration: "
+                                         "func=\"rs2_pipeline_get_active_profile\" args=\"pipe:0x\\w+\" "
+                                         "message=\"not streaming\"")));
     // Capture can be started again.
     camera->StartCapture();
     fakeRealsense::PushFrameSet(SmallSet(2.0));
@@ -481,9 +468,8 @@ TEST_F(RealsenseCameraCapture, StopCaptureFromInsideTheListenerRaisesWouldDeadlo
 // Every class of library error from the wait: unrecoverable ones end the
 // thread with a critical line, all others are logged as errors and capture
 // goes on.
-class RealsenseCameraWaitErrors
-    : public RealsenseFixture,
-      public ::testing::WithParamInterface<std::pair<rs2_exception_type, bool>> {};
+class RealsenseCameraWaitErrors : public RealsenseFixture,
+                                  public ::testing::WithParamInterface<std::pair<rs2_exception_type, bool>> {};
 
 TEST_P(RealsenseCameraWaitErrors, UnrecoverableEndsCaptureOthersAreLogged) {
     const auto [type, unrecoverable] = GetParam();
@@ -505,14 +491,13 @@ TEST_P(RealsenseCameraWaitErrors, UnrecoverableEndsCaptureOthersAreLogged) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryType, RealsenseCameraWaitErrors,
-    ::testing::Values(std::pair{RS2_EXCEPTION_TYPE_UNKNOWN, false},
-                      std::pair{RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, true},
-                      std::pair{RS2_EXCEPTION_TYPE_BACKEND, true},
-                      std::pair{RS2_EXCEPTION_TYPE_INVALID_VALUE, false},
-                      std::pair{RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE, false},
-                      std::pair{RS2_EXCEPTION_TYPE_NOT_IMPLEMENTED, false},
-                      std::pair{RS2_EXCEPTION_TYPE_DEVICE_IN_RECOVERY_MODE, true},
-                      std::pair{RS2_EXCEPTION_TYPE_IO, false},
-                      std::pair{RS2_EXCEPTION_TYPE_COUNT, false}));
+INSTANTIATE_TEST_SUITE_P(EveryType, RealsenseCameraWaitErrors,
+                         ::testing::Values(std::pair{RS2_EXCEPTION_TYPE_UNKNOWN, false},
+                                           std::pair{RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, true},
+                                           std::pair{RS2_EXCEPTION_TYPE_BACKEND, true},
+                                           std::pair{RS2_EXCEPTION_TYPE_INVALID_VALUE, false},
+                                           std::pair{RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE, false},
+                                           std::pair{RS2_EXCEPTION_TYPE_NOT_IMPLEMENTED, false},
+                                           std::pair{RS2_EXCEPTION_TYPE_DEVICE_IN_RECOVERY_MODE, true},
+                                           std::pair{RS2_EXCEPTION_TYPE_IO, false},
+                                           std::pair{RS2_EXCEPTION_TYPE_COUNT, false}));

@@ -124,8 +124,7 @@ class RecordingListener : public quilo::head::Camera::Listener {
 public:
     std::function<void(quilo::head::Camera*, const quilo::head::CameraFrame&)> onFrame;
 
-    void OnCameraFrameAvailable(quilo::head::Camera* camera,
-                                const quilo::head::CameraFrame& frame) override {
+    void OnCameraFrameAvailable(quilo::head::Camera* camera, const quilo::head::CameraFrame& frame) override {
         std::lock_guard<std::mutex> lock(mutex_);
         DeliveredFrame delivered;
         delivered.thread = std::this_thread::get_id();
@@ -134,16 +133,14 @@ public:
         const auto images = frame.imageDescs();
         delivered.images.assign(images.begin(), images.end());
         if (!images.empty() && images[0].data) {
-            delivered.pixels.assign(
-                images[0].data,
-                images[0].data + static_cast<size_t>(images[0].width) * images[0].height);
+            delivered.pixels.assign(images[0].data,
+                                    images[0].data + static_cast<size_t>(images[0].width) * images[0].height);
         }
         delivered.timestamp = frame.timestamp();
         frames_.push_back(std::move(delivered));
         changed_.notify_all();
     }
-    void OnCameraIntrinsicsChange(quilo::head::Camera* camera,
-                                  const quilo::CameraIntrinsics& intrinsics) override {
+    void OnCameraIntrinsicsChange(quilo::head::Camera* camera, const quilo::CameraIntrinsics& intrinsics) override {
         std::lock_guard<std::mutex> lock(mutex_);
         intrinsics_.push_back({std::this_thread::get_id(), camera, intrinsics});
     }
@@ -181,8 +178,7 @@ protected:
             fakeRealsense::TimeOutIdleWaits(true);
             camera.reset();
         }
-        EXPECT_EQ(fakeRealsense::LiveObjects(), liveObjectsBefore_)
-            << "library objects left behind";
+        EXPECT_EQ(fakeRealsense::LiveObjects(), liveObjectsBefore_) << "library objects left behind";
     }
 
     void Open(const quilo::head::RealsenseCameraConfiguration& configuration = {}) {

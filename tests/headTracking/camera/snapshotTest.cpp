@@ -31,7 +31,8 @@ std::vector<uint8_t> ReadBytes(const fs::path& file) {
 std::vector<uint8_t> Pattern(int width, int height) {
     std::vector<uint8_t> pixels(static_cast<size_t>(width) * height);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) pixels[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>(x * 7 + y * 13);
+        for (int x = 0; x < width; ++x)
+            pixels[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>(x * 7 + y * 13);
     return pixels;
 }
 
@@ -71,8 +72,8 @@ struct Decoded {
 Decoded Decode(const std::vector<uint8_t>& png) {
     Decoded image;
     std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
-        stbi_load_from_memory(png.data(), static_cast<int>(png.size()), &image.width, &image.height,
-                              &image.channels, 0),
+        stbi_load_from_memory(png.data(), static_cast<int>(png.size()), &image.width, &image.height, &image.channels,
+                              0),
         stbi_image_free);
     if (pixels)
         image.pixels.assign(pixels.get(),
@@ -137,9 +138,12 @@ TEST_F(Snapshot, AMissingFolderGivesFalse) {
 TEST_F(Snapshot, AFrameWithoutPixelsWritesNoFile) {
     const fs::path file = folder / "frame.png";
     EXPECT_FALSE(SaveCameraFrame(ImagelessFrame{}, file.string().c_str()));
-    EXPECT_FALSE(SaveCameraFrame(TrivialCameraFrame{ImageDesc{848, 480, 0, nullptr}, Timestamp{}}, file.string().c_str()));
-    EXPECT_FALSE(SaveCameraFrame(TrivialCameraFrame{ImageDesc{0, 480, 0, pixels.data()}, Timestamp{}}, file.string().c_str()));
-    EXPECT_FALSE(SaveCameraFrame(TrivialCameraFrame{ImageDesc{848, -1, 0, pixels.data()}, Timestamp{}}, file.string().c_str()));
+    EXPECT_FALSE(
+        SaveCameraFrame(TrivialCameraFrame{ImageDesc{848, 480, 0, nullptr}, Timestamp{}}, file.string().c_str()));
+    EXPECT_FALSE(
+        SaveCameraFrame(TrivialCameraFrame{ImageDesc{0, 480, 0, pixels.data()}, Timestamp{}}, file.string().c_str()));
+    EXPECT_FALSE(
+        SaveCameraFrame(TrivialCameraFrame{ImageDesc{848, -1, 0, pixels.data()}, Timestamp{}}, file.string().c_str()));
     // Sizes the encoder cannot count are refused before a pixel is read.
     EXPECT_FALSE(SaveCameraFrame(TrivialCameraFrame{ImageDesc{1 << 16, 1 << 16, 0, pixels.data()}, Timestamp{}},
                                  file.string().c_str()));
@@ -156,7 +160,8 @@ TEST(SnapshotRows, RowsAreWrittenTopToBottomAtTheImageWidth) {
     test::TempFolder folder;
     const std::vector<uint8_t> pixels{0, 1, 2, 10, 11, 12};  // two rows of three
     const fs::path file = folder / "small.png";
-    ASSERT_TRUE(SaveCameraFrame(TrivialCameraFrame{ImageDesc{3, 2, 0, pixels.data()}, Timestamp{}}, file.string().c_str()));
+    ASSERT_TRUE(
+        SaveCameraFrame(TrivialCameraFrame{ImageDesc{3, 2, 0, pixels.data()}, Timestamp{}}, file.string().c_str()));
     const Decoded image = Decode(ReadBytes(file));
     EXPECT_EQ(image.width, 3);
     EXPECT_EQ(image.height, 2);

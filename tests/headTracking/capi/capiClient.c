@@ -41,8 +41,7 @@ int quiloTestCClientNullHandles(void) {
     prediction.horizonMs = -7.0;
     failures += quiloHeadTrackingFramePredictEyes(frame, 0, 0, &prediction) != 1 || prediction.horizonMs != -7.0;
     failures += quiloHeadTrackingEnginePushFrameWithTimestamp(engine, NULL, NULL, NULL, &stamp) != 1;
-    failures += kQuiloHeadTrackingStatusPredictionUnknownClock != 6 ||
-                QUILO_HEAD_TRACKING_MAX_PREDICTION_MS != 100;
+    failures += kQuiloHeadTrackingStatusPredictionUnknownClock != 6 || QUILO_HEAD_TRACKING_MAX_PREDICTION_MS != 100;
     quiloHeadTrackingEngineRelease(engine);
     quiloHeadTrackingFrameRelease(frame);
     failures += strcmp(quiloHeadTrackingGetVersion(), "0.6.74") != 0;
@@ -59,8 +58,8 @@ int quiloTestCClientNullArguments(const quilo_head_tracking_engine_init_args_t* 
     quilo_head_tracking_vec3_t zero = {0.0f, 0.0f, 0.0f};
     int failures = 0;
 
-    failures += quiloHeadTrackingEngineInitArgs(NULL, &untouched) != kQuiloHeadTrackingStatusErrorUnknown ||
-                untouched != NULL;
+    failures +=
+        quiloHeadTrackingEngineInitArgs(NULL, &untouched) != kQuiloHeadTrackingStatusErrorUnknown || untouched != NULL;
     failures += quiloHeadTrackingEngineInitArgs(args, NULL) != 2;
     if (quiloHeadTrackingEngineInitArgs(args, &engine) != 0) return failures + 100;
 

@@ -5,29 +5,29 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <functional>
-#include <string>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "fakeRealsense.h"
 #include "headTracking/capi/poll.h"
 #include "headTracking/capi/quiloHeadTracking.h"
+#include "headTracking/engine/testPlugins/scriptedDetector.h"
 #include "support/detections.h"
 #include "support/logCapture.h"
 #include "support/sandbox.h"
-#include "headTracking/engine/testPlugins/scriptedDetector.h"
 
 extern "C" int quiloTestCClientNullHandles(void);
 extern "C" int quiloTestCClientNullArguments(const quilo_head_tracking_engine_init_args_t* args);
 
-using ::testing::HasSubstr;
 using quilo::head::DetectedFace;
 using quilo::test::DetectorOperation;
 using quilo::test::Sandbox;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -212,8 +212,9 @@ TEST_F(CapiTest, ARecordWithNeitherCallbackNorPollingIsRefused) {
     engine_ = reinterpret_cast<quilo_head_tracking_engine*>(0x1);
     EXPECT_EQ(quiloHeadTrackingEngineInitArgs(&args_, &engine_), 2);
     EXPECT_EQ(engine_, nullptr);
-    EXPECT_EQ(log_.Count(spdlog::level::err, "Failed to initialize head tracking engine: FrameAdapter incorrect "
-                                             "configuration: neither callback set nor polling enabled."),
+    EXPECT_EQ(log_.Count(spdlog::level::err,
+                         "Failed to initialize head tracking engine: FrameAdapter incorrect "
+                         "configuration: neither callback set nor polling enabled."),
               1u);
 }
 
@@ -223,9 +224,9 @@ TEST_F(CapiTest, PollingWhenNotEnabledFails) {
     auto* frame = reinterpret_cast<quilo_head_tracking_frame*>(0x1);
     EXPECT_EQ(quiloHeadTrackingEngineGetLatestFrame(engine_, &frame), 2);
     EXPECT_EQ(frame, nullptr);
-    EXPECT_EQ(log_.Count(spdlog::level::critical,
-                         "Unexpected exception: FrameAdapter::GetFrame: polling API is not enabled"),
-              1u);
+    EXPECT_EQ(
+        log_.Count(spdlog::level::critical, "Unexpected exception: FrameAdapter::GetFrame: polling API is not enabled"),
+        1u);
     EXPECT_EQ(log_.Count(spdlog::level::critical, "(quilo::Exception)"), 1u);
 }
 
@@ -240,8 +241,7 @@ TEST_F(CapiTest, StatusesOfAFailingStartAndOfInvalidCounts) {
     Create();
     EXPECT_EQ(quiloHeadTrackingEngineSetMaxNumOfDetectedFaces(engine_, 0), 2);
     EXPECT_EQ(quiloHeadTrackingEngineSetMaxNumOfDetectedFaces(engine_, 6), 2);
-    EXPECT_EQ(log_.Count(spdlog::level::critical,
-                         "Invalid max num of detected faces: must be in [1; 5] range, got 6"),
+    EXPECT_EQ(log_.Count(spdlog::level::critical, "Invalid max num of detected faces: must be in [1; 5] range, got 6"),
               1u);
     EXPECT_EQ(quiloHeadTrackingEngineSetMaxNumOfDetectedFaces(engine_, 5), 0);
 
@@ -318,8 +318,7 @@ TEST_F(CapiTest, RecordsNeverHoldMoreThanThreeFaces) {
 TEST_F(CapiTest, VirtualFaceHook) {
     HookScript hook;
     // Two faces 600 mm in front of the display, 60 mm eye distance.
-    hook.faces = {{{0.0f, 0.0f, 600.0f}, 60.0f}, {{100.0f, 0.0f, 600.0f}, 60.0f},
-                  {{-100.0f, 0.0f, 600.0f}, 60.0f}};
+    hook.faces = {{{0.0f, 0.0f, 600.0f}, 60.0f}, {{100.0f, 0.0f, 600.0f}, 60.0f}, {{-100.0f, 0.0f, 600.0f}, 60.0f}};
     hook.numVirtualFaces = 5;  // more than the maximum: three are used
     args_.virtualFaceHook = &HookScript::Hook;
     args_.virtualFaceHookUserData = &hook;
@@ -367,11 +366,10 @@ TEST_F(CapiTest, FrameSetsWithoutInfraredNeverReachTheDetector) {
     Create();
     ASSERT_EQ(quiloHeadTrackingEngineStartTracking(engine_), 0);
     auto set = fakeRealsense::InfraredAndDepth(848, 480, 5.0);
-    set.frames.erase(std::remove_if(set.frames.begin(), set.frames.end(),
-                                    [](const fakeRealsense::Frame& f) {
-                                        return f.profile.stream == RS2_STREAM_INFRARED;
-                                    }),
-                     set.frames.end());  // keep the depth frame only
+    set.frames.erase(
+        std::remove_if(set.frames.begin(), set.frames.end(),
+                       [](const fakeRealsense::Frame& f) { return f.profile.stream == RS2_STREAM_INFRARED; }),
+        set.frames.end());  // keep the depth frame only
     fakeRealsense::PushFrameSet(set);
     ASSERT_TRUE(fakeRealsense::WaitUntilIdle());
     EXPECT_EQ(quilo::test::GetScriptedDetectorRecord().Count(DetectorOperation::DetectFaces), 0);

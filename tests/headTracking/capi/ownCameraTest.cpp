@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "fakeRealsense.h"
 #include "headTracking/camera/camera.h"
 #include "headTracking/capi/poll.h"
 #include "headTracking/capi/quiloHeadTracking.h"
@@ -24,7 +25,6 @@
 #include "support/detections.h"
 #include "support/logCapture.h"
 #include "support/sandbox.h"
-#include "fakeRealsense.h"
 
 extern "C" int quiloTestCClientOwnCamera(void);
 
@@ -209,11 +209,19 @@ TEST_F(OwnCameraTest, BadInputIsRefusedWithAnErrorLine) {
         {"null data", [](auto& i, auto&, auto&, auto&) { i.data = nullptr; }, "the image's data is null"},
         {"zero width", [](auto& i, auto&, auto&, auto&) { i.width = 0; }, "each side must be from 1 to 8192"},
         {"negative height", [](auto& i, auto&, auto&, auto&) { i.height = -4; }, "each side must be from 1"},
-        {"too wide", [](auto& i, auto&, auto&, auto&) { i.width = 8193; i.stride = 8193; },
+        {"too wide",
+         [](auto& i, auto&, auto&, auto&) {
+             i.width = 8193;
+             i.stride = 8193;
+         },
          "each side must be from 1 to 8192"},
         {"short stride", [](auto& i, auto&, auto&, auto&) { i.stride = kWidth - 1; },
          "stride 63 is shorter than its width 64"},
-        {"small buffer", [&](auto& i, auto&, auto&, auto&) { i.data = small.data(); i.dataSize = small.size(); },
+        {"small buffer",
+         [&](auto& i, auto&, auto&, auto&) {
+             i.data = small.data();
+             i.dataSize = small.size();
+         },
          "the image's buffer holds 3071 bytes"},
         {"huge stride", [](auto& i, auto&, auto&, auto&) { i.stride = 1 << 30; }, "the image's buffer holds"},
         {"depth without data", [](auto&, auto& d, auto&, auto&) { d.data = nullptr; },
@@ -342,7 +350,8 @@ TEST_F(OwnCameraTest, CallsFromTheFrameCallbackAreRefusedWithTheirReason) {
     const quilo_head_tracking_image_t image = image_;
     const quilo_head_tracking_camera_intrinsics_t intrinsics = intrinsics_;
     const std::vector<Case> cases = {
-        {"push", [&](quilo_head_tracking_engine* e) {
+        {"push",
+         [&](quilo_head_tracking_engine* e) {
              return quiloHeadTrackingEnginePushFrame(e, &image, nullptr, &intrinsics, 1e9);
          },
          "called from inside the engine's processing of a pushed image"},
@@ -384,8 +393,7 @@ TEST_F(OwnCameraTest, CallsFromTheFrameCallbackAreRefusedWithTheirReason) {
 namespace {
 
 int64_t SystemNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 

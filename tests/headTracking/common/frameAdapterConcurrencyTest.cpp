@@ -26,9 +26,8 @@ TEST(FrameAdapterConcurrency, PolledFramesAreNeverTornNorOlderThanBefore) {
             while (!done) {
                 const auto frame = adapter.GetFrame();
                 const int sequence = static_cast<int>(frame.timestamp().ms);
-                const bool intact = sequence == 0
-                                        ? frame.faces().empty() && frame.detections().empty()
-                                        : quilo::test::IsFilledWith(frame, sequence);
+                const bool intact = sequence == 0 ? frame.faces().empty() && frame.detections().empty()
+                                                  : quilo::test::IsFilledWith(frame, sequence);
                 if (!intact) ++torn;
                 if (sequence < last) ++backwards;
                 last = sequence;

@@ -60,12 +60,10 @@ TEST(FrameAdapter, NeedsACallbackOrPolling) {
         FrameAdapter adapter(nullptr, false);
         FAIL() << "an adapter that delivers nothing was made";
     } catch (const quilo::Exception& e) {
-        EXPECT_THAT(
-            e.what(),
-            ::testing::StartsWith(
-                "FrameAdapter incorrect configuration: neither callback set nor polling "
-                "enabled. What's the point then? in quilo::head::FrameAdapter::FrameAdapter "
-                "headTracking/common/frameAdapter.cpp:"));
+        EXPECT_THAT(e.what(),
+                    ::testing::StartsWith("FrameAdapter incorrect configuration: neither callback set nor polling "
+                                          "enabled. What's the point then? in quilo::head::FrameAdapter::FrameAdapter "
+                                          "headTracking/common/frameAdapter.cpp:"));
     }
 }
 
@@ -81,9 +79,8 @@ TEST(FrameAdapter, ACallbackSeesEveryFrameItselfAndPollingIsRefused) {
         adapter.GetFrame();
         FAIL() << "polled without polling";
     } catch (const quilo::Exception& e) {
-        EXPECT_THAT(e.what(),
-                    ::testing::StartsWith("FrameAdapter::GetFrame: polling API is not enabled in "
-                                          "quilo::head::FrameAdapter::GetFrame"));
+        EXPECT_THAT(e.what(), ::testing::StartsWith("FrameAdapter::GetFrame: polling API is not enabled in "
+                                                    "quilo::head::FrameAdapter::GetFrame"));
     }
 }
 

@@ -38,8 +38,7 @@ protected:
     // The one error line of a failed creation, or "" when there is none.
     std::string FailureLine() const {
         for (const auto& line : log_.lines()) {
-            if (line.level == spdlog::level::err &&
-                line.text.rfind("[BlinkDetectorLoader] Failed to load: ", 0) == 0) {
+            if (line.level == spdlog::level::err && line.text.rfind("[BlinkDetectorLoader] Failed to load: ", 0) == 0) {
                 return line.text;
             }
         }
@@ -140,41 +139,36 @@ TEST_F(BlinkDetectorTest, AFailingAssetReadInCreateIsLogged) {
 
 TEST_F(BlinkDetectorTest, AMissingLibraryIsLogged) {
     EXPECT_FALSE(CreateBlinkDetector(configuration_, nullptr));
-    EXPECT_THAT(
-        FailureLine(),
-        HasSubstr("Failed to load: failed to load library \"quiloHeadTrackingBlinkDetectorcpu\": " +
-                  quilo::test::LibraryNotFoundText(quilo::PluginLibrary::FileName(kCpu))));
+    EXPECT_THAT(FailureLine(),
+                HasSubstr("Failed to load: failed to load library \"quiloHeadTrackingBlinkDetectorcpu\": " +
+                          quilo::test::LibraryNotFoundText(quilo::PluginLibrary::FileName(kCpu))));
 }
 
 TEST_F(BlinkDetectorTest, AFileThatIsNotALibraryIsLogged) {
     Sandbox::InstallFile(kCpu, "#!/bin/sh\necho not a library\n");
     EXPECT_FALSE(CreateBlinkDetector(configuration_, nullptr));
-    EXPECT_THAT(
-        FailureLine(),
-        HasSubstr("Failed to load: failed to load library \"quiloHeadTrackingBlinkDetectorcpu\""));
+    EXPECT_THAT(FailureLine(),
+                HasSubstr("Failed to load: failed to load library \"quiloHeadTrackingBlinkDetectorcpu\""));
 }
 
 TEST_F(BlinkDetectorTest, AMissingDeleteExportUnloadsTheLibrary) {
     const auto path = Sandbox::Install("quiloTestBlinkDetectorNoDelete", kCpu);
     EXPECT_FALSE(CreateBlinkDetector(configuration_, nullptr));
-    EXPECT_THAT(
-        FailureLine(),
-        HasSubstr("Failed to load: failed to load symbol \"Plugin_DeleteBlinkDetector\": " +
-                  quilo::test::MissingExportText(path, "Plugin_DeleteBlinkDetector") +
-                  " in quilo::PluginFunction<void(quilo::head::FaceDetector*)>::PluginFunction"));
+    EXPECT_THAT(FailureLine(),
+                HasSubstr("Failed to load: failed to load symbol \"Plugin_DeleteBlinkDetector\": " +
+                          quilo::test::MissingExportText(path, "Plugin_DeleteBlinkDetector") +
+                          " in quilo::PluginFunction<void(quilo::head::FaceDetector*)>::PluginFunction"));
     EXPECT_FALSE(IsLibraryLoaded(path));
 }
 
 TEST_F(BlinkDetectorTest, AMissingCreateExportStopsBeforeTheDeleteExport) {
     const auto path = Sandbox::Install("quiloTestBlinkDetectorNoCreate", kCpu);
     EXPECT_FALSE(CreateBlinkDetector(configuration_, nullptr));
-    EXPECT_THAT(
-        FailureLine(),
-        HasSubstr(
-            "Failed to load: failed to load symbol \"Plugin_CreateBlinkDetector\": " +
-            quilo::test::MissingExportText(path, "Plugin_CreateBlinkDetector") +
-            " in quilo::PluginFunction<quilo::head::FaceDetector*(const "
-            "quilo::head::BlinkDetectorConfiguration&, quilo::AssetManager*)>::PluginFunction"));
+    EXPECT_THAT(FailureLine(),
+                HasSubstr("Failed to load: failed to load symbol \"Plugin_CreateBlinkDetector\": " +
+                          quilo::test::MissingExportText(path, "Plugin_CreateBlinkDetector") +
+                          " in quilo::PluginFunction<quilo::head::FaceDetector*(const "
+                          "quilo::head::BlinkDetectorConfiguration&, quilo::AssetManager*)>::PluginFunction"));
     EXPECT_FALSE(IsLibraryLoaded(path));
 }
 
@@ -183,20 +177,17 @@ TEST_F(BlinkDetectorTest, SupportedBackendsFollowTheLibrariesPresent) {
     // For each backend in turn: the first attempt's warning, then the reason.
     std::vector<std::string> lines;
     for (const auto& line : log_.lines()) {
-        if (line.level != spdlog::level::debug ||
-            line.text.rfind("[BlinkDetectorLoader]", 0) == 0) {
+        if (line.level != spdlog::level::debug || line.text.rfind("[BlinkDetectorLoader]", 0) == 0) {
             lines.push_back(line.text.substr(0, line.text.find(": ")));
         }
     }
     EXPECT_EQ(lines,
               (std::vector<std::string>{
                   "[Plugin] Failed to load library at path \"" +
-                      (Sandbox::Directory() / quilo::PluginLibrary::FileName(kCpu)).string() +
-                      "\". Looking in PATH.",
+                      (Sandbox::Directory() / quilo::PluginLibrary::FileName(kCpu)).string() + "\". Looking in PATH.",
                   "[BlinkDetectorLoader] kQuiloFaceDetectorBackendCPU backend is not supported",
                   "[Plugin] Failed to load library at path \"" +
-                      (Sandbox::Directory() / quilo::PluginLibrary::FileName(kGpu)).string() +
-                      "\". Looking in PATH.",
+                      (Sandbox::Directory() / quilo::PluginLibrary::FileName(kGpu)).string() + "\". Looking in PATH.",
                   "[BlinkDetectorLoader] kQuiloFaceDetectorBackendGPU backend is not supported",
               }));
 
@@ -224,16 +215,12 @@ TEST_F(BlinkDetectorTest, ALibraryLackingAnExportDoesNotSupportItsBackend) {
 TEST_F(BlinkDetectorTest, AnUnknownBackendFallsBackToTheCpuLibrary) {
     Sandbox::Install(kScripted, kCpu);
     EXPECT_TRUE(IsBlinkDetectorBackendSupported(kQuiloFaceDetectorBackendUnknown));
-    EXPECT_EQ(log_.Count(spdlog::level::err,
-                         "[BlinkDetectorLoader] unsupported backend: 0. Falling back to CPU."),
-              1u);
+    EXPECT_EQ(log_.Count(spdlog::level::err, "[BlinkDetectorLoader] unsupported backend: 0. Falling back to CPU."), 1u);
 
     settings_.backend = static_cast<quilo_face_detector_backend_e>(7);
     const auto detector = CreateBlinkDetector(configuration_, nullptr);
     EXPECT_TRUE(detector);
-    EXPECT_EQ(log_.Count(spdlog::level::err,
-                         "[BlinkDetectorLoader] unsupported backend: 7. Falling back to CPU."),
-              1u);
+    EXPECT_EQ(log_.Count(spdlog::level::err, "[BlinkDetectorLoader] unsupported backend: 7. Falling back to CPU."), 1u);
 }
 
 // Plugins found only through the loader's search path (LD_LIBRARY_PATH is read

@@ -364,8 +364,9 @@ TEST_F(EngineTest, InvalidTrackedEyesKeepTheSessionAndFailTheNextStart) {
     EXPECT_EQ(adapter_.GetFrame().faces().size, 1);
     engine.StopTracking();
     EXPECT_THROW(engine.StartTracking(), Exception);
-    EXPECT_EQ(log_.Count(spdlog::level::err, "Failed to start tracking: one of components is corrupted - "
-                                             "invalid configuration"),
+    EXPECT_EQ(log_.Count(spdlog::level::err,
+                         "Failed to start tracking: one of components is corrupted - "
+                         "invalid configuration"),
               1u);
     // Nothing of the failed session remains: frames are dropped.
     const auto detections = Count(DetectorOperation::DetectFaces);
@@ -461,8 +462,7 @@ TEST_F(EngineTest, UnserialisedPushersRaceSessionStopsAndStarts) {
         std::vector<uint8_t> pixels(640 * 480, 128);
         for (int i = 0; !done; ++i) {
             if (geometry && i % 4 == 0) sink_.onIntrinsicsChange(TestIntrinsics());
-            sink_.onFrameAvailable(ImageDesc{640, 480, 0, pixels.data()},
-                                   Timestamp{Timestamp::Space::System, 1.0 * i});
+            sink_.onFrameAvailable(ImageDesc{640, 480, 0, pixels.data()}, Timestamp{Timestamp::Space::System, 1.0 * i});
             ++delivered;
         }
     };

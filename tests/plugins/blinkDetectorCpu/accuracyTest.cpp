@@ -20,8 +20,7 @@ double NormalisedError(const Landmarks& face, const EyeAnnotation& truth) {
     const cv::Point2f r = EyeCentre(face, kRightEyeFirst), l = EyeCentre(face, kLeftEyeFirst);
     const cv::Point2d right(r.x, r.y), left(l.x, l.y);
     const double distance = truth.EyeDistance();
-    const cv::Point2d midpointOffset =
-        (right + left) * 0.5 - (truth.rightEye + truth.leftEye) * 0.5;
+    const cv::Point2d midpointOffset = (right + left) * 0.5 - (truth.rightEye + truth.leftEye) * 0.5;
     const double ratio = cv::norm(left - right) / distance;
     if (cv::norm(midpointOffset) > 0.5 * distance || ratio < 0.5 || ratio > 2.0) return -1.0;
     return std::max(cv::norm(right - truth.rightEye), cv::norm(left - truth.leftEye)) / distance;
@@ -43,8 +42,7 @@ TEST(BlinkDetectorCpuAccuracy, HandPlacedEyesOfThePortrait) {
 // stay put.
 TEST(BlinkDetectorCpuAccuracy, EyesOfAStillFaceHardlyJitter) {
     // About 52 px between the eyes: a viewer 0.55 m from the camera.
-    const cv::Mat still = Compose(cv::Size(848, 480), 60,
-                                  {{LoadGrey(ProjectData(kAstronautPhoto)), 1.2, {150, -40}}});
+    const cv::Mat still = Compose(cv::Size(848, 480), 60, {{LoadGrey(ProjectData(kAstronautPhoto)), 1.2, {150, -40}}});
     ASSERT_FALSE(still.empty());
     auto detector = MakeDetector();
     // Sensor noise: Gaussian read noise of 2 grey levels plus shot noise
@@ -57,8 +55,7 @@ TEST(BlinkDetectorCpuAccuracy, EyesOfAStillFaceHardlyJitter) {
     for (int i = 0; i < frames; ++i) {
         for (int p = 0; p < still.rows * still.cols; ++p) {
             const float value = still.data[p];
-            noisy.data[p] =
-                cv::saturate_cast<uint8_t>(value + unit(random) * std::sqrt(4.0f + value / 16.0f));
+            noisy.data[p] = cv::saturate_cast<uint8_t>(value + unit(random) * std::sqrt(4.0f + value / 16.0f));
         }
         TestFrame frame(noisy, nullptr, 11.1 * i);
         const auto& faces = detector->DetectFaces(frame).detections;
@@ -75,9 +72,8 @@ TEST(BlinkDetectorCpuAccuracy, EyesOfAStillFaceHardlyJitter) {
         return std::max(sd.x, sd.y);
     };
     const double jitter = std::max(deviation(right), deviation(left));
-    std::cout << fmt::format(
-        "eye jitter over {} noisy frames: {:.3f} px (standard deviation, worst coordinate)\n",
-        frames, jitter);
+    std::cout << fmt::format("eye jitter over {} noisy frames: {:.3f} px (standard deviation, worst coordinate)\n",
+                             frames, jitter);
     EXPECT_LT(jitter, 0.5);
 }
 
@@ -88,10 +84,9 @@ TEST(BlinkDetectorCpuAccuracy, LandmarksAsDlibPlacesThem) {
     dlib::deserialize((BuildAssets() / kLandmarkModelAsset).string()) >> reference;
     const auto model = SharedModel();
     // Two people side by side, one smaller.
-    const cv::Mat image =
-        Compose(cv::Size(848, 480), 60,
-                {{LoadGrey(ProjectData(kAstronautPhoto)), 0.8, {20, 40}},
-                 {LoadGrey(ProjectData("tests/data/grace_hopper.jpg")), 0.6, {480, 60}}});
+    const cv::Mat image = Compose(cv::Size(848, 480), 60,
+                                  {{LoadGrey(ProjectData(kAstronautPhoto)), 0.8, {20, 40}},
+                                   {LoadGrey(ProjectData("tests/data/grace_hopper.jpg")), 0.6, {480, 60}}});
     auto detector = MakeDetector();
     const auto faces = detector->FindAllFaces(image);
     ASSERT_EQ(faces.size(), 2u);
@@ -99,25 +94,21 @@ TEST(BlinkDetectorCpuAccuracy, LandmarksAsDlibPlacesThem) {
     for (const Landmarks& face : faces) {
         // Off the usual place a little, and far off: both models must agree anywhere.
         const FaceBox around = LandmarkModel::BoxAround(face);
-        for (const FaceBox& box : {around, FaceBox(around.x + 7, around.y - 4, around.width * 1.3f,
-                                                   around.height * 1.3f)}) {
+        for (const FaceBox& box :
+             {around, FaceBox(around.x + 7, around.y - 4, around.width * 1.3f, around.height * 1.3f)}) {
             // dlib's boxes lie on whole pixels: both start from the same one.
-            const dlib::rectangle pixels(std::lround(box.x), std::lround(box.y),
-                                         std::lround(box.x + box.width),
+            const dlib::rectangle pixels(std::lround(box.x), std::lround(box.y), std::lround(box.x + box.width),
                                          std::lround(box.y + box.height));
             const auto theirs = reference(dlib::cv_image<uint8_t>(image), pixels);
             Landmarks ours;
-            model->Predict(
-                image,
-                FaceBox(static_cast<float>(pixels.left()), static_cast<float>(pixels.top()),
-                        static_cast<float>(pixels.right() - pixels.left()),
-                        static_cast<float>(pixels.bottom() - pixels.top())),
-                &ours);
+            model->Predict(image,
+                           FaceBox(static_cast<float>(pixels.left()), static_cast<float>(pixels.top()),
+                                   static_cast<float>(pixels.right() - pixels.left()),
+                                   static_cast<float>(pixels.bottom() - pixels.top())),
+                           &ours);
             for (int k = 0; k < kLandmarkCount; ++k) {
-                worst =
-                    std::max(worst, static_cast<double>(std::abs(ours[k].x - theirs.part(k).x())));
-                worst =
-                    std::max(worst, static_cast<double>(std::abs(ours[k].y - theirs.part(k).y())));
+                worst = std::max(worst, static_cast<double>(std::abs(ours[k].x - theirs.part(k).x())));
+                worst = std::max(worst, static_cast<double>(std::abs(ours[k].y - theirs.part(k).y())));
             }
         }
     }

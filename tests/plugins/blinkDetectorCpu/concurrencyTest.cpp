@@ -86,8 +86,7 @@ TEST(BlinkDetectorCpuConcurrency, TheWorkerHandsOverOneSearchAtATime) {
     const cv::Mat astronaut = LoadGrey(ProjectData(kAstronautPhoto));
     ASSERT_FALSE(astronaut.empty());
     FolderAssetManager assets(BuildAssets());
-    FaceSearch search(SharedModel(), FaceFinder(assets.ReadText(kFaceCascadeAsset, nullptr)), 12.0f,
-                      6);
+    FaceSearch search(SharedModel(), FaceFinder(assets.ReadText(kFaceCascadeAsset, nullptr)), 12.0f, 6);
     SearchWorker worker(search);
     EXPECT_FALSE(worker.Take(false).has_value());
     EXPECT_FALSE(worker.Take(true).has_value());

@@ -46,8 +46,7 @@ TEST(BlinkDetectorCpuCreation, ReadsItsModelsFromTheAssets) {
 }
 
 TEST(BlinkDetectorCpuCreation, SettlesOnAFaceCountItSupports) {
-    for (const auto& [asked, settled] :
-         {std::pair{0, 1}, std::pair{-3, 1}, std::pair{2, 2}, std::pair{5, 3}}) {
+    for (const auto& [asked, settled] : {std::pair{0, 1}, std::pair{-3, 1}, std::pair{2, 2}, std::pair{5, 3}}) {
         BlinkDetectorSettings settings;
         settings.maxNumOfFaces = asked;
         EXPECT_EQ(MakeDetector(settings)->GetMaxNumOfDetectedFaces(), settled) << asked;
@@ -75,8 +74,7 @@ TEST(BlinkDetectorCpuCreation, MissingOrBrokenAssetsFailWithAnException) {
     }
 
     // A broken cascade.
-    Write(folder / kFaceCascadeAsset,
-          "<opencv_storage><cascade>nonsense</cascade></opencv_storage>");
+    Write(folder / kFaceCascadeAsset, "<opencv_storage><cascade>nonsense</cascade></opencv_storage>");
     try {
         Create(assets);
         ADD_FAILURE() << "a broken cascade was accepted";
@@ -94,16 +92,14 @@ TEST(BlinkDetectorCpuCreation, DetectorOptions) {
     EXPECT_EQ(parsed.maxMisses, 0);
     EXPECT_EQ(parsed.maxNumOfFaces, defaults.maxNumOfFaces);
     EXPECT_EQ(ParseDetectorOptions("", defaults).detectionInterval, defaults.detectionInterval);
-    const BlinkDetectorSettings inline_ =
-        ParseDetectorOptions("searchInBackground=0 backgroundInterval=7", defaults);
+    const BlinkDetectorSettings inline_ = ParseDetectorOptions("searchInBackground=0 backgroundInterval=7", defaults);
     EXPECT_FALSE(inline_.searchInBackground);
     EXPECT_EQ(inline_.backgroundInterval, 7);
     EXPECT_TRUE(defaults.searchInBackground);
 
     for (const char* bad :
-         {"detectionInterval", "detectionInterval=", "detectionInterval=0", "detectionInterval=2.5",
-          "minEyeDistance=3", "minEyeDistance=nan", "maxMisses=-1", "speed=11", "=4",
-          "searchInBackground=2", "backgroundInterval=0"}) {
+         {"detectionInterval", "detectionInterval=", "detectionInterval=0", "detectionInterval=2.5", "minEyeDistance=3",
+          "minEyeDistance=nan", "maxMisses=-1", "speed=11", "=4", "searchInBackground=2", "backgroundInterval=0"}) {
         EXPECT_THROW(ParseDetectorOptions(bad, defaults), std::invalid_argument) << bad;
     }
     // Bad options fail the creation before any asset is read.

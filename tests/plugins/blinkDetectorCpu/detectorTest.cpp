@@ -26,8 +26,8 @@ struct Placed {
 Placed AstronautInFrame() {
     const cv::Point offset(168, -16);
     const EyeAnnotation eyes = LoadEyeAnnotations(ProjectData(kAstronautEyes)).at(0);
-    return {Compose(kFrameSize, 60, {{Astronaut(), 1.0, offset}}),
-            eyes.rightEye + cv::Point2d(offset), eyes.leftEye + cv::Point2d(offset)};
+    return {Compose(kFrameSize, 60, {{Astronaut(), 1.0, offset}}), eyes.rightEye + cv::Point2d(offset),
+            eyes.leftEye + cv::Point2d(offset)};
 }
 
 CameraIntrinsics Intrinsics(float fx, bool mirrored = false) {
@@ -106,8 +106,7 @@ TEST_F(BlinkDetectorCpuTest, DepthOfTheFaceWhenTheEyesHaveNone) {
 }
 
 TEST_F(BlinkDetectorCpuTest, DepthIsEstimatedFromTheEyeDistanceWithoutDepth) {
-    TrivialCameraFrame frame(
-        ImageDesc{placed_.frame.cols, placed_.frame.rows, 0, placed_.frame.data}, Timestamp{});
+    TrivialCameraFrame frame(ImageDesc{placed_.frame.cols, placed_.frame.rows, 0, placed_.frame.data}, Timestamp{});
     auto detector = MakeDetector();
     // Without intrinsics: an 87 degree field of view, fx = 446.8 px.
     const auto defaultFaces = detector->DetectFaces(frame).detections;
@@ -127,16 +126,15 @@ TEST_F(BlinkDetectorCpuTest, DepthIsEstimatedFromTheEyeDistanceWithoutDepth) {
     EXPECT_GT(faces[0].rightEyeDepth, 0.9 * frontal);
     EXPECT_LT(faces[0].rightEyeDepth, 1.02 * frontal);
     // The estimate scales with the focal length.
-    EXPECT_NEAR(defaultFaces[0].rightEyeDepth / faces[0].rightEyeDepth,
-                424.0 / std::tan(43.5 * CV_PI / 180) / 600.0, 0.01);
+    EXPECT_NEAR(defaultFaces[0].rightEyeDepth / faces[0].rightEyeDepth, 424.0 / std::tan(43.5 * CV_PI / 180) / 600.0,
+                0.01);
 }
 
 TEST_F(BlinkDetectorCpuTest, KeepsTheLargestFacesUpToTheFaceCount) {
     // Three faces of clearly different sizes.
     const cv::Mat astronaut = Astronaut();
     const cv::Mat frame = Compose(
-        kFrameSize, 60,
-        {{astronaut, 0.45, {10, 200}}, {astronaut, 0.8, {230, 20}}, {astronaut, 0.6, {560, 120}}});
+        kFrameSize, 60, {{astronaut, 0.45, {10, 200}}, {astronaut, 0.8, {230, 20}}, {astronaut, 0.6, {560, 120}}});
     BlinkDetectorSettings settings = InlineSettings();
     settings.maxNumOfFaces = 3;
     auto detector = MakeDetector(settings);
@@ -144,9 +142,7 @@ TEST_F(BlinkDetectorCpuTest, KeepsTheLargestFacesUpToTheFaceCount) {
     EXPECT_EQ(detector->GetMaxNumOfDetectedFaces(), 3);
     TestFrame input(frame);
 
-    auto apart = [](const DetectedFace& f) {
-        return glm::distance(f.rightEyePixel, f.leftEyePixel);
-    };
+    auto apart = [](const DetectedFace& f) { return glm::distance(f.rightEyePixel, f.leftEyePixel); };
     const auto all = detector->DetectFaces(input).detections;
     ASSERT_EQ(all.size(), 3u);
     EXPECT_GT(apart(all[0]), apart(all[1]));
@@ -190,8 +186,7 @@ TEST_F(BlinkDetectorCpuTest, UnusableFramesGiveNoFaces) {
     EXPECT_EQ(afterAFace(TrivialCameraFrame(ImageDesc{-848, 480, 0, small.data()}, {})), 0u);
     // Sizes far beyond the pixels given: the detector must not read them.
     EXPECT_EQ(afterAFace(TrivialCameraFrame(ImageDesc{100000, 16, 0, small.data()}, {})), 0u);
-    EXPECT_EQ(afterAFace(TrivialCameraFrame(
-                  ImageDesc{16, std::numeric_limits<int32_t>::max(), 0, small.data()}, {})),
+    EXPECT_EQ(afterAFace(TrivialCameraFrame(ImageDesc{16, std::numeric_limits<int32_t>::max(), 0, small.data()}, {})),
               0u);
     // A black frame, also while a face is being followed.
     EXPECT_EQ(afterAFace(TestFrame(black)), 0u);
@@ -217,8 +212,7 @@ TEST_F(BlinkDetectorCpuTest, DropsAFaceThatIsGone) {
     TestFrame face(placed_.frame);
     ASSERT_EQ(detector->DetectFaces(face).detections.size(), 1u);
     // The same place now shows a textured scene with a cat's face and no human one.
-    const cv::Mat cat =
-        Compose(kFrameSize, 60, {{LoadGrey(ProjectData("tests/data/chelsea.png")), 0.9, {150, 0}}});
+    const cv::Mat cat = Compose(kFrameSize, 60, {{LoadGrey(ProjectData("tests/data/chelsea.png")), 0.9, {150, 0}}});
     TestFrame gone(cat);
     int reported = 0;
     while (reported < 10 && !detector->DetectFaces(gone).detections.empty()) ++reported;
@@ -252,14 +246,12 @@ TEST_F(BlinkDetectorCpuTest, TheCascadeLooksReportTheFaceNotTheQuestion) {
     const auto centre = [](const FaceBox& b) { return (b.tl() + b.br()) * 0.5f; };
     const struct {
         const char* name;
-        float shift;  // of the asked box's centre, box widths to the right
-        float size;   // of the asked box, in the face's size
+        float shift;            // of the asked box's centre, box widths to the right
+        float size;             // of the asked box, in the face's size
         bool atLook, nearLook;  // whether FindAt and FindNear see the face
     } cases[] = {
-        {"where it is", 0.0f, 1.0f, true, true},
-        {"a tenth along", 0.1f, 1.0f, true, true},
-        {"two fifths along", 0.4f, 1.0f, false, true},
-        {"half as large again", 0.0f, 1.5f, false, false},
+        {"where it is", 0.0f, 1.0f, true, true},       {"a tenth along", 0.1f, 1.0f, true, true},
+        {"two fifths along", 0.4f, 1.0f, false, true}, {"half as large again", 0.0f, 1.5f, false, false},
         {"two boxes along", 2.0f, 1.0f, false, false},
     };
     for (const auto& c : cases) {

@@ -25,8 +25,7 @@ TEST(BlinkDetectorCpuEngine, TracksAMovingViewer) {
     args.sharedCameraSink = &sink;
     args.configuration.faceDetector.backend = kQuiloFaceDetectorBackendCPU;
     args.configuration.faceDetector.maxNumOfFaces = 1;
-    args.frameCallback = [&](const FaceTracker& tracker, const FaceDetectorOutput& output,
-                             const CameraFrame&) {
+    args.frameCallback = [&](const FaceTracker& tracker, const FaceDetectorOutput& output, const CameraFrame&) {
         detections.push_back(output.detections.size());
         faces.push_back(static_cast<size_t>(tracker.faces().size));
         last.assign(tracker.faces().begin(), tracker.faces().end());
@@ -40,8 +39,8 @@ TEST(BlinkDetectorCpuEngine, TracksAMovingViewer) {
     // 2 px a frame.
     const SceneRenderer renderer({Astronaut()});
     const auto render = [&](int i) {
-        return renderer.Render({{0, {400.0 + 2.0 * i, 240.0}, 40.0, 0.0}}, 1.0, 2.0,
-                               static_cast<uint32_t>(i + 1)).image;
+        return renderer.Render({{0, {400.0 + 2.0 * i, 240.0}, 40.0, 0.0}}, 1.0, 2.0, static_cast<uint32_t>(i + 1))
+            .image;
     };
     sink.onIntrinsicsChange(CentredIntrinsics(SceneRenderer::kWidth, SceneRenderer::kHeight, 446.8f));
     // The detector searches in the background: the first frame is delivered
@@ -65,8 +64,7 @@ TEST(BlinkDetectorCpuEngine, TracksAMovingViewer) {
     EXPECT_TRUE(engine.StopTracking());
 
     ASSERT_EQ(detections.size(), before + kFrames - 1);
-    for (size_t i = before - 1; i < detections.size(); ++i)
-        EXPECT_EQ(detections[i], 1u) << "frame " << i;
+    for (size_t i = before - 1; i < detections.size(); ++i) EXPECT_EQ(detections[i], 1u) << "frame " << i;
     // The first frame only starts the tracker's clock.
     for (size_t i = before; i < detections.size(); ++i) EXPECT_EQ(faces[i], 1u) << "frame " << i;
     // About 0.7 m in front of the camera, a little right of its axis:

@@ -42,11 +42,11 @@ struct HardCase {
 };
 
 struct Outcome {
-    int faces = 0;           // truth faces after the warm-up
+    int faces = 0;  // truth faces after the warm-up
     int found = 0;
-    int longestMissed = 0;   // frames in a row a face was not found
-    int longestWrong = 0;    // frames in a row with a report on no face
-    int swapped = 0;         // reports with the eyes swapped
+    int longestMissed = 0;        // frames in a row a face was not found
+    int longestWrong = 0;         // frames in a row with a report on no face
+    int swapped = 0;              // reports with the eyes swapped
     double worstRollError = 0.0;  // degrees, over found faces
     int64_t realigned = 0;
 };
@@ -66,8 +66,7 @@ Outcome Replay(const ScenePath& path, const std::vector<CardPhoto>& cards) {
     std::vector<int> missed(settings.maxNumOfFaces, 0);
     int wrong = 0;
     for (size_t i = 0; i < path.frames.size(); ++i) {
-        const SceneFrame scene =
-            renderer.Render(path.frames[i], path.brightness, 2.0, static_cast<uint32_t>(i + 1));
+        const SceneFrame scene = renderer.Render(path.frames[i], path.brightness, 2.0, static_cast<uint32_t>(i + 1));
         TestFrame frame(scene.image);
         const auto& reports = detector->DetectFaces(frame).detections;
         if (static_cast<int>(i) < kWarmUp) continue;
@@ -82,8 +81,8 @@ Outcome Replay(const ScenePath& path, const std::vector<CardPhoto>& cards) {
                     Near(reports[r].leftEyePixel, truth.leftEye, within)) {
                     found = onFace[r] = true;
                     const double roll = path.frames[i][f].rollDegrees;
-                    outcome.worstRollError = std::max(
-                        outcome.worstRollError, std::abs(reports[r].angles.z * 180.0 / CV_PI - roll));
+                    outcome.worstRollError =
+                        std::max(outcome.worstRollError, std::abs(reports[r].angles.z * 180.0 / CV_PI - roll));
                 }
                 if (Near(reports[r].rightEyePixel, truth.leftEye, 0.3 * truth.EyeDistance()) &&
                     Near(reports[r].leftEyePixel, truth.rightEye, 0.3 * truth.EyeDistance())) {
@@ -107,19 +106,18 @@ class HardCaseTest : public ::testing::TestWithParam<HardCase> {};
 // Every case on two people photographed with different cameras and light.
 TEST_P(HardCaseTest, FindsAndFollowsTheFacesWithinBounds) {
     const HardCase& hard = GetParam();
-    const std::vector<std::vector<CardPhoto>> casts = {{Astronaut(), Hopper()},
-                                                       {Hopper(), Astronaut()}};
+    const std::vector<std::vector<CardPhoto>> casts = {{Astronaut(), Hopper()}, {Hopper(), Astronaut()}};
     for (const auto& cast : casts) {
         if (hard.withoutGlasses && &cast != &casts.front()) continue;
         for (const CardPhoto& card : cast) ASSERT_FALSE(card.grey.empty()) << card.name;
         const ScenePath path = hard.path(hard.eyeDistance);
         SCOPED_TRACE(fmt::format("{}, {}", path.name, cast[0].name));
         const Outcome outcome = Replay(path, cast);
-        std::printf("%-44s %-16s found %3d/%3d, longest miss %2d, longest wrong %2d, swapped %d, "
-                    "roll error %.1f, realigned %ld\n",
-                    path.name.c_str(), cast[0].name.c_str(), outcome.found, outcome.faces,
-                    outcome.longestMissed, outcome.longestWrong, outcome.swapped,
-                    outcome.worstRollError, static_cast<long>(outcome.realigned));
+        std::printf(
+            "%-44s %-16s found %3d/%3d, longest miss %2d, longest wrong %2d, swapped %d, "
+            "roll error %.1f, realigned %ld\n",
+            path.name.c_str(), cast[0].name.c_str(), outcome.found, outcome.faces, outcome.longestMissed,
+            outcome.longestWrong, outcome.swapped, outcome.worstRollError, static_cast<long>(outcome.realigned));
         ASSERT_GT(outcome.faces, 0);
         EXPECT_GE(outcome.found, hard.minFoundRate * outcome.faces);
         EXPECT_LE(outcome.longestMissed, hard.maxMissedRun);

@@ -39,8 +39,7 @@ cv::Mat Background() {
     cv::RNG random(7);
     random.fill(levels, cv::RNG::UNIFORM, 22, 59);
     cv::Mat background;
-    cv::resize(levels, background, cv::Size(SceneRenderer::kWidth, SceneRenderer::kHeight), 0, 0,
-               cv::INTER_LINEAR);
+    cv::resize(levels, background, cv::Size(SceneRenderer::kWidth, SceneRenderer::kHeight), 0, 0, cv::INTER_LINEAR);
     for (int y = 0; y < background.rows; ++y) background.row(y) += cv::Scalar(y / 24);
     return background;
 }
@@ -54,27 +53,24 @@ ScenePlacement At(double x, double y, double eyeDistance, double roll = 0.0, int
 CardPhoto Astronaut() { return Annotated(ProjectData(kAstronautPhoto), ProjectData(kAstronautEyes)); }
 
 CardPhoto Hopper() {
-    return Annotated(ProjectData("tests/data/grace_hopper.jpg"),
-                     ProjectData("tests/data/grace_hopper-eyes.csv"));
+    return Annotated(ProjectData("tests/data/grace_hopper.jpg"), ProjectData("tests/data/grace_hopper-eyes.csv"));
 }
 
-SceneRenderer::SceneRenderer(std::vector<CardPhoto> cards)
-    : cards_(std::move(cards)), background_(Background()) {}
+SceneRenderer::SceneRenderer(std::vector<CardPhoto> cards) : cards_(std::move(cards)), background_(Background()) {}
 
-SceneFrame SceneRenderer::Render(const std::vector<ScenePlacement>& faces, double brightness,
-                                 double noiseSigma, uint32_t seed) const {
+SceneFrame SceneRenderer::Render(const std::vector<ScenePlacement>& faces, double brightness, double noiseSigma,
+                                 uint32_t seed) const {
     SceneFrame frame;
     frame.image = background_.clone();
     for (const ScenePlacement& face : faces) {
         const CardPhoto& card = cards_.at(static_cast<size_t>(face.card));
         const double distance = cv::norm(card.leftEye - card.rightEye);
         const cv::Point2d middle = (card.rightEye + card.leftEye) * 0.5;
-        const cv::Rect cut =
-            cv::Rect(cv::Point(static_cast<int>(middle.x - kCardHalfWidth * distance),
-                               static_cast<int>(middle.y - kCardAbove * distance)),
-                     cv::Point(static_cast<int>(middle.x + kCardHalfWidth * distance),
-                               static_cast<int>(middle.y + kCardBelow * distance))) &
-            cv::Rect(0, 0, card.grey.cols, card.grey.rows);
+        const cv::Rect cut = cv::Rect(cv::Point(static_cast<int>(middle.x - kCardHalfWidth * distance),
+                                                static_cast<int>(middle.y - kCardAbove * distance)),
+                                      cv::Point(static_cast<int>(middle.x + kCardHalfWidth * distance),
+                                                static_cast<int>(middle.y + kCardBelow * distance))) &
+                             cv::Rect(0, 0, card.grey.cols, card.grey.rows);
         const double scale = face.eyeDistance / distance;
 
         // Shrinking is done first by area averaging, as a camera's pixels
@@ -98,13 +94,11 @@ SceneFrame SceneRenderer::Render(const std::vector<ScenePlacement>& faces, doubl
         const cv::Point2d right = onCard(card.rightEye), left = onCard(card.leftEye);
         const cv::Point2d centre = (right + left) * 0.5;
         const double remaining = face.eyeDistance / cv::norm(left - right);
-        const double angle = face.rollDegrees * CV_PI / 180.0 -
-                             std::atan2(left.y - right.y, left.x - right.x);
+        const double angle = face.rollDegrees * CV_PI / 180.0 - std::atan2(left.y - right.y, left.x - right.x);
         const double c = remaining * std::cos(angle), s = remaining * std::sin(angle);
         const cv::Matx23d warp(c, -s, face.eyeMiddle.x - (c * centre.x - s * centre.y), s, c,
                                face.eyeMiddle.y - (s * centre.x + c * centre.y));
-        cv::warpAffine(piece, frame.image, warp, frame.image.size(), cv::INTER_LINEAR,
-                       cv::BORDER_TRANSPARENT);
+        cv::warpAffine(piece, frame.image, warp, frame.image.size(), cv::INTER_LINEAR, cv::BORDER_TRANSPARENT);
         const auto place = [&](cv::Point2d p) {
             return cv::Point2d(warp(0, 0) * p.x + warp(0, 1) * p.y + warp(0, 2),
                                warp(1, 0) * p.x + warp(1, 1) * p.y + warp(1, 2));
@@ -136,8 +130,7 @@ ScenePath SweepPath(double eyeDistance) {
     ScenePath path{"sweep of 30 px a frame", {}};
     const double left = 2.5 * eyeDistance, right = SceneRenderer::kWidth - 2.5 * eyeDistance;
     for (double x = left; x <= right; x += 30.0) path.frames.push_back({At(x, 220.0, eyeDistance)});
-    for (double x = right; x >= left; x -= 30.0)
-        path.frames.push_back({At(x, 230.0, eyeDistance)});
+    for (double x = right; x >= left; x -= 30.0) path.frames.push_back({At(x, 230.0, eyeDistance)});
     return path;
 }
 
@@ -159,8 +152,7 @@ ScenePath RolledPath(double eyeDistance, int frames, double degrees) {
 
 ScenePath BorderPath(int border, double eyeDistance, int frames) {
     static const char* const kNames[] = {"face cut by the top border", "face cut by the bottom border",
-                                         "face cut by the left border",
-                                         "face cut by the right border"};
+                                         "face cut by the left border", "face cut by the right border"};
     ScenePath path{kNames[border], {}};
     // The forehead cut above the eyes; the mouth and chin cut below them; the
     // ear and temple beyond the outer eye.
@@ -169,8 +161,7 @@ ScenePath BorderPath(int border, double eyeDistance, int frames) {
                                   {w / 2, h - 1.0 * eyeDistance},
                                   {0.85 * eyeDistance, h / 2},
                                   {w - 0.85 * eyeDistance, h / 2}};
-    for (int i = 0; i < frames; ++i)
-        path.frames.push_back({At(middle[border].x, middle[border].y, eyeDistance)});
+    for (int i = 0; i < frames; ++i) path.frames.push_back({At(middle[border].x, middle[border].y, eyeDistance)});
     return path;
 }
 

@@ -57,8 +57,8 @@ public:
     // The placed faces over the background, every grey level then scaled by
     // `brightness` (1: as photographed), plus noise of `noiseSigma` grey
     // levels drawn from `seed`.
-    SceneFrame Render(const std::vector<ScenePlacement>& faces, double brightness = 1.0,
-                      double noiseSigma = 2.0, uint32_t seed = 1) const;
+    SceneFrame Render(const std::vector<ScenePlacement>& faces, double brightness = 1.0, double noiseSigma = 2.0,
+                      uint32_t seed = 1) const;
 
 private:
     std::vector<CardPhoto> cards_;

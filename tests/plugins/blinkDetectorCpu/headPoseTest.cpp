@@ -21,18 +21,15 @@ Landmarks Project(const Pinhole& camera, cv::Vec3d position, double turn) {
     const cv::Vec3d x = cv::normalize(cv::Vec3d(0, 1, 0).cross(z));
     const cv::Vec3d y = z.cross(x);
     const cv::Matx33d lookAt(x[0], y[0], z[0], x[1], y[1], z[1], x[2], y[2], z[2]);
-    const cv::Matx33d turned(std::cos(turn), 0, std::sin(turn), 0, 1, 0, -std::sin(turn), 0,
-                             std::cos(turn));
+    const cv::Matx33d turned(std::cos(turn), 0, std::sin(turn), 0, 1, 0, -std::sin(turn), 0, std::cos(turn));
     const cv::Matx33d rotation = lookAt * turned;
 
     Landmarks landmarks;
     landmarks.fill(cv::Point2f(0, 0));
     for (const FacePoint& p : GenericFace()) {
-        const cv::Vec3d q =
-            rotation * cv::Vec3d(p.position.x, p.position.y, p.position.z) + position;
-        landmarks[p.landmark] =
-            cv::Point2f(static_cast<float>(camera.fx * q[0] / q[2] + camera.ppx),
-                        static_cast<float>(camera.fy * q[1] / q[2] + camera.ppy));
+        const cv::Vec3d q = rotation * cv::Vec3d(p.position.x, p.position.y, p.position.z) + position;
+        landmarks[p.landmark] = cv::Point2f(static_cast<float>(camera.fx * q[0] / q[2] + camera.ppx),
+                                            static_cast<float>(camera.fy * q[1] / q[2] + camera.ppy));
     }
     return landmarks;
 }
@@ -40,8 +37,7 @@ Landmarks Project(const Pinhole& camera, cv::Vec3d position, double turn) {
 const Pinhole kCamera{600.0, 600.0, 424.0, 240.0};
 
 TEST(HeadPose, ViewerFacingTheCameraHasTheYawOfItsPosition) {
-    for (const cv::Vec3d& position :
-         {cv::Vec3d(0, 0, 900), cv::Vec3d(300, -100, 1000), cv::Vec3d(-450, 150, 1200)}) {
+    for (const cv::Vec3d& position : {cv::Vec3d(0, 0, 900), cv::Vec3d(300, -100, 1000), cv::Vec3d(-450, 150, 1200)}) {
         SCOPED_TRACE(::testing::PrintToString(position));
         HeadPose pose;
         ASSERT_TRUE(FitHeadPose(Project(kCamera, position, 0.0), kCamera, &pose));
@@ -83,11 +79,9 @@ TEST(HeadPose, DegenerateLandmarksGiveNoPose) {
 
 TEST(HeadPose, EyeDepthFromTheEyeDistance) {
     // The eye centres of the generic face lie about 2 mm behind its origin.
-    for (const cv::Vec3d& position :
-         {cv::Vec3d(0, 0, 900), cv::Vec3d(400, 0, 1000), cv::Vec3d(-600, 200, 1500)}) {
+    for (const cv::Vec3d& position : {cv::Vec3d(0, 0, 900), cv::Vec3d(400, 0, 1000), cv::Vec3d(-600, 200, 1500)}) {
         for (const double turn : {0.0, 25.0 * kDegree, -40.0 * kDegree}) {
-            SCOPED_TRACE(::testing::PrintToString(position) + " turned " +
-                         std::to_string(turn / kDegree));
+            SCOPED_TRACE(::testing::PrintToString(position) + " turned " + std::to_string(turn / kDegree));
             const Landmarks landmarks = Project(kCamera, position, turn);
             HeadPose pose;
             ASSERT_TRUE(FitHeadPose(landmarks, kCamera, &pose));

@@ -39,13 +39,10 @@ TEST(BlinkDetectorCpuPlugin, LoadsBesideTheEngineAndFindsFaces) {
 
     const cv::Mat astronaut = LoadGrey(ProjectData(kAstronautPhoto));
     ASSERT_FALSE(astronaut.empty());
-    const TrivialCameraFrame frame(ImageDesc{astronaut.cols, astronaut.rows, 0, astronaut.data},
-                                   {});
+    const TrivialCameraFrame frame(ImageDesc{astronaut.cols, astronaut.rows, 0, astronaut.data}, {});
     // The first frame starts a search on the detector's worker; a later
     // frame takes its face.
-    EXPECT_TRUE(Eventually([&] {
-        return detector->DetectFaces(frame).detections.size() == 1u;
-    }));
+    EXPECT_TRUE(Eventually([&] { return detector->DetectFaces(frame).detections.size() == 1u; }));
     // A search may be running: deleting the detector stops and joins its worker.
     EXPECT_EQ(detector->DetectFaces(frame).detections.size(), 1u);
 
@@ -61,17 +58,14 @@ TEST(BlinkDetectorCpuPlugin, BadAssetsOrOptionsLeaveNoDetector) {
     const quilo::test::TempFolder empty;
     FolderAssetManager none(empty.path());
     EXPECT_FALSE(CreateBlinkDetector({settings, ""}, &none));
-    EXPECT_EQ(
-        log.Count(spdlog::level::err, "[BlinkDetectorLoader] Failed to load: failed to open asset"),
-        1u);
+    EXPECT_EQ(log.Count(spdlog::level::err, "[BlinkDetectorLoader] Failed to load: failed to open asset"), 1u);
 
     FolderAssetManager assets(BuildAssets());
     EXPECT_FALSE(CreateBlinkDetector({settings, "detectionInterval=0"}, &assets));
     EXPECT_EQ(log.Count(spdlog::level::err, "detector option \"detectionInterval=0\""), 1u);
 
     EXPECT_FALSE(CreateBlinkDetector({settings, ""}, nullptr));
-    EXPECT_EQ(log.Count(spdlog::level::err,
-                        "[BlinkDetectorCpu] cannot create a detector without an asset manager"),
+    EXPECT_EQ(log.Count(spdlog::level::err, "[BlinkDetectorCpu] cannot create a detector without an asset manager"),
               1u);
     EXPECT_FALSE(quilo::test::IsLibraryLoaded(kPlugin));
 }

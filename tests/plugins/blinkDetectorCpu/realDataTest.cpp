@@ -28,8 +28,7 @@ double NormalisedError(const Landmarks& face, const EyeAnnotation& truth) {
     const cv::Point2f r = EyeCentre(face, kRightEyeFirst), l = EyeCentre(face, kLeftEyeFirst);
     const cv::Point2d right(r.x, r.y), left(l.x, l.y);
     const double distance = truth.EyeDistance();
-    const cv::Point2d midpointOffset =
-        (right + left) * 0.5 - (truth.rightEye + truth.leftEye) * 0.5;
+    const cv::Point2d midpointOffset = (right + left) * 0.5 - (truth.rightEye + truth.leftEye) * 0.5;
     const double ratio = cv::norm(left - right) / distance;
     if (cv::norm(midpointOffset) > 0.5 * distance || ratio < 0.5 || ratio > 2.0) return -1.0;
     return std::max(cv::norm(right - truth.rightEye), cv::norm(left - truth.leftEye)) / distance;
@@ -64,8 +63,7 @@ TEST(BlinkDetectorCpuRealData, AnnotatedFacesAreFoundWithTheirEyes) {
                 if (error >= 0.0 && (match.error < 0.0 || error < match.error)) match.error = error;
             }
             for (size_t i = 0; i < faces.size(); ++i) {
-                if (!used[i] && NormalisedError(faces[i], *truth) == match.error &&
-                    match.error >= 0.0) {
+                if (!used[i] && NormalisedError(faces[i], *truth) == match.error && match.error >= 0.0) {
                     used[i] = true;
                     break;
                 }
@@ -84,9 +82,8 @@ TEST(BlinkDetectorCpuRealData, AnnotatedFacesAreFoundWithTheirEyes) {
         int total = 0;
         std::vector<double> errors;
     };
-    std::vector<Class> classes = {{"20 px or more", 20.0, 1e9, 0, {}},
-                                  {"15 to 20 px", 15.0, 20.0, 0, {}},
-                                  {"under 15 px", 0.0, 15.0, 0, {}}};
+    std::vector<Class> classes = {
+        {"20 px or more", 20.0, 1e9, 0, {}}, {"15 to 20 px", 15.0, 20.0, 0, {}}, {"under 15 px", 0.0, 15.0, 0, {}}};
     for (const Match& m : matches) {
         for (Class& c : classes) {
             if (m.truth->EyeDistance() < c.from || m.truth->EyeDistance() >= c.to) continue;
@@ -98,15 +95,14 @@ TEST(BlinkDetectorCpuRealData, AnnotatedFacesAreFoundWithTheirEyes) {
         std::cout << fmt::format(
             "eyes {}: {}/{} found ({:.0f} %), normalised eye error median {:.3f}, 90th percentile "
             "{:.3f}, largest {:.3f}\n",
-            c.name, c.errors.size(), c.total, 100.0 * c.errors.size() / c.total,
-            Percentile(c.errors, 0.5), Percentile(c.errors, 0.9), Percentile(c.errors, 1.0));
+            c.name, c.errors.size(), c.total, 100.0 * c.errors.size() / c.total, Percentile(c.errors, 0.5),
+            Percentile(c.errors, 0.9), Percentile(c.errors, 1.0));
     }
     std::cout << fmt::format("{} detections match no annotated face\n", unmatched);
     for (const Match& m : matches) {
-        std::cout << fmt::format(
-            "  {} #{} eyes {:.1f} px apart: {}\n", m.truth->image, m.truth->faceIndex,
-            m.truth->EyeDistance(),
-            m.error < 0 ? std::string("missed") : fmt::format("{:.3f}", m.error));
+        std::cout << fmt::format("  {} #{} eyes {:.1f} px apart: {}\n", m.truth->image, m.truth->faceIndex,
+                                 m.truth->EyeDistance(),
+                                 m.error < 0 ? std::string("missed") : fmt::format("{:.3f}", m.error));
     }
     const Class& large = classes[0];
     EXPECT_GE(large.errors.size() * 10, static_cast<size_t>(large.total) * 9);
@@ -160,8 +156,7 @@ TEST(BlinkDetectorCpuRealData, TrackingModeFollowsRealHeadMotion) {
         if (i % 50 != 1) continue;
         const auto placed = reference->FindAllFaces(image);
         ASSERT_EQ(placed.size(), 1u) << "frame " << i;
-        const cv::Point2f r = EyeCentre(placed[0], kRightEyeFirst),
-                          l = EyeCentre(placed[0], kLeftEyeFirst);
+        const cv::Point2f r = EyeCentre(placed[0], kRightEyeFirst), l = EyeCentre(placed[0], kLeftEyeFirst);
         const double apart = cv::norm(l - r);
         errors.push_back(std::max(glm::distance(faces[0].rightEyePixel, glm::dvec2(r.x, r.y)),
                                   glm::distance(faces[0].leftEyePixel, glm::dvec2(l.x, l.y))) /
@@ -171,8 +166,8 @@ TEST(BlinkDetectorCpuRealData, TrackingModeFollowsRealHeadMotion) {
     std::cout << fmt::format(
         "webcam sequence: {} frames, {} full searches, {} faces followed, {} unconfirmed, {} lost; "
         "tracking against full detection: median {:.3f}, largest {:.3f} eye distances\n",
-        frames, statistics.fullSearches, statistics.followed, statistics.unconfirmed,
-        statistics.lost, Percentile(errors, 0.5), Percentile(errors, 1.0));
+        frames, statistics.fullSearches, statistics.followed, statistics.unconfirmed, statistics.lost,
+        Percentile(errors, 0.5), Percentile(errors, 1.0));
     EXPECT_LE(statistics.fullSearches, frames / BlinkDetectorSettings{}.detectionInterval + 2);
     EXPECT_EQ(statistics.lost, 0);
     EXPECT_LT(Percentile(errors, 0.5), 0.03);

@@ -12,9 +12,7 @@
 
 namespace quilo::head::cpu::test {
 
-std::filesystem::path TestData(const std::string& relative) {
-    return quilo::test::OutsideData(relative);
-}
+std::filesystem::path TestData(const std::string& relative) { return quilo::test::OutsideData(relative); }
 
 std::filesystem::path ProjectData(const std::string& relative) {
     return std::filesystem::path(QUILO_SOURCE_DIR) / relative;
@@ -78,8 +76,7 @@ AssetBuffer FolderAssetManager::ReadBytes(const std::string& name, AssetLocation
 
 std::string FolderAssetManager::ReadText(const std::string& name, AssetLocation* location) {
     const AssetBuffer bytes = ReadBytes(name, location);
-    return std::string(reinterpret_cast<const char*>(bytes.data.get()),
-                       static_cast<size_t>(bytes.size));
+    return std::string(reinterpret_cast<const char*>(bytes.data.get()), static_cast<size_t>(bytes.size));
 }
 
 std::filesystem::path BuildAssets() { return QUILO_ASSETS_DIR; }
@@ -88,8 +85,7 @@ std::shared_ptr<const LandmarkModel> SharedModel() {
     static const std::shared_ptr<const LandmarkModel> model = [] {
         FolderAssetManager assets(BuildAssets());
         const AssetBuffer bytes = assets.ReadBytes(kLandmarkModelAsset, nullptr);
-        return std::make_shared<const LandmarkModel>(bytes.data.get(),
-                                                     static_cast<size_t>(bytes.size));
+        return std::make_shared<const LandmarkModel>(bytes.data.get(), static_cast<size_t>(bytes.size));
     }();
     return model;
 }
@@ -97,8 +93,7 @@ std::shared_ptr<const LandmarkModel> SharedModel() {
 std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings) {
     FolderAssetManager assets(BuildAssets());
     const std::string cascade = assets.ReadText(kFaceCascadeAsset, nullptr);
-    return std::make_unique<BlinkDetectorCpu>(settings, SharedModel(), FaceFinder(cascade),
-                                              FaceFinder(cascade));
+    return std::make_unique<BlinkDetectorCpu>(settings, SharedModel(), FaceFinder(cascade), FaceFinder(cascade));
 }
 
 BlinkDetectorSettings InlineSettings() {
@@ -132,17 +127,14 @@ TestFrame::TestFrame(const cv::Mat& grey, DepthFunction depthAt, double ms)
     CV_Assert(grey.empty() || (grey.type() == CV_8UC1 && grey.isContinuous()));
 }
 
-bool TestFrame::GetDepth(glm::dvec2 pixel, float* depth) const {
-    return depthAt_ ? depthAt_(pixel, depth) : false;
-}
+bool TestFrame::GetDepth(glm::dvec2 pixel, float* depth) const { return depthAt_ ? depthAt_(pixel, depth) : false; }
 
 cv::Mat Compose(const cv::Size& size, uint8_t background,
                 const std::vector<std::tuple<cv::Mat, double, cv::Point>>& pieces) {
     cv::Mat canvas(size, CV_8UC1, cv::Scalar(background));
     for (const auto& [image, scale, topLeft] : pieces) {
         cv::Mat scaled;
-        cv::resize(image, scaled, cv::Size(), scale, scale,
-                   scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+        cv::resize(image, scaled, cv::Size(), scale, scale, scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
         const cv::Rect target = cv::Rect(topLeft, scaled.size()) & cv::Rect(cv::Point(), size);
         scaled(cv::Rect(target.tl() - topLeft, target.size())).copyTo(canvas(target));
     }

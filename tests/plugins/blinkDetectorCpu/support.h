@@ -88,8 +88,7 @@ std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings = 
 // whether it did. For the faces of a detector's background search reached
 // through an interface without a hook to wait on (the plugin, the engine):
 // each call processes a frame, so no time is slept away.
-bool Eventually(const std::function<bool()>& done,
-                std::chrono::seconds limit = std::chrono::seconds(60));
+bool Eventually(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(60));
 
 // Intrinsics of a camera with square pixels and the principal point in the
 // middle of its `width` x `height` images.
@@ -104,9 +103,7 @@ public:
     explicit TestFrame(const cv::Mat& grey, DepthFunction depthAt = nullptr, double ms = 0.0);
 
     Timestamp timestamp() const override { return {Timestamp::Space::System, ms_}; }
-    Slice<ImageDesc> imageDescs() const override {
-        return {&image_, image_.data != nullptr ? 1 : 0};
-    }
+    Slice<ImageDesc> imageDescs() const override { return {&image_, image_.data != nullptr ? 1 : 0}; }
     bool GetDepth(glm::dvec2 pixel, float* depth) const override;
     bool DeprojectPixelToPoint(glm::dvec2, float, glm::vec3*) const override { return false; }
     bool ProjectPointToPixel(const glm::vec3&, glm::dvec2*, float*) const override { return false; }

@@ -20,12 +20,11 @@ namespace quilo::head {
 namespace {
 
 TEST(BlinkDetectorCpuUnload, EveryReleaseUnloadsThePlugin) {
-    const auto plugin =
-        GetLibraryPath().parent_path() / PluginLibrary::FileName("quiloHeadTrackingBlinkDetectorcpu");
+    const auto plugin = GetLibraryPath().parent_path() / PluginLibrary::FileName("quiloHeadTrackingBlinkDetectorcpu");
     const std::string photo = std::string(QUILO_SOURCE_DIR) + "/tools/replay/sample/astronaut.png";
     int width = 0, height = 0, channels = 0;
-    const std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
-        stbi_load(photo.c_str(), &width, &height, &channels, 1), stbi_image_free);
+    const std::unique_ptr<stbi_uc, void (*)(void*)> pixels(stbi_load(photo.c_str(), &width, &height, &channels, 1),
+                                                           stbi_image_free);
     ASSERT_TRUE(pixels) << photo;
     const TrivialCameraFrame frame(ImageDesc{width, height, 0, pixels.get()}, {});
 

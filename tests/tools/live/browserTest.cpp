@@ -55,8 +55,12 @@ struct BrowserRun {
 };
 BrowserRun RunChromium(const fs::path& chromium, const fs::path& profile, std::vector<std::string> arguments,
                        const std::string& url) {
-    std::vector<std::string> all = {"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                                    "--user-data-dir=" + profile.string(), "--window-size=1000,640",
+    std::vector<std::string> all = {"--headless",
+                                    "--no-sandbox",
+                                    "--disable-gpu",
+                                    "--no-first-run",
+                                    "--user-data-dir=" + profile.string(),
+                                    "--window-size=1000,640",
                                     "--virtual-time-budget=5000"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     all.push_back(url);
@@ -74,8 +78,8 @@ TEST(DemoPage, ShowsTheEyePositionsAndIsPhotographed) {
     test::TempFolder folder;
     const fs::path video = folder / "sample.avi";
     WriteSampleVideo(folder / "frames", video);
-    test::ChildProcess program(QUILO_LIVE_PROGRAM, {"--video", video.string(), "--loop", "--fov", "87",
-                                                    "--quiet", "--http", "0", "--websocket", "0"});
+    test::ChildProcess program(QUILO_LIVE_PROGRAM, {"--video", video.string(), "--loop", "--fov", "87", "--quiet",
+                                                    "--http", "0", "--websocket", "0"});
     std::smatch match;
     ASSERT_TRUE(program.WaitForLine(std::regex("demo page: (http://127\\.0\\.0\\.1:[0-9]+/)"), &match, 30s))
         << program.output();

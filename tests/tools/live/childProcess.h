@@ -91,8 +91,10 @@ public:
             const pid_t done = waitpid(pid_, &status, WNOHANG);
             if (done == pid_) {
                 pid_ = -1;
-                while (ReadSome(out_, &output_, std::chrono::steady_clock::now())) {}
-                while (ReadSome(err_, &errors_, std::chrono::steady_clock::now())) {}
+                while (ReadSome(out_, &output_, std::chrono::steady_clock::now())) {
+                }
+                while (ReadSome(err_, &errors_, std::chrono::steady_clock::now())) {
+                }
                 return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
             }
             if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
@@ -109,8 +111,8 @@ public:
 private:
     // Appends what `fd` has by `deadline`; false at its end or when nothing came.
     static bool ReadSome(int fd, std::string* into, std::chrono::steady_clock::time_point deadline) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0))) <= 0) return false;
         char chunk[4096];

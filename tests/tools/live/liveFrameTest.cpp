@@ -63,9 +63,9 @@ TEST(DisplayAngles, AHeadLookingIntoTheCameraFacesItsPlaceOnTheDisplay) {
     // the camera are yaw atan2(P.x, P.z) and pitch atan2(P.y, |P.xz|); in the
     // display's space that face points from the head to the camera.
     struct Case {
-        glm::dvec3 head;         // camera space, mm
-        glm::vec3 rotationDeg;   // the camera's rotation on the display (a rotation vector)
-        glm::vec3 position;      // the camera's place on the display, mm
+        glm::dvec3 head;        // camera space, mm
+        glm::vec3 rotationDeg;  // the camera's rotation on the display (a rotation vector)
+        glm::vec3 position;     // the camera's place on the display, mm
         float rollDeg;
     };
     const Case cases[] = {
@@ -80,8 +80,7 @@ TEST(DisplayAngles, AHeadLookingIntoTheCameraFacesItsPlaceOnTheDisplay) {
         const glm::vec3 detector(static_cast<float>(std::atan2(c.head.y, std::hypot(c.head.x, c.head.z))),
                                  static_cast<float>(std::atan2(c.head.x, c.head.z)),
                                  static_cast<float>(c.rollDeg * kPi / 180.0));
-        const glm::dvec3 headOnDisplay =
-            head::CameraToDisplay(glm::dmat3(rotation), glm::dvec3(c.position), c.head);
+        const glm::dvec3 headOnDisplay = head::CameraToDisplay(glm::dmat3(rotation), glm::dvec3(c.position), c.head);
         const glm::dvec3 towards = glm::dvec3(c.position) - headOnDisplay;
         const double yaw = std::atan2(towards.x, -towards.z) * 180.0 / kPi;
         const double pitch = std::atan2(towards.y, std::hypot(towards.x, towards.z)) * 180.0 / kPi;
@@ -92,9 +91,11 @@ TEST(DisplayAngles, AHeadLookingIntoTheCameraFacesItsPlaceOnTheDisplay) {
     }
     // Seen from the front, a viewer to the display's right looking at its
     // middle turns towards -x; one above it looking down, towards -y.
-    const glm::dvec3 right = DisplayAngles({0.0f, static_cast<float>(std::atan2(-200.0, 600.0)), 0.0f}, glm::mat3(1.0f));
+    const glm::dvec3 right =
+        DisplayAngles({0.0f, static_cast<float>(std::atan2(-200.0, 600.0)), 0.0f}, glm::mat3(1.0f));
     EXPECT_LT(right.x, -10.0);
-    const glm::dvec3 above = DisplayAngles({static_cast<float>(std::atan2(-200.0, 600.0)), 0.0f, 0.0f}, glm::mat3(1.0f));
+    const glm::dvec3 above =
+        DisplayAngles({static_cast<float>(std::atan2(-200.0, 600.0)), 0.0f, 0.0f}, glm::mat3(1.0f));
     EXPECT_LT(above.y, -10.0);
 }
 
@@ -138,8 +139,8 @@ TEST(FacesOfFrame, EyesAndHeadAboutTheFilteredPoint) {
         FakeFrame frame;
         head::RawFace tracked = raw;
         tracked.trackedPoint = c.trackLeft && c.trackRight ? 0.5f * (raw.rightEye + raw.leftEye)
-                               : c.trackLeft             ? raw.leftEye
-                                                         : raw.rightEye;
+                               : c.trackLeft               ? raw.leftEye
+                                                           : raw.rightEye;
         frame.raws_ = {tracked};
         frame.faces_ = {head::Face{{100.0f, 50.0f, 700.0f}, {0.1f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f}, c.rawIndex}};
         const std::vector<LiveFace> faces = FacesOfFrame(frame, glm::mat3(1.0f), c.trackLeft, c.trackRight);

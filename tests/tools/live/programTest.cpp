@@ -40,9 +40,8 @@ TEST(LiveProgram, OpentrackPacketsCarryTheReplaysPositionsInCentimetres) {
     const replay::ReplayResult replayed = replay::Replay(folder.path(), sequence, replay::ReplayOptions{});
 
     test::UdpReceiver receiver;
-    test::ChildProcess program(QUILO_LIVE_PROGRAM,
-                               {"--sequence", folder.path().string(), "--fast", "--quiet", "--opentrack",
-                                "127.0.0.1:" + std::to_string(receiver.port())});
+    test::ChildProcess program(QUILO_LIVE_PROGRAM, {"--sequence", folder.path().string(), "--fast", "--quiet",
+                                                    "--opentrack", "127.0.0.1:" + std::to_string(receiver.port())});
     std::vector<std::array<double, 6>> packets;
     // Until the program has ended and nothing more is queued.
     std::optional<int> exitCode;

@@ -22,12 +22,8 @@ TEST(FieldOfView, FocalLengthSpansTheImageWidth) {
         float fx;  // expected; 0: refused
     };
     const Case cases[] = {
-        {640, 480, 90.0, 320.0f},
-        {848, 480, 87.0, 446.80f},
-        {1280, 720, 60.0, 1108.51f},
-        {640, 480, 0.5, 0.0f},
-        {640, 480, 180.0, 0.0f},
-        {0, 480, 60.0, 0.0f},
+        {640, 480, 90.0, 320.0f}, {848, 480, 87.0, 446.80f}, {1280, 720, 60.0, 1108.51f},
+        {640, 480, 0.5, 0.0f},    {640, 480, 180.0, 0.0f},   {0, 480, 60.0, 0.0f},
     };
     for (const Case& c : cases) {
         if (c.fx == 0.0f) {
@@ -51,7 +47,8 @@ TEST(Calibration, FileIsReadOrRefusedNamingTheFault) {
     const Case cases[] = {
         {R"({"width": 640, "height": 480, "fx": 500, "fy": 501, "ppx": 320, "ppy": 240})", ""},
         {R"({"format": "x", "intrinsics": {"width": 640, "height": 480, "fx": 500, "fy": 501,
-            "ppx": 320, "ppy": 240, "isMirrored": true}})", ""},
+            "ppx": 320, "ppy": 240, "isMirrored": true}})",
+         ""},
         {R"({"width": 640, "height": 480, "fy": 501, "ppx": 320, "ppy": 240})", "\"fx\" is missing"},
         {R"({"width": 640, "height": 480, "fx": -5, "fy": 501, "ppx": 320, "ppy": 240})", "fx and fy must be positive"},
         {R"({"width": 640.5, "height": 480, "fx": 5, "fy": 501, "ppx": 320, "ppy": 240})", "whole numbers"},
@@ -90,8 +87,8 @@ TEST(Calibration, ScalesWithTheImage) {
 
 // A grey video of `frames` images, each filled with its number times 10.
 void WriteVideo(const fs::path& path, int frames) {
-    cv::VideoWriter writer(path.string(), cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
-                           25.0, cv::Size(64, 48), true);
+    cv::VideoWriter writer(path.string(), cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25.0,
+                           cv::Size(64, 48), true);
     ASSERT_TRUE(writer.isOpened());
     for (int i = 0; i < frames; ++i) writer.write(cv::Mat(48, 64, CV_8UC3, cv::Scalar::all(i * 10)));
 }
@@ -134,8 +131,9 @@ TEST(Sources, ThatCannotBeOpenedAreRefusedNamingThem) {
     };
     EXPECT_NE(message([&] { OpenVideo(folder / "missing.avi", geometry, true, false); }).find("missing.avi: no such"),
               std::string::npos);
-    EXPECT_NE(message([&] { OpenVideo(folder / "garbage.avi", geometry, true, false); }).find("garbage.avi: cannot read"),
-              std::string::npos);
+    EXPECT_NE(
+        message([&] { OpenVideo(folder / "garbage.avi", geometry, true, false); }).find("garbage.avi: cannot read"),
+        std::string::npos);
     EXPECT_NE(message([&] { OpenSequence(folder.path(), true, false); }).find("sequence.json"), std::string::npos);
     EXPECT_NE(message([&] { OpenWebcam((folder / "video99").string(), geometry, 0.0); }).find("cannot open the webcam"),
               std::string::npos);

@@ -85,8 +85,9 @@ def main():
     second_ms = replay(args.second, args.sequence, second_out, args.second_paths == "windows")
     problems, (worst, where) = compare(first_out / "frames.csv", second_out / "frames.csv", args.tolerance)
     place = f" (frame {where[0]}, face {where[1]})" if where else ""
-    print(f"worst eye difference {worst:.4f} px{place}; detector per frame: median {first_ms} ms "
-          f"and {second_ms} ms")
+    print(
+        f"worst eye difference {worst:.4f} px{place}; detector per frame: median {first_ms} ms " f"and {second_ms} ms"
+    )
     if problems:
         print("\n".join(problems[:20]), file=sys.stderr)
         sys.exit(f"{len(problems)} disagreements beyond {args.tolerance} px")

@@ -115,13 +115,13 @@ TEST(DepthSequence, DamagedDepthImagesAreNamed) {
         {"missing", [](const std::filesystem::path&) {}, "no such image", true},
         {"a folder", [](const std::filesystem::path& file) { std::filesystem::create_directory(file); },
          "not a regular file", true},
-        {"8-bit grey", [&](const std::filesystem::path& file) {
-             std::filesystem::copy_file(scratch.path() / "grey.png", file);
-         }, "not a 16-bit grey PNG depth image", true},
+        {"8-bit grey",
+         [&](const std::filesystem::path& file) { std::filesystem::copy_file(scratch.path() / "grey.png", file); },
+         "not a 16-bit grey PNG depth image", true},
         {"a PGM", bytes("P5\n4 3\n65535\n" + std::string(24, '\x10')), "not a 16-bit grey PNG depth image", true},
-        {"other size", [&](const std::filesystem::path& file) {
-             std::filesystem::copy_file(scratch.path() / "wide.png", file);
-         }, "the image is 5 x 3 pixels, the sequence's intrinsics say 4 x 3", true},
+        {"other size",
+         [&](const std::filesystem::path& file) { std::filesystem::copy_file(scratch.path() / "wide.png", file); },
+         "the image is 5 x 3 pixels, the sequence's intrinsics say 4 x 3", true},
         {"no signature", bytes("hello"), "neither signature", true},
         {"truncated", bytes(whole.substr(0, whole.size() - 20)), "truncated PNG: no end chunk", false},
         {"damaged pixels", bytes(whole.substr(0, 41) + std::string(8, '\xff') + whole.substr(49)),

@@ -60,8 +60,7 @@ TEST(FilterSetting, MalformedSettingsThrowAndChangeNothing) {
 }
 
 TEST(CameraRotation, RotationVectorsAndMatrices) {
-    EXPECT_EQ(CameraRotationFromValues({0, 0, 90}),
-              GetRotationMatFromRodriguesNotation(glm::vec3(0, 0, 90)));
+    EXPECT_EQ(CameraRotationFromValues({0, 0, 90}), GetRotationMatFromRodriguesNotation(glm::vec3(0, 0, 90)));
     // Nine values fill the matrix column by column.
     const glm::mat3 m = CameraRotationFromValues({1, 2, 3, 4, 5, 6, 7, 8, 9});
     EXPECT_EQ(m[0], glm::vec3(1, 2, 3));

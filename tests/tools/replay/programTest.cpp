@@ -19,9 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+void WriteFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 std::string ReadText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -70,14 +68,23 @@ TEST(ReplayProgram, MalformedInputEndsWithExitCodeOneAndTheFault) {
     };
     const Case cases[] = {
         {QUILO_REPLAY_PROGRAM, header + std::string(6, '\x40'), {"SEQ"}, 1, "b.pgm: truncated"},
-        {QUILO_REPLAY_PROGRAM, "P5\n4 3\n0\n" + std::string(12, '\x40'), {"SEQ"}, 1,
+        {QUILO_REPLAY_PROGRAM,
+         "P5\n4 3\n0\n" + std::string(12, '\x40'),
+         {"SEQ"},
+         1,
          "b.pgm: the PGM header's maximum value 0"},
-        {QUILO_REPLAY_PROGRAM, "", {"SEQ", "--camera-position", "0,inf,0"}, 1,
+        {QUILO_REPLAY_PROGRAM,
+         "",
+         {"SEQ", "--camera-position", "0,inf,0"},
+         1,
          "camera position: a value is not finite"},
         {QUILO_REPLAY_PROGRAM, "", {"SEQ", "--max-faces", "99999999999"}, 1, "--max-faces"},
         {QUILO_REPLAY_PROGRAM, "", {"SEQ", "--overlay-every", "-1"}, 1, "--overlay-every"},
         {QUILO_REPLAY_PROGRAM, "", {"SEQ", "--output"}, 1, "--output"},
-        {QUILO_REPLAY_PROGRAM, header + std::string(12, '\x40'), {"SEQ", "--output", "OUT"}, 1,
+        {QUILO_REPLAY_PROGRAM,
+         header + std::string(12, '\x40'),
+         {"SEQ", "--output", "OUT"},
+         1,
          "OUT: exists and is not a folder"},
         {QUILO_REPLAY_PROGRAM, "", {"--help"}, 0, ""},
         {QUILO_RECORD_PROGRAM, "", {"SEQ", "--frames", "0"}, 1, "--frames must be at least 1"},
@@ -95,9 +102,7 @@ TEST(ReplayProgram, MalformedInputEndsWithExitCodeOneAndTheFault) {
         WriteFile(existing, "not a folder");
         std::vector<std::string> arguments;
         for (const std::string& argument : c.arguments) {
-            arguments.push_back(argument == "SEQ"   ? folder.string()
-                                : argument == "OUT" ? existing.string()
-                                                    : argument);
+            arguments.push_back(argument == "SEQ" ? folder.string() : argument == "OUT" ? existing.string() : argument);
         }
         const Outcome outcome = RunProgramWith(c.program, arguments, scratch.path());
         EXPECT_EQ(outcome.exitCode, c.exitCode) << "case " << i << ": " << outcome.errors;

@@ -36,8 +36,7 @@ Sequence WriteSampleSequence(const fs::path& folder, size_t count) {
     SampleOptions options;
     options.frameCount = static_cast<int32_t>(count);
     return GenerateSample(ReadPhotoAsGrey(kSample / "astronaut.png"),
-                          ReadEyePixels(kSample / "astronaut-eyes.csv", "astronaut.png"), options,
-                          folder);
+                          ReadEyePixels(kSample / "astronaut-eyes.csv", "astronaut.png"), options, folder);
 }
 
 std::string ReadText(const fs::path& path) {
@@ -82,10 +81,11 @@ TEST(Replay, FollowsTheKnownPathOfAGeneratedSequence) {
     ReplayOptions options;
     options.tracker.cameraPosition = glm::vec3(0.0f, 150.0f, 0.0f);
     const ReplayStatistics statistics = ComputeStatistics(Replay(folder.path(), sequence, options));
-    fmt::print("generated sequence: {} of {} frames tracked, 3D error mean {:.1f} mm, 95th "
-               "percentile {:.1f} mm, jitter {:.2f} mm\n",
-               statistics.framesWithFace, statistics.frames, statistics.errorMeanMm,
-               statistics.errorP95Mm, statistics.jitterMm);
+    fmt::print(
+        "generated sequence: {} of {} frames tracked, 3D error mean {:.1f} mm, 95th "
+        "percentile {:.1f} mm, jitter {:.2f} mm\n",
+        statistics.framesWithFace, statistics.frames, statistics.errorMeanMm, statistics.errorP95Mm,
+        statistics.jitterMm);
     // Every frame but the first, which only starts the tracker's clock.
     EXPECT_EQ(statistics.framesWithFace, 44u);
     EXPECT_EQ(statistics.framesWithError, 44u);
@@ -126,10 +126,11 @@ TEST(Replay, PredictedEyesMeetTheTruthAtDisplayTime) {
         const ReplayResult result = Replay(folder.path(), sequence, options);
         ReplayStatistics s = ComputeStatistics(result);
         AddStillFigures(sequence, result, s);
-        fmt::print("{}: eye error {:.2f} mm now, at +40 ms {:.2f} mm predicted, {:.2f} mm unpredicted; jitter "
-                   "{:.2f} / {:.2f} mm\n",
-                   SampleMotionName(c.motion), s.eyeErrorNowMm, s.eyeErrorPredictedMm, s.eyeErrorHeldMm,
-                   s.eyeJitterPredictedMm, s.eyeJitterHeldMm);
+        fmt::print(
+            "{}: eye error {:.2f} mm now, at +40 ms {:.2f} mm predicted, {:.2f} mm unpredicted; jitter "
+            "{:.2f} / {:.2f} mm\n",
+            SampleMotionName(c.motion), s.eyeErrorNowMm, s.eyeErrorPredictedMm, s.eyeErrorHeldMm,
+            s.eyeJitterPredictedMm, s.eyeJitterHeldMm);
         ASSERT_GT(s.predictionFrames, static_cast<size_t>(c.frames / 2));
         EXPECT_EQ(s.predictionsDeclined, 0u);
         // Depth measured on the card: the eyes are close at the frame's time.
@@ -236,10 +237,10 @@ Outcome RunReplay(const std::vector<std::string>& arguments, const fs::path& scr
 TEST(ReplayProgram, WritesTablePlotAndPicturesOfASequence) {
     test::TempFolder folder, output;
     WriteSampleSequence(folder.path(), 4);
-    const Outcome outcome = RunReplay({folder.path().string(), "--output", output.path().string(),
-                                       "--overlay-every", "2", "--eyes", "right", "--filter",
-                                       "maxTrackGap=300", "--camera-rotation", "0,0,0"},
-                                      output.path());
+    const Outcome outcome =
+        RunReplay({folder.path().string(), "--output", output.path().string(), "--overlay-every", "2", "--eyes",
+                   "right", "--filter", "maxTrackGap=300", "--camera-rotation", "0,0,0"},
+                  output.path());
     EXPECT_EQ(outcome.exitCode, 0) << outcome.errors;
     EXPECT_TRUE(fs::exists(output.path() / "frames.csv"));
     EXPECT_TRUE(fs::exists(output.path() / "trajectory.svg"));
@@ -252,8 +253,7 @@ TEST(ReplayProgram, BadInputGivesAMessageAndAFailingExit) {
     test::TempFolder folder, scratch;
     const fs::path output = scratch.path() / "out";
 
-    Outcome outcome = RunReplay({(folder.path() / "missing").string(), "-o", output.string()},
-                                scratch.path());
+    Outcome outcome = RunReplay({(folder.path() / "missing").string(), "-o", output.string()}, scratch.path());
     EXPECT_EQ(outcome.exitCode, 1);
     EXPECT_THAT(outcome.errors, HasSubstr("error: "));
     EXPECT_THAT(outcome.errors, HasSubstr("missing: no such folder"));

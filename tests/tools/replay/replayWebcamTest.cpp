@@ -42,11 +42,10 @@ TEST(Replay, TracksTheFaceOfRealWebcamFrames) {
     std::vector<size_t> progress;
     ReplayOptions options;
     options.tracker.cameraPosition = glm::vec3(0.0f, 100.0f, 0.0f);
-    const ReplayResult result =
-        Replay(folder.path(), sequence, options, [&](size_t done, size_t total) {
-            EXPECT_EQ(total, 20u);
-            progress.push_back(done);
-        });
+    const ReplayResult result = Replay(folder.path(), sequence, options, [&](size_t done, size_t total) {
+        EXPECT_EQ(total, 20u);
+        progress.push_back(done);
+    });
     ASSERT_EQ(result.frames.size(), 20u);
     EXPECT_EQ(progress.size(), 20u);
     EXPECT_EQ(progress.back(), 20u);
@@ -66,8 +65,7 @@ TEST(Replay, TracksTheFaceOfRealWebcamFrames) {
         EXPECT_LT(face.position.z, 800.0f);
         // The camera 100 mm above the display's origin lifts every position.
         ASSERT_EQ(frame.rawFaces.size(), 1u);
-        const glm::dvec3 raw =
-            (glm::dvec3(frame.rawFaces[0].rightEye) + glm::dvec3(frame.rawFaces[0].leftEye)) * 0.5;
+        const glm::dvec3 raw = (glm::dvec3(frame.rawFaces[0].rightEye) + glm::dvec3(frame.rawFaces[0].leftEye)) * 0.5;
         const glm::dvec3 display = ToDisplaySpace(options.tracker, raw);
         EXPECT_NEAR(display.y, -raw.y + 100.0, 1e-3);
         EXPECT_LT(glm::length(glm::dvec3(face.position) - display), 30.0) << frame.index;

@@ -155,8 +155,7 @@ TEST(TrajectoryPlot, DrawsTrackedAndTruePathsWithEscapedTitle) {
     EXPECT_THAT(svg, ::testing::EndsWith("</svg>\n"));
     // Three panels, each with one tracked line and a truth line broken at frame 2.
     size_t polylines = 0;
-    for (size_t at = svg.find("<polyline"); at != std::string::npos; at = svg.find("<polyline", at + 1))
-        ++polylines;
+    for (size_t at = svg.find("<polyline"); at != std::string::npos; at = svg.find("<polyline", at + 1)) ++polylines;
     EXPECT_EQ(polylines, 3u * 3u);
 }
 

@@ -22,11 +22,10 @@
 namespace quilo::replay {
 namespace {
 
-using ::testing::HasSubstr;
 using quilo::test::TempFolder;
+using ::testing::HasSubstr;
 
-const std::filesystem::path kSampleFolder =
-    std::filesystem::path(QUILO_SOURCE_DIR) / "tools/replay/sample";
+const std::filesystem::path kSampleFolder = std::filesystem::path(QUILO_SOURCE_DIR) / "tools/replay/sample";
 
 struct Photo {
     GreyImage image;
@@ -38,9 +37,7 @@ Photo CommittedPhoto() {
             ReadEyePixels(kSampleFolder / "astronaut-eyes.csv", "astronaut.png")};
 }
 
-cv::Mat AsMat(GreyImage& image) {
-    return cv::Mat(image.height, image.width, CV_8UC1, image.pixels.data());
-}
+cv::Mat AsMat(GreyImage& image) { return cv::Mat(image.height, image.width, CV_8UC1, image.pixels.data()); }
 
 std::string Bytes(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -93,16 +90,15 @@ TEST(ReplaySampleTruth, TheDetectorFindsTheEyesWhereTheTruthProjects) {
         head::cpu::test::TestFrame cameraFrame(AsMat(image), nullptr, frame.timestampMs);
         const auto& faces = detector->DetectFaces(cameraFrame).detections;
         ASSERT_EQ(faces.size(), 1u);
-        const double error = std::max(glm::distance(faces[0].rightEyePixel, right),
-                                      glm::distance(faces[0].leftEyePixel, left)) /
-                             eyeDistance;
-        std::cout << fmt::format("{}: eyes {:.1f} px apart, normalised eye error {:.3f}\n",
-                                 frame.image, eyeDistance, error);
+        const double error =
+            std::max(glm::distance(faces[0].rightEyePixel, right), glm::distance(faces[0].leftEyePixel, left)) /
+            eyeDistance;
+        std::cout << fmt::format("{}: eyes {:.1f} px apart, normalised eye error {:.3f}\n", frame.image, eyeDistance,
+                                 error);
         errors.push_back(error);
     }
     const double largest = *std::max_element(errors.begin(), errors.end());
-    std::cout << fmt::format("normalised eye error: median {:.3f}, largest {:.3f}\n",
-                             Median(errors), largest);
+    std::cout << fmt::format("normalised eye error: median {:.3f}, largest {:.3f}\n", Median(errors), largest);
     EXPECT_LE(Median(errors), 0.06);
     EXPECT_LE(largest, 0.08);
 }

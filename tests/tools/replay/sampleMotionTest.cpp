@@ -25,9 +25,9 @@ TEST(SampleMotion, EachMotionMovesAsDescribed) {
     const EyePixels eyes = ReadEyePixels(kSample / "astronaut-eyes.csv", "astronaut.png");
     struct Case {
         SampleMotion motion;
-        double atMs;            // on the sample's clock (first frame at 1000 ms)
-        glm::dvec3 midpoint;    // mm, camera space
-        double speed;           // mm per ms
+        double atMs;          // on the sample's clock (first frame at 1000 ms)
+        glm::dvec3 midpoint;  // mm, camera space
+        double speed;         // mm per ms
     };
     const Case cases[] = {
         // 100 mm peak to peak at 1 Hz: +50 mm after a quarter second, at rest.

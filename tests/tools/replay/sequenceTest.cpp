@@ -25,8 +25,8 @@ void WriteFile(const std::filesystem::path& path, const std::string& text) {
 std::string Manifest(const std::string& frames, const std::string& intrinsics =
                                                     R"({"width": 4, "height": 3, "fx": 5, "fy": 5,
                                                         "ppx": 2, "ppy": 1.5})") {
-    return R"({"format": "quiloHeadTrackingSequence", "version": 1, "intrinsics": )" + intrinsics +
-           R"(, "frames": [)" + frames + "]}";
+    return R"({"format": "quiloHeadTrackingSequence", "version": 1, "intrinsics": )" + intrinsics + R"(, "frames": [)" +
+           frames + "]}";
 }
 
 // The message ReadSequence throws for `manifest`, or "" when it reads it.
@@ -76,9 +76,7 @@ TEST(Sequence, WrittenSequencesReadBackWhole) {
     EXPECT_FALSE(read.frames[1].truth);
 }
 
-TEST(Sequence, MinimalManifestReads) {
-    EXPECT_EQ(ErrorFor(Manifest(R"({"image": "a.png", "timestamp": 0})")), "");
-}
+TEST(Sequence, MinimalManifestReads) { EXPECT_EQ(ErrorFor(Manifest(R"({"image": "a.png", "timestamp": 0})")), ""); }
 
 TEST(Sequence, BadManifestsAreRefusedWithTheirFault) {
     const std::string frame = R"({"image": "a.png", "timestamp": 0})";
@@ -91,10 +89,8 @@ TEST(Sequence, BadManifestsAreRefusedWithTheirFault) {
         {"[]", "not a JSON object"},
         {R"({"format": "other", "version": 1})", "\"format\" is not"},
         {R"({"format": "quiloHeadTrackingSequence", "version": 2})", "version 2 is not supported"},
-        {R"({"format": "quiloHeadTrackingSequence", "version": 1, "frames": []})",
-         "\"intrinsics\" is missing"},
-        {Manifest(frame, R"({"width": 4, "height": 3, "fx": 5, "ppx": 2, "ppy": 1})"),
-         "\"intrinsics\" has no \"fy\""},
+        {R"({"format": "quiloHeadTrackingSequence", "version": 1, "frames": []})", "\"intrinsics\" is missing"},
+        {Manifest(frame, R"({"width": 4, "height": 3, "fx": 5, "ppx": 2, "ppy": 1})"), "\"intrinsics\" has no \"fy\""},
         {Manifest(frame, R"({"width": 0, "height": 3, "fx": 5, "fy": 5, "ppx": 2, "ppy": 1})"),
          "width and height must be whole numbers"},
         {Manifest(frame, R"({"width": 4.5, "height": 3, "fx": 5, "fy": 5, "ppx": 2, "ppy": 1})"),
@@ -162,8 +158,8 @@ TEST(Sequence, ImagesReadAsGreyFromPngAndPgm) {
     EXPECT_EQ(png.height, 2);
     EXPECT_EQ(png.pixels, image.pixels);
 
-    WriteFile(folder.path() / "b.pgm", std::string("P5\n3 2\n255\n") +
-                                           std::string(image.pixels.begin(), image.pixels.end()));
+    WriteFile(folder.path() / "b.pgm",
+              std::string("P5\n3 2\n255\n") + std::string(image.pixels.begin(), image.pixels.end()));
     EXPECT_EQ(ReadGreyImage(folder.path() / "b.pgm").pixels, image.pixels);
 
     const uint8_t rgb[] = {255, 255, 255, 0, 0, 0};
@@ -199,8 +195,7 @@ TEST(Sequence, UnreadableImagesAreNamed) {
     wrong.height = 2;
     wrong.pixels = {1, 2, 3};
     EXPECT_THROW(WriteGreyPng(folder.path() / "wrong.png", wrong), SequenceError);
-    EXPECT_THROW(WriteGreyPng(folder.path() / "no-such-folder" / "a.png", GreyImage{1, 1, {7}}),
-                 SequenceError);
+    EXPECT_THROW(WriteGreyPng(folder.path() / "no-such-folder" / "a.png", GreyImage{1, 1, {7}}), SequenceError);
 }
 
 std::string ReadBytes(const std::filesystem::path& path) {
@@ -217,8 +212,8 @@ std::string SmallPng(const std::filesystem::path& scratch, int32_t width = 4) {
 }
 
 std::string BigEndian(uint32_t value) {
-    return {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
-            static_cast<char>(value >> 8), static_cast<char>(value)};
+    return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+            static_cast<char>(value)};
 }
 
 TEST(Sequence, DamagedImagesStopWithTheirNameBeforeOrWhileDecoding) {
@@ -253,16 +248,17 @@ TEST(Sequence, DamagedImagesStopWithTheirNameBeforeOrWhileDecoding) {
         {"frame.pgm", bytes("P5\n4\n"), "damaged PGM header (no height)", true},
         {"frame.pgm", bytes("P5\n0 3\n255\n"), "declares no pixels", true},
         {"frame.pgm", bytes("P5\n99999999999 3\n255\n"), "the width is too large", true},
-        {"frame.pgm", bytes("P5\n5 3\n255\n" + pixels + "xxx"), "the image is 5 x 3 pixels, the sequence's intrinsics say 4 x 3", true},
+        {"frame.pgm", bytes("P5\n5 3\n255\n" + pixels + "xxx"),
+         "the image is 5 x 3 pixels, the sequence's intrinsics say 4 x 3", true},
         {"frame.png", bytes(wide), "the image is 5 x 3 pixels", true},
         // 46000 x 46000 declared in a small file: refused before 2 GB are allocated.
         {"frame.png", bytes(png.substr(0, 16) + BigEndian(46000) + BigEndian(46000) + png.substr(24)),
          "the image is 46000 x 46000 pixels", true},
-        {"frame.png", bytes(png.substr(0, 16) + BigEndian(0) + png.substr(20)),
-         "damaged PNG header: 0 x 3 pixels", true},
+        {"frame.png", bytes(png.substr(0, 16) + BigEndian(0) + png.substr(20)), "damaged PNG header: 0 x 3 pixels",
+         true},
         {"frame.png", bytes(png.substr(0, png.size() / 2)), "truncated PNG", false},
-        {"frame.png", bytes(png.substr(0, 41) + "\xff\xff" + png.substr(43)),
-         "not a readable PNG or PGM image (", false},
+        {"frame.png", bytes(png.substr(0, 41) + "\xff\xff" + png.substr(43)), "not a readable PNG or PGM image (",
+         false},
         {"frame.png", bytes("\x89PNG\r\n\x1a\n"), "damaged PNG header", true},
         {"frame.png", bytes("GIF89a not ours"), "neither signature", true},
         {"frame.png", bytes(""), "neither signature", true},

@@ -39,16 +39,12 @@ class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
         if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            setenv(name, value->c_str(), 1);
-        else
-            unsetenv(name);
+        if (value) setenv(name, value->c_str(), 1);
+        else unsetenv(name);
     }
     ~ScopedEnv() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
+        if (old_) setenv(name_, old_->c_str(), 1);
+        else unsetenv(name_);
     }
 
 private:
@@ -93,8 +89,8 @@ public:
             return;
         }
         const std::string writeEnd = std::to_string(fds[1]);
-        const char* argv[] = {"Xvfb", "-displayfd", writeEnd.c_str(), "-screen", "0", "3840x1200x24",
-                              "-nolisten", "tcp", "-noreset", nullptr};
+        const char* argv[] = {"Xvfb",      "-displayfd", writeEnd.c_str(), "-screen", "0", "3840x1200x24",
+                              "-nolisten", "tcp",        "-noreset",       nullptr};
         const pid_t parent = getpid();
         pid_ = fork();
         if (pid_ == 0) {
@@ -230,8 +226,8 @@ TEST_F(DesktopMonitors, ASecondaryLeftOfThePrimaryHasANegativeX) {
     // The secondary is defined first; the server lists the primary first.
     SetMonitor("left", 1280, 1024, -1280, 100, "none");
     SetMonitor("*main", 1920, 1080, 0, 0, "screen");
-    EXPECT_THAT(os::ListDesktopMonitors(), ::testing::ElementsAre(IsMonitor(0, 0, 1920, 1080, true),
-                                                                  IsMonitor(-1280, 100, 0, 1124, false)));
+    EXPECT_THAT(os::ListDesktopMonitors(),
+                ::testing::ElementsAre(IsMonitor(0, 0, 1920, 1080, true), IsMonitor(-1280, 100, 0, 1124, false)));
     Corner corner = NonPrimaryCorner();
     EXPECT_TRUE(corner.found);
     EXPECT_EQ(corner.x, -1280);
@@ -251,8 +247,8 @@ TEST_F(DesktopMonitors, TheFirstListedSecondaryIsTaken) {
 TEST_F(DesktopMonitors, WithoutAPrimaryTheFirstListedMonitorIsTaken) {
     SetMonitor("right", 1920, 1200, 1920, 0, "none");
     SetMonitor("main", 1920, 1080, 0, 0, "screen");
-    EXPECT_THAT(os::ListDesktopMonitors(), ::testing::ElementsAre(IsMonitor(1920, 0, 3840, 1200, false),
-                                                                  IsMonitor(0, 0, 1920, 1080, false)));
+    EXPECT_THAT(os::ListDesktopMonitors(),
+                ::testing::ElementsAre(IsMonitor(1920, 0, 3840, 1200, false), IsMonitor(0, 0, 1920, 1080, false)));
     Corner corner = NonPrimaryCorner();
     EXPECT_TRUE(corner.found);
     EXPECT_EQ(corner.x, 1920);

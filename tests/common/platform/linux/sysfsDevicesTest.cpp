@@ -52,8 +52,7 @@ std::string Edid(const char* maker, uint16_t product, size_t size = 128) {
     return edid.substr(0, size);
 }
 
-void AddConnector(const fs::path& drm, const std::string& name, const std::string& status,
-                  const std::string& edid) {
+void AddConnector(const fs::path& drm, const std::string& name, const std::string& status, const std::string& edid) {
     WriteFile(drm / name / "status", status + "\n");
     WriteFile(drm / name / "edid", edid);
 }
@@ -78,7 +77,7 @@ protected:
         fs::create_directory_symlink(pci / "usb2/2-3", devices / "2-3");
         fs::create_directory_symlink(pci / "usb2/2-3/2-3:1.0", devices / "2-3:1.0");
         AddUsbDevice(devices / "1-4", "046d", "085b", "AB CD");  // a blank: not an instance identifier
-        AddUsbDevice(devices / "1-2", "0bda", "5411");            // no serial number
+        AddUsbDevice(devices / "1-2", "0bda", "5411");           // no serial number
     }
 
     test::TempFolder tree;
@@ -87,11 +86,10 @@ protected:
 };
 
 TEST_F(UsbTree, EveryDeviceGetsAPathInEntryOrder) {
-    EXPECT_THAT(UsbPaths(tree.path()),
-                ElementsAre(L"\\\\?\\usb#vid_0bda&pid_5411#1-2" + kUsbSuffix,
-                            L"\\\\?\\usb#vid_046d&pid_085b#1-4" + kUsbSuffix,
-                            L"\\\\?\\usb#vid_8086&pid_0b07#841612070512" + kUsbSuffix,
-                            L"\\\\?\\usb#vid_1d6b&pid_0003#0000:00:14.0" + kUsbSuffix));
+    EXPECT_THAT(UsbPaths(tree.path()), ElementsAre(L"\\\\?\\usb#vid_0bda&pid_5411#1-2" + kUsbSuffix,
+                                                   L"\\\\?\\usb#vid_046d&pid_085b#1-4" + kUsbSuffix,
+                                                   L"\\\\?\\usb#vid_8086&pid_0b07#841612070512" + kUsbSuffix,
+                                                   L"\\\\?\\usb#vid_1d6b&pid_0003#0000:00:14.0" + kUsbSuffix));
 }
 
 TEST_F(UsbTree, TheCameraIsFoundByItsNeedle) {
@@ -115,7 +113,7 @@ TEST_F(UsbTree, ADeviceWhoseDetailsCannotBeReadIsSkipped) {
     fs::remove(devices / "1-2/idProduct");
     fs::create_directory(devices / "1-2/idProduct");  // reading it fails
     WriteFile(devices / "1-4/idVendor", "");          // empty
-    fs::remove(pci / "usb2/2-3/idVendor");              // missing behind the link
+    fs::remove(pci / "usb2/2-3/idVendor");            // missing behind the link
     EXPECT_THAT(UsbPaths(tree.path()), ElementsAre(L"\\\\?\\usb#vid_1d6b&pid_0003#0000:00:14.0" + kUsbSuffix));
     EXPECT_FALSE(detail::FindDeviceInterfaceIn(tree.path(), kUsbDeviceInterfaceClass, kRealSenseDeviceNeedle));
 }
@@ -154,9 +152,8 @@ protected:
 };
 
 TEST_F(DrmTree, ConnectedMonitorsAreNamedByTheirEdid) {
-    EXPECT_THAT(MonitorPaths(tree.path()),
-                ElementsAre(L"\\\\?\\display#auo2e9a#card0-eDP-1" + kMonitorSuffix,
-                            L"\\\\?\\display#dela0c4#card1-DP-2" + kMonitorSuffix));
+    EXPECT_THAT(MonitorPaths(tree.path()), ElementsAre(L"\\\\?\\display#auo2e9a#card0-eDP-1" + kMonitorSuffix,
+                                                       L"\\\\?\\display#dela0c4#card1-DP-2" + kMonitorSuffix));
     EXPECT_TRUE(detail::FindDeviceInterfaceIn(tree.path(), kMonitorInterfaceClass, kDisplayPanelDeviceNeedle));
     EXPECT_FALSE(detail::FindDeviceInterfaceIn(tree.path(), kUsbDeviceInterfaceClass, kDisplayPanelDeviceNeedle));
 }

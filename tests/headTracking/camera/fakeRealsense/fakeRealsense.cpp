@@ -162,8 +162,8 @@ private:
     std::string text_;
 };
 
-void SetError(rs2_error** error, const char* function, const ArgsText& args,
-              rs2_exception_type type, const std::string& message) {
+void SetError(rs2_error** error, const char* function, const ArgsText& args, rs2_exception_type type,
+              const std::string& message) {
     if (error) *error = new rs2_error{message, function, args.str(), type, {}};
 }
 
@@ -187,8 +187,7 @@ void Record(const char* function) {
 
 // The library's own failures: argument checks raise std::runtime_error,
 // reported with the type RS2_EXCEPTION_TYPE_COUNT.
-bool NotNull(const void* p, const char* name, const char* function, const ArgsText& args,
-             rs2_error** error) {
+bool NotNull(const void* p, const char* name, const char* function, const ArgsText& args, rs2_error** error) {
     if (p) return true;
     SetError(error, function, args, RS2_EXCEPTION_TYPE_COUNT,
              std::string("null pointer passed for argument \"") + name + "\"");
@@ -196,11 +195,9 @@ bool NotNull(const void* p, const char* name, const char* function, const ArgsTe
 }
 
 bool Matches(const StreamRequest& r, const StreamProfile& p) {
-    return (r.stream == RS2_STREAM_ANY || r.stream == p.stream) &&
-           (r.index == -1 || r.index == p.index) && (r.width == 0 || r.width == p.width) &&
-           (r.height == 0 || r.height == p.height) &&
-           (r.format == RS2_FORMAT_ANY || r.format == p.format) &&
-           (r.framerate == 0 || r.framerate == p.framerate);
+    return (r.stream == RS2_STREAM_ANY || r.stream == p.stream) && (r.index == -1 || r.index == p.index) &&
+           (r.width == 0 || r.width == p.width) && (r.height == 0 || r.height == p.height) &&
+           (r.format == RS2_FORMAT_ANY || r.format == p.format) && (r.framerate == 0 || r.framerate == p.framerate);
 }
 
 rs2_frame* NewFrame(std::shared_ptr<const Frame> data) {
@@ -229,8 +226,7 @@ void Release(rs2_frame* frame) {
 }
 
 // A video frame's data; sets the library's interface error otherwise.
-const Frame* VideoData(const rs2_frame* frame, const char* function, const ArgsText& args,
-                       rs2_error** error) {
+const Frame* VideoData(const rs2_frame* frame, const char* function, const ArgsText& args, rs2_error** error) {
     if (!NotNull(frame, "frame", function, args, error)) return nullptr;
     if (!frame->data || !frame->data->isVideoFrame) {
         SetError(error, function, args, RS2_EXCEPTION_TYPE_COUNT,
@@ -240,8 +236,7 @@ const Frame* VideoData(const rs2_frame* frame, const char* function, const ArgsT
     return frame->data.get();
 }
 
-const Frame* FrameData(const rs2_frame* frame, const char* function, const ArgsText& args,
-                       rs2_error** error) {
+const Frame* FrameData(const rs2_frame* frame, const char* function, const ArgsText& args, rs2_error** error) {
     if (!NotNull(frame, "frame", function, args, error)) return nullptr;
     if (!frame->data) {
         SetError(error, function, args, RS2_EXCEPTION_TYPE_COUNT,
@@ -251,8 +246,7 @@ const Frame* FrameData(const rs2_frame* frame, const char* function, const ArgsT
     return frame->data.get();
 }
 
-StreamProfile Profile(rs2_stream stream, rs2_format format, int index, int width, int height,
-                      int framerate) {
+StreamProfile Profile(rs2_stream stream, rs2_format format, int index, int width, int height, int framerate) {
     StreamProfile p;
     p.stream = stream;
     p.format = format;
@@ -292,20 +286,17 @@ Device StandardDevice() {
         d.profiles.push_back(Profile(RS2_STREAM_INFRARED, RS2_FORMAT_Y8, 1, w, h, fps));
         d.profiles.push_back(Profile(RS2_STREAM_INFRARED, RS2_FORMAT_Y8, 2, w, h, fps));
     }
-    d.sensors.push_back(
-        Sensor{true,
-               {RS2_OPTION_EXPOSURE, RS2_OPTION_GAIN, RS2_OPTION_ENABLE_AUTO_EXPOSURE,
-                RS2_OPTION_EMITTER_ENABLED, RS2_OPTION_GLOBAL_TIME_ENABLED}});
-    d.sensors.push_back(Sensor{false,
-                               {RS2_OPTION_EXPOSURE, RS2_OPTION_GAIN,
-                                RS2_OPTION_ENABLE_AUTO_EXPOSURE, RS2_OPTION_GLOBAL_TIME_ENABLED}});
+    d.sensors.push_back(Sensor{true,
+                               {RS2_OPTION_EXPOSURE, RS2_OPTION_GAIN, RS2_OPTION_ENABLE_AUTO_EXPOSURE,
+                                RS2_OPTION_EMITTER_ENABLED, RS2_OPTION_GLOBAL_TIME_ENABLED}});
+    d.sensors.push_back(Sensor{
+        false,
+        {RS2_OPTION_EXPOSURE, RS2_OPTION_GAIN, RS2_OPTION_ENABLE_AUTO_EXPOSURE, RS2_OPTION_GLOBAL_TIME_ENABLED}});
     return d;
 }
 
 uint8_t PixelAt(int x, int y) { return static_cast<uint8_t>((x + 3 * y) % 251); }
-float DepthAt(int x, int y) {
-    return 0.25f + static_cast<float>(x) * 0.001f + static_cast<float>(y) * 0.0001f;
-}
+float DepthAt(int x, int y) { return 0.25f + static_cast<float>(x) * 0.001f + static_cast<float>(y) * 0.0001f; }
 
 Frame InfraredFrame(int width, int height, rs2_time_t timestamp, rs2_timestamp_domain domain) {
     Frame f;
@@ -344,8 +335,7 @@ Frame DepthFrame(int width, int height, rs2_time_t timestamp) {
 }
 
 FrameSet InfraredAndDepth(int width, int height, rs2_time_t timestamp) {
-    return FrameSet{{DepthFrame(width, height, timestamp), InfraredFrame(width, height, timestamp)},
-                    true};
+    return FrameSet{{DepthFrame(width, height, timestamp), InfraredFrame(width, height, timestamp)}, true};
 }
 
 void Reset(Device device) {
@@ -377,9 +367,7 @@ void Push(WaitResult result) {
 }
 }  // namespace
 
-void PushFrameSet(FrameSet frameSet) {
-    Push({WaitResult::Kind::FrameSet, std::move(frameSet), {}, {}});
-}
+void PushFrameSet(FrameSet frameSet) { Push({WaitResult::Kind::FrameSet, std::move(frameSet), {}, {}}); }
 void PushTimeout() { Push({WaitResult::Kind::Timeout, {}, {}, {}}); }
 void PushError(rs2_exception_type type, const std::string& message) {
     Push({WaitResult::Kind::Error, {}, type, message});
@@ -400,8 +388,7 @@ void TimeOutIdleWaits(bool atOnce) {
 bool WaitUntilIdle(std::chrono::milliseconds limit) {
     State& s = state();
     Lock lock(s.mutex);
-    return s.changed.wait_for(lock, limit,
-                              [&] { return s.waitResults.empty() && s.blockedWaits > 0; });
+    return s.changed.wait_for(lock, limit, [&] { return s.waitResults.empty() && s.blockedWaits > 0; });
 }
 
 std::size_t PendingWaitResults() {
@@ -409,8 +396,7 @@ std::size_t PendingWaitResults() {
     return state().waitResults.size();
 }
 
-void FailNextCall(const std::string& function, rs2_exception_type type,
-                  const std::string& message) {
+void FailNextCall(const std::string& function, rs2_exception_type type, const std::string& message) {
     Lock lock(state().mutex);
     state().failures[function].push_back({type, message});
 }
@@ -451,13 +437,11 @@ namespace {
 // recorded, scripted failures and the library's argument and interface checks
 // apply, and `fallback` is returned on failure. `get` runs under the lock.
 template <typename T, typename Get>
-T ReadFrame(const char* function, const rs2_frame* frame, rs2_error** error, bool video, T fallback,
-            Get get) {
+T ReadFrame(const char* function, const rs2_frame* frame, rs2_error** error, bool video, T fallback, Get get) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("frame", frame);
     if (!Enter(lock, function, args, error)) return fallback;
-    const Frame* data =
-        video ? VideoData(frame, function, args, error) : FrameData(frame, function, args, error);
+    const Frame* data = video ? VideoData(frame, function, args, error) : FrameData(frame, function, args, error);
     return data ? get(*data) : fallback;
 }
 }  // namespace
@@ -466,22 +450,15 @@ T ReadFrame(const char* function, const rs2_frame* frame, rs2_error** error, boo
 
 extern "C" {
 
-rs2_error* rs2_create_error(const char* what, const char* name, const char* args,
-                            rs2_exception_type type) {
+rs2_error* rs2_create_error(const char* what, const char* name, const char* args, rs2_exception_type type) {
     return new rs2_error{what ? what : "", name ? name : "", args ? args : "", type, {}};
 }
 rs2_exception_type rs2_get_librealsense_exception_type(const rs2_error* error) {
     return error ? error->type : RS2_EXCEPTION_TYPE_UNKNOWN;
 }
-const char* rs2_get_failed_function(const rs2_error* error) {
-    return error ? error->function.c_str() : nullptr;
-}
-const char* rs2_get_failed_args(const rs2_error* error) {
-    return error ? error->args.c_str() : nullptr;
-}
-const char* rs2_get_error_message(const rs2_error* error) {
-    return error ? error->message.c_str() : nullptr;
-}
+const char* rs2_get_failed_function(const rs2_error* error) { return error ? error->function.c_str() : nullptr; }
+const char* rs2_get_failed_args(const rs2_error* error) { return error ? error->args.c_str() : nullptr; }
+const char* rs2_get_error_message(const rs2_error* error) { return error ? error->message.c_str() : nullptr; }
 void rs2_free_error(rs2_error* error) { delete error; }
 
 int rs2_get_api_version(rs2_error**) { return RS2_API_VERSION; }
@@ -497,11 +474,10 @@ rs2_context* rs2_create_context(int api_version, rs2_error** error) {
     const int minor = (api_version % 10000) / 100;
     if (major != RS2_API_MAJOR_VERSION || minor > RS2_API_MINOR_VERSION) {
         std::ostringstream message;
-        message
-            << "API version mismatch: librealsense.so was compiled with API version 2.50.0 but the "
-               "application was compiled with "
-            << major << '.' << minor << '.' << api_version % 100
-            << "! Make sure correct version of the library is installed (make install)";
+        message << "API version mismatch: librealsense.so was compiled with API version 2.50.0 but the "
+                   "application was compiled with "
+                << major << '.' << minor << '.' << api_version % 100
+                << "! Make sure correct version of the library is installed (make install)";
         SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE, message.str());
         return nullptr;
     }
@@ -535,11 +511,11 @@ void rs2_delete_config(rs2_config* config) {
     delete config;
 }
 
-void rs2_config_enable_stream(rs2_config* config, rs2_stream stream, int index, int width,
-                              int height, rs2_format format, int framerate, rs2_error** error) {
+void rs2_config_enable_stream(rs2_config* config, rs2_stream stream, int index, int width, int height,
+                              rs2_format format, int framerate, rs2_error** error) {
     Lock lock(state().mutex);
-    const auto args = ArgsText()("config", config)("stream", stream)("index", index)(
-        "width", width)("height", height)("format", format)("framerate", framerate);
+    const auto args = ArgsText()("config", config)("stream", stream)("index", index)("width", width)("height", height)(
+        "format", format)("framerate", framerate);
     if (!Enter(lock, __func__, args, error) || !NotNull(config, "config", __func__, args, error)) {
         return;
     }
@@ -548,8 +524,7 @@ void rs2_config_enable_stream(rs2_config* config, rs2_stream stream, int index, 
     state().streamRequests.push_back(request);
 }
 
-rs2_pipeline_profile* rs2_pipeline_start_with_config(rs2_pipeline* pipe, rs2_config* config,
-                                                     rs2_error** error) {
+rs2_pipeline_profile* rs2_pipeline_start_with_config(rs2_pipeline* pipe, rs2_config* config, rs2_error** error) {
     State& s = state();
     Lock lock(s.mutex);
     const auto args = ArgsText()("pipe", pipe)("config", config);
@@ -563,8 +538,7 @@ rs2_pipeline_profile* rs2_pipeline_start_with_config(rs2_pipeline* pipe, rs2_con
         return nullptr;
     }
     if (s.disconnected) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED,
-                 "Camera disconnected");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, "Camera disconnected");
         return nullptr;
     }
     if (s.device.profiles.empty()) {
@@ -601,9 +575,8 @@ rs2_pipeline_profile* rs2_pipeline_get_active_profile(rs2_pipeline* pipe, rs2_er
         return nullptr;
     }
     if (!pipe->started) {
-        SetError(
-            error, __func__, args, RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE,
-            "get_active_profile() can only be called between a start() and a following stop()");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE,
+                 "get_active_profile() can only be called between a start() and a following stop()");
         return nullptr;
     }
     return new rs2_pipeline_profile{pipe->active, {}};
@@ -613,12 +586,10 @@ void rs2_delete_pipeline_profile(rs2_pipeline_profile* profile) {
     delete profile;
 }
 
-rs2_stream_profile_list* rs2_pipeline_profile_get_streams(rs2_pipeline_profile* profile,
-                                                          rs2_error** error) {
+rs2_stream_profile_list* rs2_pipeline_profile_get_streams(rs2_pipeline_profile* profile, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("profile", profile);
-    if (!Enter(lock, __func__, args, error) ||
-        !NotNull(profile, "profile", __func__, args, error)) {
+    if (!Enter(lock, __func__, args, error) || !NotNull(profile, "profile", __func__, args, error)) {
         return nullptr;
     }
     auto* list = new rs2_stream_profile_list;
@@ -633,16 +604,14 @@ int rs2_get_stream_profiles_count(const rs2_stream_profile_list* list, rs2_error
     }
     return static_cast<int>(list->profiles.size());
 }
-const rs2_stream_profile* rs2_get_stream_profile(const rs2_stream_profile_list* list, int index,
-                                                 rs2_error** error) {
+const rs2_stream_profile* rs2_get_stream_profile(const rs2_stream_profile_list* list, int index, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("list", list)("index", index);
     if (!Enter(lock, __func__, args, error) || !NotNull(list, "list", __func__, args, error)) {
         return nullptr;
     }
     if (index < 0 || index >= static_cast<int>(list->profiles.size())) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE,
-                 "out of range value for argument \"index\"");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE, "out of range value for argument \"index\"");
         return nullptr;
     }
     return &list->profiles[index];
@@ -652,9 +621,8 @@ void rs2_delete_stream_profiles_list(rs2_stream_profile_list* list) {
     delete list;
 }
 
-void rs2_get_stream_profile_data(const rs2_stream_profile* mode, rs2_stream* stream,
-                                 rs2_format* format, int* index, int* unique_id, int* framerate,
-                                 rs2_error** error) {
+void rs2_get_stream_profile_data(const rs2_stream_profile* mode, rs2_stream* stream, rs2_format* format, int* index,
+                                 int* unique_id, int* framerate, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("mode", mode);
     if (!Enter(lock, __func__, args, error) || !NotNull(mode, "mode", __func__, args, error)) {
@@ -674,8 +642,7 @@ int rs2_stream_profile_is(const rs2_stream_profile* mode, rs2_extension type, rs
     }
     return type == RS2_EXTENSION_VIDEO_PROFILE && mode->profile.isVideo ? 1 : 0;
 }
-void rs2_get_video_stream_intrinsics(const rs2_stream_profile* mode, rs2_intrinsics* intrinsics,
-                                     rs2_error** error) {
+void rs2_get_video_stream_intrinsics(const rs2_stream_profile* mode, rs2_intrinsics* intrinsics, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("mode", mode)("intrinsics", intrinsics);
     if (!Enter(lock, __func__, args, error) || !NotNull(mode, "mode", __func__, args, error) ||
@@ -683,9 +650,8 @@ void rs2_get_video_stream_intrinsics(const rs2_stream_profile* mode, rs2_intrins
         return;
     }
     if (!mode->profile.isVideo) {
-        SetError(
-            error, __func__, args, RS2_EXCEPTION_TYPE_COUNT,
-            "Object does not support \"librealsense::video_stream_profile_interface\" interface! ");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_COUNT,
+                 "Object does not support \"librealsense::video_stream_profile_interface\" interface! ");
         return;
     }
     *intrinsics = mode->profile.intrinsics;
@@ -694,8 +660,7 @@ void rs2_get_video_stream_intrinsics(const rs2_stream_profile* mode, rs2_intrins
 rs2_device* rs2_pipeline_profile_get_device(rs2_pipeline_profile* profile, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("profile", profile);
-    if (!Enter(lock, __func__, args, error) ||
-        !NotNull(profile, "profile", __func__, args, error)) {
+    if (!Enter(lock, __func__, args, error) || !NotNull(profile, "profile", __func__, args, error)) {
         return nullptr;
     }
     return new rs2_device;
@@ -716,8 +681,7 @@ rs2_sensor_list* rs2_query_sensors(const rs2_device* device, rs2_error** error) 
 int rs2_get_sensors_count(const rs2_sensor_list* info_list, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("info_list", info_list);
-    if (!Enter(lock, __func__, args, error) ||
-        !NotNull(info_list, "info_list", __func__, args, error)) {
+    if (!Enter(lock, __func__, args, error) || !NotNull(info_list, "info_list", __func__, args, error)) {
         return 0;
     }
     return static_cast<int>(info_list->sensors.size());
@@ -733,8 +697,7 @@ rs2_sensor* rs2_create_sensor(const rs2_sensor_list* list, int index, rs2_error*
         return nullptr;
     }
     if (index < 0 || index >= static_cast<int>(list->sensors.size())) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE,
-                 "out of range value for argument \"index\"");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE, "out of range value for argument \"index\"");
         return nullptr;
     }
     auto* sensor = new rs2_sensor;
@@ -747,8 +710,7 @@ void rs2_delete_sensor(rs2_sensor* sensor) {
     Record(__func__);
     delete sensor;
 }
-int rs2_is_sensor_extendable_to(const rs2_sensor* sensor, rs2_extension extension,
-                                rs2_error** error) {
+int rs2_is_sensor_extendable_to(const rs2_sensor* sensor, rs2_extension extension, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("sensor", sensor)("extension", extension);
     if (!Enter(lock, __func__, args, error) || !NotNull(sensor, "sensor", __func__, args, error)) {
@@ -760,8 +722,7 @@ int rs2_is_sensor_extendable_to(const rs2_sensor* sensor, rs2_extension extensio
 int rs2_supports_option(const rs2_options* options, rs2_option option, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("options", options)("option", option);
-    if (!Enter(lock, __func__, args, error) ||
-        !NotNull(options, "options", __func__, args, error)) {
+    if (!Enter(lock, __func__, args, error) || !NotNull(options, "options", __func__, args, error)) {
         return 0;
     }
     const auto& s = options->supported;
@@ -771,13 +732,11 @@ void rs2_set_option(const rs2_options* options, rs2_option option, float value, 
     State& s = state();
     Lock lock(s.mutex);
     const auto args = ArgsText()("options", options)("option", option)("value", value);
-    if (!Enter(lock, __func__, args, error) ||
-        !NotNull(options, "options", __func__, args, error)) {
+    if (!Enter(lock, __func__, args, error) || !NotNull(options, "options", __func__, args, error)) {
         return;
     }
     if (s.disconnected) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED,
-                 "Camera disconnected");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, "Camera disconnected");
         return;
     }
     const auto& supported = options->supported;
@@ -789,8 +748,7 @@ void rs2_set_option(const rs2_options* options, rs2_option option, float value, 
     s.optionWrites.push_back({options->sensorIndex, option, value});
 }
 
-rs2_frame* rs2_pipeline_wait_for_frames(rs2_pipeline* pipe, unsigned int timeout_ms,
-                                        rs2_error** error) {
+rs2_frame* rs2_pipeline_wait_for_frames(rs2_pipeline* pipe, unsigned int timeout_ms, rs2_error** error) {
     State& s = state();
     Lock lock(s.mutex);
     const auto args = ArgsText()("pipe", pipe)("timeout_ms", timeout_ms);
@@ -814,20 +772,17 @@ rs2_frame* rs2_pipeline_wait_for_frames(rs2_pipeline* pipe, unsigned int timeout
     };
     if (s.waitResults.empty()) {
         if (s.disconnected) {
-            SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED,
-                     "Camera disconnected");
+            SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, "Camera disconnected");
             return nullptr;
         }
         ++s.blockedWaits;
         s.changed.notify_all();
-        s.changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
-            return !s.waitResults.empty() || s.timeOutIdleWaits || s.disconnected;
-        });
+        s.changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                           [&] { return !s.waitResults.empty() || s.timeOutIdleWaits || s.disconnected; });
         --s.blockedWaits;
         if (s.waitResults.empty()) {
             if (s.disconnected) {
-                SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED,
-                         "Camera disconnected");
+                SetError(error, __func__, args, RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, "Camera disconnected");
                 return nullptr;
             }
             return timedOut();
@@ -839,15 +794,12 @@ rs2_frame* rs2_pipeline_wait_for_frames(rs2_pipeline* pipe, unsigned int timeout
     switch (result.kind) {
         case WaitResult::Kind::FrameSet: return NewFrameSet(std::move(result.frameSet));
         case WaitResult::Kind::Timeout: return timedOut();
-        case WaitResult::Kind::Error:
-            SetError(error, __func__, args, result.type, result.message);
-            return nullptr;
+        case WaitResult::Kind::Error: SetError(error, __func__, args, result.type, result.message); return nullptr;
     }
     return nullptr;
 }
 
-int rs2_is_frame_extendable_to(const rs2_frame* frame, rs2_extension extension_type,
-                               rs2_error** error) {
+int rs2_is_frame_extendable_to(const rs2_frame* frame, rs2_extension extension_type, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("frame", frame)("extension_type", extension_type);
     if (!Enter(lock, __func__, args, error) || !NotNull(frame, "frame", __func__, args, error)) {
@@ -863,8 +815,7 @@ int rs2_is_frame_extendable_to(const rs2_frame* frame, rs2_extension extension_t
 int rs2_embedded_frames_count(rs2_frame* composite, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("composite", composite);
-    if (!Enter(lock, __func__, args, error) ||
-        !NotNull(composite, "composite", __func__, args, error)) {
+    if (!Enter(lock, __func__, args, error) || !NotNull(composite, "composite", __func__, args, error)) {
         return 0;
     }
     if (composite->data) {
@@ -877,13 +828,11 @@ int rs2_embedded_frames_count(rs2_frame* composite, rs2_error** error) {
 rs2_frame* rs2_extract_frame(rs2_frame* composite, int index, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("composite", composite)("index", index);
-    if (!Enter(lock, __func__, args, error) ||
-        !NotNull(composite, "composite", __func__, args, error)) {
+    if (!Enter(lock, __func__, args, error) || !NotNull(composite, "composite", __func__, args, error)) {
         return nullptr;
     }
     if (index < 0 || index >= static_cast<int>(composite->parts.size())) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE,
-                 "out of range value for argument \"index\"");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE, "out of range value for argument \"index\"");
         return nullptr;
     }
     rs2_frame* part = composite->parts[index];
@@ -920,23 +869,20 @@ int rs2_get_frame_height(const rs2_frame* frame, rs2_error** error) {
     return ReadFrame(__func__, frame, error, true, 0, [](const Frame& f) { return f.height; });
 }
 const void* rs2_get_frame_data(const rs2_frame* frame, rs2_error** error) {
-    return ReadFrame(__func__, frame, error, false, static_cast<const void*>(nullptr),
-                     [](const Frame& f) {
-                         const void* pixels = f.pixels.data();
-                         state().frameDataPointers.push_back(pixels);
-                         return pixels;
-                     });
+    return ReadFrame(__func__, frame, error, false, static_cast<const void*>(nullptr), [](const Frame& f) {
+        const void* pixels = f.pixels.data();
+        state().frameDataPointers.push_back(pixels);
+        return pixels;
+    });
 }
 rs2_time_t rs2_get_frame_timestamp(const rs2_frame* frame, rs2_error** error) {
-    return ReadFrame(__func__, frame, error, false, 0.0,
-                     [](const Frame& f) { return f.timestamp; });
+    return ReadFrame(__func__, frame, error, false, 0.0, [](const Frame& f) { return f.timestamp; });
 }
 rs2_timestamp_domain rs2_get_frame_timestamp_domain(const rs2_frame* frameset, rs2_error** error) {
     return ReadFrame(__func__, frameset, error, false, RS2_TIMESTAMP_DOMAIN_COUNT,
                      [](const Frame& f) { return f.domain; });
 }
-rs2_metadata_type rs2_get_frame_metadata(const rs2_frame* frame,
-                                         rs2_frame_metadata_value frame_metadata,
+rs2_metadata_type rs2_get_frame_metadata(const rs2_frame* frame, rs2_frame_metadata_value frame_metadata,
                                          rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("frame", frame)("frame_metadata", frame_metadata);
@@ -945,14 +891,12 @@ rs2_metadata_type rs2_get_frame_metadata(const rs2_frame* frame,
     if (!data) return 0;
     auto it = data->metadata.find(frame_metadata);
     if (it == data->metadata.end()) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE,
-                 "metadata not available for this frame");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE, "metadata not available for this frame");
         return 0;
     }
     return it->second;
 }
-int rs2_supports_frame_metadata(const rs2_frame* frame, rs2_frame_metadata_value frame_metadata,
-                                rs2_error** error) {
+int rs2_supports_frame_metadata(const rs2_frame* frame, rs2_frame_metadata_value frame_metadata, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("frame", frame)("frame_metadata", frame_metadata);
     if (!Enter(lock, __func__, args, error)) return 0;
@@ -963,8 +907,7 @@ int rs2_supports_frame_metadata(const rs2_frame* frame, rs2_frame_metadata_value
 float rs2_depth_frame_get_distance(const rs2_frame* frame_ref, int x, int y, rs2_error** error) {
     Lock lock(state().mutex);
     const auto args = ArgsText()("frame_ref", frame_ref)("x", x)("y", y);
-    if (!Enter(lock, __func__, args, error) ||
-        !NotNull(frame_ref, "frame_ref", __func__, args, error)) {
+    if (!Enter(lock, __func__, args, error) || !NotNull(frame_ref, "frame_ref", __func__, args, error)) {
         return 0.0f;
     }
     state().depthQueries.push_back({x, y});
@@ -975,13 +918,11 @@ float rs2_depth_frame_get_distance(const rs2_frame* frame_ref, int x, int y, rs2
         return 0.0f;
     }
     if (x < 0 || x >= data->width) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE,
-                 "out of range value for argument \"x\"");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE, "out of range value for argument \"x\"");
         return 0.0f;
     }
     if (y < 0 || y >= data->height) {
-        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE,
-                 "out of range value for argument \"y\"");
+        SetError(error, __func__, args, RS2_EXCEPTION_TYPE_INVALID_VALUE, "out of range value for argument \"y\"");
         return 0.0f;
     }
     return data->distances[static_cast<std::size_t>(y) * data->width + x];
@@ -999,16 +940,14 @@ rs2_time_t rs2_get_time(rs2_error** error) {
 
 // Pinhole projection; the intrinsics handed in are recorded, the distortion
 // model is not applied.
-void rs2_project_point_to_pixel(float pixel[2], const rs2_intrinsics* intrin,
-                                const float point[3]) {
+void rs2_project_point_to_pixel(float pixel[2], const rs2_intrinsics* intrin, const float point[3]) {
     Lock lock(state().mutex);
     state().calls.emplace_back(__func__);
     state().projectionIntrinsics.push_back(*intrin);
     pixel[0] = point[0] / point[2] * intrin->fx + intrin->ppx;
     pixel[1] = point[1] / point[2] * intrin->fy + intrin->ppy;
 }
-void rs2_deproject_pixel_to_point(float point[3], const rs2_intrinsics* intrin,
-                                  const float pixel[2], float depth) {
+void rs2_deproject_pixel_to_point(float point[3], const rs2_intrinsics* intrin, const float pixel[2], float depth) {
     Lock lock(state().mutex);
     state().calls.emplace_back(__func__);
     state().projectionIntrinsics.push_back(*intrin);

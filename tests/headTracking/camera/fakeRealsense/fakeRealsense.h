@@ -42,8 +42,8 @@ struct StreamProfile {
 };
 
 struct Sensor {
-    bool isDepthSensor = false;        // answers RS2_EXTENSION_DEPTH_SENSOR
-    std::vector<rs2_option> options;   // the options it supports
+    bool isDepthSensor = false;       // answers RS2_EXTENSION_DEPTH_SENSOR
+    std::vector<rs2_option> options;  // the options it supports
 };
 
 struct Device {
@@ -75,8 +75,8 @@ struct Frame {
     rs2_time_t timestamp = 0.0;
     rs2_timestamp_domain domain = RS2_TIMESTAMP_DOMAIN_GLOBAL_TIME;
     std::map<rs2_frame_metadata_value, rs2_metadata_type> metadata;
-    bool isVideoFrame = true;  // answers RS2_EXTENSION_VIDEO_FRAME
-    bool isDepthFrame = false; // answers RS2_EXTENSION_DEPTH_FRAME
+    bool isVideoFrame = true;   // answers RS2_EXTENSION_VIDEO_FRAME
+    bool isDepthFrame = false;  // answers RS2_EXTENSION_DEPTH_FRAME
 };
 
 // An 8-bit infrared frame (stream index 1) whose pixel (x, y) is PixelAt(x, y);
@@ -131,17 +131,15 @@ struct StreamRequest {
     rs2_format format;
     int framerate;
     bool operator==(const StreamRequest& o) const {
-        return stream == o.stream && index == o.index && width == o.width && height == o.height &&
-               format == o.format && framerate == o.framerate;
+        return stream == o.stream && index == o.index && width == o.width && height == o.height && format == o.format &&
+               framerate == o.framerate;
     }
 };
 struct OptionWrite {
     int sensor;  // index in the device's sensor list
     rs2_option option;
     float value;
-    bool operator==(const OptionWrite& o) const {
-        return sensor == o.sensor && option == o.option && value == o.value;
-    }
+    bool operator==(const OptionWrite& o) const { return sensor == o.sensor && option == o.option && value == o.value; }
 };
 struct PixelQuery {
     int x;

@@ -47,8 +47,8 @@ protected:
         // display's centre: display and camera axes differ in every way.
         const glm::mat3 turn = glm::mat3(glm::cos(0.1745f), 0.0f, -glm::sin(0.1745f), 0.0f, 1.0f, 0.0f,
                                          glm::sin(0.1745f), 0.0f, glm::cos(0.1745f));
-        const glm::mat3 tilt = glm::mat3(1.0f, 0.0f, 0.0f, 0.0f, glm::cos(0.1f), glm::sin(0.1f), 0.0f,
-                                         -glm::sin(0.1f), glm::cos(0.1f));
+        const glm::mat3 tilt =
+            glm::mat3(1.0f, 0.0f, 0.0f, 0.0f, glm::cos(0.1f), glm::sin(0.1f), 0.0f, -glm::sin(0.1f), glm::cos(0.1f));
         config.cameraRotation = turn * tilt;
         config.cameraPosition = glm::vec3(12.0f, -160.0f, 4.0f);
         tracker = std::make_unique<FaceTracker>(detector, config);
@@ -80,8 +80,8 @@ protected:
 
 struct ConstantMotion {
     const char* name;
-    glm::vec3 start;     // mm, camera space
-    glm::vec3 velocity;  // mm per ms
+    glm::vec3 start;           // mm, camera space
+    glm::vec3 velocity;        // mm per ms
     bool extrapolated = true;  // false: slower than kPredictionStillSpeed, held where it is
 };
 
@@ -124,8 +124,8 @@ TEST_F(EyePredictionTest, ConstantMotionIsPredictedExactly) {
 
 struct Refusal {
     const char* name;
-    bool coast;                // the last frame has no detection
-    Timestamp::Space space;    // of the last frame
+    bool coast;              // the last frame has no detection
+    Timestamp::Space space;  // of the last frame
     double targetAfterFrameMs;
     PredictionStatus status;
 };
@@ -133,8 +133,7 @@ struct Refusal {
 TEST_F(EyePredictionTest, RefusalsAnswerTheFrameTimeEyes) {
     const Refusal refusals[] = {
         {"an unknown clock", false, Timestamp::Space::Unknown, 20.0, PredictionStatus::UnknownClock},
-        {"an unknown clock, the face coasting", true, Timestamp::Space::Unknown, 20.0,
-         PredictionStatus::UnknownClock},
+        {"an unknown clock, the face coasting", true, Timestamp::Space::Unknown, 20.0, PredictionStatus::UnknownClock},
         {"a coasting face", true, Timestamp::Space::System, 20.0, PredictionStatus::FaceCoasting},
         {"a coasting face, target before it", true, Timestamp::Space::System, -5.0, PredictionStatus::FaceCoasting},
         {"a target before the frame", false, Timestamp::Space::System, -0.002, PredictionStatus::TargetBeforeFrame},

@@ -182,13 +182,13 @@ TEST_F(FaceTrackerScenario, EyesMustLieInsideTheImage) {
     };
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const ScriptFrame& f = Step({
-        withEyes({-0.5, 10}, {59.5, 10}),         // 0: truncates to column 0
-        withEyes({640, 10}, {580, 10}),           // 1: one column past the edge; left eye never tried
-        withEyes({nan, 10}, {60, 10}),            // 2
-        withEyes({100, 480}, {160, 480}),         // 3: one row past the edge
-        withEyes({100, 10}, {1e12, 10}),          // 4: right eye lifted, left eye out
-        withEyes({579.9, -0.9}, {639.9, -0.9}),   // 5: last column, first row
-        withEyes({100, 10}, {160, -1.0}),         // 6
+        withEyes({-0.5, 10}, {59.5, 10}),        // 0: truncates to column 0
+        withEyes({640, 10}, {580, 10}),          // 1: one column past the edge; left eye never tried
+        withEyes({nan, 10}, {60, 10}),           // 2
+        withEyes({100, 480}, {160, 480}),        // 3: one row past the edge
+        withEyes({100, 10}, {1e12, 10}),         // 4: right eye lifted, left eye out
+        withEyes({579.9, -0.9}, {639.9, -0.9}),  // 5: last column, first row
+        withEyes({100, 10}, {160, -1.0}),        // 6
     });
     EXPECT_THAT(DetectionIndices(), ElementsAre(0, 5));
     EXPECT_EQ(f.deprojections, 2 + 0 + 0 + 0 + 1 + 2 + 1);
@@ -241,8 +241,8 @@ TEST_F(FaceTrackerScenario, TrackedPointFollowsTheEyeFlags) {
         bool right, left;
         glm::vec3 expected;
     };
-    for (const Case& c : {Case{true, true, {0, 0, 600}}, Case{true, false, {-30, 0, 600}},
-                          Case{false, true, {30, 0, 600}}}) {
+    for (const Case& c :
+         {Case{true, true, {0, 0, 600}}, Case{true, false, {-30, 0, 600}}, Case{false, true, {30, 0, 600}}}) {
         config.trackRightEye = c.right;
         config.trackLeftEye = c.left;
         Start();
@@ -328,8 +328,7 @@ TEST_F(FaceTrackerScenario, DistanceWindowIsOpenAndYawWindowClosed) {
     Step({});
     Step({FaceAt({0, 0, 600}, 60, limit), FaceAt({0, 0, 700}, 60, -limit), FaceAt({0, 0, 800}, 60, beyond),
           // Seen at 45 degrees to the right in display space: only faces turned towards the display.
-          FaceAt({-250, 0, 250}, 60, 0.0f), FaceAt({-240, 0, 240}, 60, -limit),
-          FaceAt({-230, 0, 230}, 60, 0.01f)});
+          FaceAt({-250, 0, 250}, 60, 0.0f), FaceAt({-240, 0, 240}, 60, -limit), FaceAt({-230, 0, 230}, 60, 0.01f)});
     EXPECT_THAT(RawFaceIndices(), ElementsAre(4, 3, 0, 1));
 }
 

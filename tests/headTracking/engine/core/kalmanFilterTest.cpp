@@ -53,8 +53,9 @@ TEST(KalmanFilter, InvalidFiltersThrowWithTheirMessages) {
         f.Predict(0.0f);
         FAIL();
     } catch (const quilo::Exception& e) {
-        EXPECT_THAT(e.what(), HasSubstr("[KalmanFilter] Predict failed: invalid instance in "
-                                        "quilo::head::KalmanFilter::Predict headTracking/engine/core/kalmanFilter.cpp:"));
+        EXPECT_THAT(e.what(),
+                    HasSubstr("[KalmanFilter] Predict failed: invalid instance in "
+                              "quilo::head::KalmanFilter::Predict headTracking/engine/core/kalmanFilter.cpp:"));
     }
     try {
         f.Update(KalmanCoeffs{}, {}, 1.0f);

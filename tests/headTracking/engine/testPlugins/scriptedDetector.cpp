@@ -62,8 +62,7 @@ bool WaitForScriptedDetector(const std::function<bool(const DetectorRecord&)>& c
 
 namespace scripted {
 
-Created OnCreate(const head::BlinkDetectorConfiguration& configuration,
-                 AssetManager* assetManager) {
+Created OnCreate(const head::BlinkDetectorConfiguration& configuration, AssetManager* assetManager) {
     auto& state = TheState();
     std::string asset;
     {

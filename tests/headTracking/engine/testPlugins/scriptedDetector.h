@@ -56,7 +56,6 @@ struct DetectorScript {
     std::string assetToRead;
 };
 
-
 struct DetectorCall {
     DetectorOperation operation = DetectorOperation::Create;
     int32_t detector = 0;         // 1, 2, ... in the order of creation

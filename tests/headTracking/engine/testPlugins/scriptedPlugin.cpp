@@ -16,8 +16,7 @@ namespace head = quilo::head;
 
 class ScriptedDetector final : public head::FaceDetector {
 public:
-    ScriptedDetector(const scripted::Created& created,
-                     const head::FaceDetectorConfiguration& settings)
+    ScriptedDetector(const scripted::Created& created, const head::FaceDetectorConfiguration& settings)
         : id_(created.detector),
           limit_(created.maxNumOfFacesLimit),
           backend_(settings.backend),
@@ -62,9 +61,7 @@ public:
     }
 
 private:
-    void Record(DetectorOperation operation) const {
-        scripted::OnCall(DetectorCall::Of(operation, id_));
-    }
+    void Record(DetectorOperation operation) const { scripted::OnCall(DetectorCall::Of(operation, id_)); }
 
     const int32_t id_;
     const int32_t limit_;
@@ -77,8 +74,7 @@ private:
 
 QUILO_PLUGIN_EXPORT head::FaceDetector* Plugin_CreateBlinkDetector(
     const head::BlinkDetectorConfiguration& configuration, quilo::AssetManager* assetManager) {
-    return new ScriptedDetector(scripted::OnCreate(configuration, assetManager),
-                                configuration.settings);
+    return new ScriptedDetector(scripted::OnCreate(configuration, assetManager), configuration.settings);
 }
 
 QUILO_PLUGIN_EXPORT void Plugin_DeleteBlinkDetector(head::FaceDetector* detector) {

@@ -86,8 +86,8 @@ int RunProgram(const std::filesystem::path& program, const std::vector<std::stri
     return child < 0 ? -1 : Wait(child, false);
 }
 
-int RunProgramTraced(const std::filesystem::path& program,
-                     const std::vector<std::string>& arguments, const Environment& environment) {
+int RunProgramTraced(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                     const Environment& environment) {
     const pid_t child = Spawn(program, arguments, environment);
     if (child < 0) return -1;
     if (ptrace(PTRACE_SEIZE, child, nullptr, nullptr) != 0) {

@@ -7,9 +7,7 @@
 
 namespace quilo::test {
 
-std::string LibraryNotFoundText(const std::string& fileName) {
-    return fileName + ": cannot open shared object file";
-}
+std::string LibraryNotFoundText(const std::string& fileName) { return fileName + ": cannot open shared object file"; }
 
 std::string NotALibraryText(const std::filesystem::path& path) { return path.string() + ": invalid ELF header"; }
 

@@ -57,8 +57,8 @@ std::wstring Quoted(const std::wstring& argument) {
 
 constexpr int kNotRun = std::numeric_limits<int>::min();
 
-int Run(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-        const Environment& environment, bool debugged) {
+int Run(const std::filesystem::path& program, const std::vector<std::string>& arguments, const Environment& environment,
+        bool debugged) {
     std::map<std::wstring, std::wstring, NoCase> variables;
     if (wchar_t* block = GetEnvironmentStringsW()) {
         for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {

@@ -1,7 +1,7 @@
 #include "support/system.h"
 
-#include "common/platform/windows/errorText.h"
 #include "common/platform/windows/windowsHeaders.h"
+#include "common/platform/windows/errorText.h"
 
 #include <cstdlib>
 

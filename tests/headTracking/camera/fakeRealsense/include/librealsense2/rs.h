@@ -9,19 +9,18 @@
 extern "C" {
 #endif
 
-#include "h/rs_types.h"
 #include "h/rs_context.h"
 #include "h/rs_device.h"
 #include "h/rs_frame.h"
 #include "h/rs_option.h"
 #include "h/rs_sensor.h"
+#include "h/rs_types.h"
 
 #define RS2_API_MAJOR_VERSION 2
 #define RS2_API_MINOR_VERSION 50
 #define RS2_API_PATCH_VERSION 0
 #define RS2_API_BUILD_VERSION 0
-#define RS2_API_VERSION \
-    (((RS2_API_MAJOR_VERSION)*10000) + ((RS2_API_MINOR_VERSION)*100) + (RS2_API_PATCH_VERSION))
+#define RS2_API_VERSION (((RS2_API_MAJOR_VERSION)*10000) + ((RS2_API_MINOR_VERSION)*100) + (RS2_API_PATCH_VERSION))
 
 int rs2_get_api_version(rs2_error** error);
 float rs2_depth_frame_get_distance(const rs2_frame* frame_ref, int x, int y, rs2_error** error);

@@ -9,10 +9,9 @@
 extern "C" {
 #endif
 
-void rs2_project_point_to_pixel(float pixel[2], const struct rs2_intrinsics* intrin,
-                                const float point[3]);
-void rs2_deproject_pixel_to_point(float point[3], const struct rs2_intrinsics* intrin,
-                                  const float pixel[2], float depth);
+void rs2_project_point_to_pixel(float pixel[2], const struct rs2_intrinsics* intrin, const float point[3]);
+void rs2_deproject_pixel_to_point(float point[3], const struct rs2_intrinsics* intrin, const float pixel[2],
+                                  float depth);
 
 #ifdef __cplusplus
 }

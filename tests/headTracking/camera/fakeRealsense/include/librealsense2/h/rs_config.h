@@ -9,13 +9,13 @@
 extern "C" {
 #endif
 
-#include "rs_types.h"
 #include "rs_sensor.h"
+#include "rs_types.h"
 
 rs2_config* rs2_create_config(rs2_error** error);
 void rs2_delete_config(rs2_config* config);
-void rs2_config_enable_stream(rs2_config* config, rs2_stream stream, int index, int width,
-                              int height, rs2_format format, int framerate, rs2_error** error);
+void rs2_config_enable_stream(rs2_config* config, rs2_stream stream, int index, int width, int height,
+                              rs2_format format, int framerate, rs2_error** error);
 
 #ifdef __cplusplus
 }

@@ -6,8 +6,8 @@
 extern "C" {
 #endif
 
-#include "rs_types.h"
 #include "rs_sensor.h"
+#include "rs_types.h"
 
 void rs2_delete_device(rs2_device* device);
 rs2_sensor_list* rs2_query_sensors(const rs2_device* device, rs2_error** error);

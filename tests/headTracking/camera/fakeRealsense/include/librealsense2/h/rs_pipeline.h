@@ -7,20 +7,17 @@
 extern "C" {
 #endif
 
-#include "rs_types.h"
-#include "rs_sensor.h"
 #include "rs_config.h"
+#include "rs_sensor.h"
+#include "rs_types.h"
 
 rs2_pipeline* rs2_create_pipeline(rs2_context* ctx, rs2_error** error);
 void rs2_delete_pipeline(rs2_pipeline* pipe);
-rs2_frame* rs2_pipeline_wait_for_frames(rs2_pipeline* pipe, unsigned int timeout_ms,
-                                        rs2_error** error);
-rs2_pipeline_profile* rs2_pipeline_start_with_config(rs2_pipeline* pipe, rs2_config* config,
-                                                     rs2_error** error);
+rs2_frame* rs2_pipeline_wait_for_frames(rs2_pipeline* pipe, unsigned int timeout_ms, rs2_error** error);
+rs2_pipeline_profile* rs2_pipeline_start_with_config(rs2_pipeline* pipe, rs2_config* config, rs2_error** error);
 rs2_pipeline_profile* rs2_pipeline_get_active_profile(rs2_pipeline* pipe, rs2_error** error);
 rs2_device* rs2_pipeline_profile_get_device(rs2_pipeline_profile* profile, rs2_error** error);
-rs2_stream_profile_list* rs2_pipeline_profile_get_streams(rs2_pipeline_profile* profile,
-                                                          rs2_error** error);
+rs2_stream_profile_list* rs2_pipeline_profile_get_streams(rs2_pipeline_profile* profile, rs2_error** error);
 void rs2_delete_pipeline_profile(rs2_pipeline_profile* profile);
 
 #ifdef __cplusplus

@@ -64,11 +64,10 @@ typedef struct rs2_sensor_list rs2_sensor_list;
 typedef struct rs2_stream_profile rs2_stream_profile;
 typedef struct rs2_stream_profile_list rs2_stream_profile_list;
 
-typedef double rs2_time_t;            /* milliseconds */
-typedef long long rs2_metadata_type;  /* 64-bit signed */
+typedef double rs2_time_t;           /* milliseconds */
+typedef long long rs2_metadata_type; /* 64-bit signed */
 
-rs2_error* rs2_create_error(const char* what, const char* name, const char* args,
-                            rs2_exception_type type);
+rs2_error* rs2_create_error(const char* what, const char* name, const char* args, rs2_exception_type type);
 rs2_exception_type rs2_get_librealsense_exception_type(const rs2_error* error);
 const char* rs2_get_failed_function(const rs2_error* error);
 const char* rs2_get_failed_args(const rs2_error* error);

@@ -5,12 +5,12 @@
 #ifndef LIBREALSENSE_RS2_TYPES_HPP
 #define LIBREALSENSE_RS2_TYPES_HPP
 
-#include "../rs.h"
 #include "../h/rs_context.h"
 #include "../h/rs_device.h"
 #include "../h/rs_frame.h"
-#include "../h/rs_sensor.h"
 #include "../h/rs_pipeline.h"
+#include "../h/rs_sensor.h"
+#include "../rs.h"
 
 #include <stdexcept>
 #include <string>
@@ -29,8 +29,7 @@ public:
         rs2_free_error(err);
     }
     // An error raised by the wrapper itself: no function, no arguments, type unknown.
-    explicit error(const std::string& message)
-        : std::runtime_error(message), type_(RS2_EXCEPTION_TYPE_UNKNOWN) {}
+    explicit error(const std::string& message) : std::runtime_error(message), type_(RS2_EXCEPTION_TYPE_UNKNOWN) {}
 
     const std::string& get_failed_function() const { return function_; }
     const std::string& get_failed_args() const { return args_; }
@@ -40,18 +39,16 @@ public:
     static void handle(rs2_error* e);
 
 private:
-    static std::string TextOrEmpty(const char* text) {
-        return text ? std::string(text) : std::string();
-    }
+    static std::string TextOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
 
     std::string function_;
     std::string args_;
     rs2_exception_type type_;
 };
 
-#define FAKE_RS2_ERROR_CLASS(name, base)                \
-    class name : public base {                          \
-    public:                                             \
+#define FAKE_RS2_ERROR_CLASS(name, base)                  \
+    class name : public base {                            \
+    public:                                               \
         explicit name(rs2_error* e) noexcept : base(e) {} \
     }
 
