@@ -21,16 +21,15 @@ common=(-G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TY
 
 # Only the modules the detector uses. Debian's source has no 3rdparty folder,
 # so everything that would be built or fetched from there is off, and zlib
-# comes from Debian's mingw-w64 package. OpenCV looks for pthreads only on
-# Unix; told that mingw-w64's POSIX thread model has them, its parallel loops
-# (the face search's scales) run on a pool of threads as on Linux, not on one.
+# comes from Debian's mingw-w64 package. OpenCV's parallel loops stay on the
+# calling thread: its pthreads pool (which it looks for only on Unix) keeps
+# threads running in the plugin DLL, and unloading the plugin then crashes.
 opencv_options=(-DBUILD_LIST=core,imgproc,objdetect,calib3d
   -DBUILD_TESTS=OFF -DBUILD_PERF_TESTS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOCS=OFF -DBUILD_opencv_apps=OFF
   -DBUILD_opencv_python2=OFF -DBUILD_opencv_python3=OFF -DBUILD_JAVA=OFF -DBUILD_opencv_world=OFF
   -DBUILD_ZLIB=OFF -DZLIB_LIBRARY="/usr/$triplet/lib/libz.a" -DZLIB_INCLUDE_DIR="/usr/$triplet/include"
   -DWITH_QUIRC=OFF -DWITH_CAROTENE=OFF -DWITH_OPENVX=OFF -DWITH_IPP=OFF -DWITH_ITT=OFF -DWITH_OPENCL=OFF
   -DWITH_ADE=OFF -DWITH_PROTOBUF=OFF -DWITH_EIGEN=OFF -DWITH_LAPACK=OFF -DWITH_OPENMP=OFF -DWITH_TBB=OFF
-  -DHAVE_PTHREAD=1 -DWITH_PTHREADS_PF=ON
   -DWITH_JPEG=OFF -DWITH_PNG=OFF -DWITH_TIFF=OFF -DWITH_WEBP=OFF -DWITH_OPENJPEG=OFF -DWITH_JASPER=OFF
   -DWITH_OPENEXR=OFF -DWITH_IMGCODEC_HDR=OFF -DWITH_IMGCODEC_SUNRASTER=OFF -DWITH_IMGCODEC_PXM=OFF
   -DWITH_IMGCODEC_PFM=OFF -DWITH_FFMPEG=OFF -DWITH_GSTREAMER=OFF -DWITH_DSHOW=OFF -DWITH_MSMF=OFF
