@@ -139,6 +139,17 @@ function(quilo_windows_path var path)
   endif()
 endfunction()
 
+# quilo_windows_paths(<var> <paths>...): the list of the paths as Windows
+# programs name them (quilo_windows_path of each).
+function(quilo_windows_paths var)
+  set(native "")
+  foreach(path ${ARGN})
+    quilo_windows_path(path ${path})
+    list(APPEND native ${path})
+  endforeach()
+  set(${var} "${native}" PARENT_SCOPE)
+endfunction()
+
 # The folders of the C++ runtime DLLs of a cross build. The DLLs themselves
 # are installed beside the engine's: a Windows machine has none of them.
 set(QUILO_WINDOWS_RUNTIME_DIRS "")
@@ -161,13 +172,8 @@ endif()
 # RealSense and the test plugins' folders, and the given folders (a sandbox
 # test's engine). Folders may be generator expressions.
 function(quilo_windows_test test)
-  set(dirs ${QUILO_WINDOWS_RUNTIME_DIRS} ${PROJECT_BINARY_DIR}/bin ${PROJECT_BINARY_DIR}/simbin
+  quilo_windows_paths(native ${QUILO_WINDOWS_RUNTIME_DIRS} ${PROJECT_BINARY_DIR}/bin ${PROJECT_BINARY_DIR}/simbin
     ${PROJECT_BINARY_DIR}/testPlugins ${ARGN})
-  set(native "")
-  foreach(dir ${dirs})
-    quilo_windows_path(dir ${dir})
-    list(APPEND native ${dir})
-  endforeach()
   # One variable holding a Windows path list: its semicolons are escaped so
   # that ctest does not split it into several variables.
   string(REPLACE ";" "\\;" native "${native}")
