@@ -64,17 +64,11 @@ public:
     // groups land in `match`), read within `timeout`; false when the output
     // ends or the time is up first.
     bool WaitForLine(const std::regex& pattern, std::smatch* match, std::chrono::seconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            size_t end;
-            while ((end = buffer_.find('\n')) != std::string::npos) {
-                line_ = buffer_.substr(0, end);
-                buffer_.erase(0, end + 1);
-                output_ += line_ + "\n";
-                if (std::regex_search(line_, *match, pattern)) return true;
-            }
-            if (!ReadSome(out_, &buffer_, deadline)) return false;
-        }
+        return WaitForLineOn(out_, &buffer_, &output_, pattern, match, timeout);
+    }
+    // The same for standard error, whose lines are kept in errors().
+    bool WaitForErrorLine(const std::regex& pattern, std::smatch* match, std::chrono::seconds timeout) {
+        return WaitForLineOn(err_, &errorBuffer_, &errors_, pattern, match, timeout);
     }
 
     void Terminate() {
@@ -109,6 +103,21 @@ public:
     const std::string& errors() const { return errors_; }
 
 private:
+    bool WaitForLineOn(int fd, std::string* buffer, std::string* kept, const std::regex& pattern, std::smatch* match,
+                       std::chrono::seconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            size_t end;
+            while ((end = buffer->find('\n')) != std::string::npos) {
+                line_ = buffer->substr(0, end);
+                buffer->erase(0, end + 1);
+                *kept += line_ + "\n";
+                if (std::regex_search(line_, *match, pattern)) return true;
+            }
+            if (!ReadSome(fd, buffer, deadline)) return false;
+        }
+    }
+
     // Appends what `fd` has by `deadline`; false at its end or when nothing came.
     static bool ReadSome(int fd, std::string* into, std::chrono::steady_clock::time_point deadline) {
         const auto left =
@@ -124,7 +133,7 @@ private:
 
     pid_t pid_ = -1;
     int out_ = -1, err_ = -1;
-    std::string buffer_, line_, output_, errors_;
+    std::string buffer_, errorBuffer_, line_, output_, errors_;
 };
 
 }  // namespace quilo::test

@@ -62,7 +62,7 @@ TEST(OpentrackSender, OneDatagramPerTrackedFrameNoneWithoutAFace) {
     sender.Send(LiveFrame{});  // nobody tracked: nothing
     sender.Send(FrameWithFace(2));
     for (const uint64_t index : {1u, 2u}) {
-        const auto datagram = receiver.Receive(std::chrono::seconds(10));
+        const auto datagram = receiver.Receive(std::chrono::seconds(60));
         ASSERT_TRUE(datagram);
         ASSERT_EQ(datagram->size(), kOpentrackPacketSize);
         OpentrackPacket packet;
@@ -122,15 +122,15 @@ TEST(FeedServer, EveryClientGetsEveryFrameAfterItConnected) {
     FeedServer server(options);
     const std::string uri = "ws://127.0.0.1:" + std::to_string(server.websocketPort()) + "/";
     test::WebSocketClient first(uri), second(uri);
-    ASSERT_TRUE(first.WaitOpen(std::chrono::seconds(10)));
-    ASSERT_TRUE(second.WaitOpen(std::chrono::seconds(10)));
+    ASSERT_TRUE(first.WaitOpen(std::chrono::seconds(60)));
+    ASSERT_TRUE(second.WaitOpen(std::chrono::seconds(60)));
     // The server counts a client once its handshake is done on its side.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (server.clients() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
     ASSERT_EQ(server.clients(), 2u);
     for (uint64_t i = 0; i < 5; ++i) server.Send(FrameWithFace(i));
     for (test::WebSocketClient* client : {&first, &second}) {
-        const auto messages = client->WaitForMessages(5, std::chrono::seconds(10));
+        const auto messages = client->WaitForMessages(5, std::chrono::seconds(60));
         ASSERT_EQ(messages.size(), 5u);
         for (uint64_t i = 0; i < 5; ++i) {
             const auto message = nlohmann::json::parse(messages[i]);
