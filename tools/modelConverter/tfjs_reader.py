@@ -20,10 +20,15 @@ _DTYPES = {"float32": np.float32, "int32": np.int32, "float16": np.float16}
 _QUANTIZED = {"float16": np.float16, "uint8": np.uint8, "uint16": np.uint16}
 
 
+def _read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def _weights(manifest, folder):
     values = {}
     for group in manifest:
-        data = b"".join(open(os.path.join(folder, p), "rb").read() for p in group["paths"])
+        data = b"".join(_read(os.path.join(folder, p)) for p in group["paths"])
         offset = 0
         for w in group["weights"]:
             shape = w["shape"]
