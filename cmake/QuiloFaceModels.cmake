@@ -77,6 +77,8 @@ function(quilo_face_models out_files out_dir)
 
   file(GLOB converter CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/modelConverter/*.py)
   list(SORT converter)
+  # The key follows the converter's text: an edit configures again.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${converter})
   set(key_text "${integrity_args}")
   foreach(source ${converter})
     file(SHA256 ${source} hash)
