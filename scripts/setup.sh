@@ -34,6 +34,8 @@ packages=(
   # its MediaPipe models run in OpenCV's dnn module; the build converts them to
   # ONNX with the project's converter (Python over ONNX, flatbuffers, NumPy)
   libopencv-dnn-dev python3-onnx python3-flatbuffers
+  # (its tests crop a photograph for the converted models)
+  libopencv-imgcodecs-dev
   # tools
   libcli11-dev nlohmann-json3-dev
   # the live program: webcams and video files, its WebSocket and web servers,

@@ -28,7 +28,7 @@ def run(model_path, nhwc_input, output_names):
     with tempfile.TemporaryDirectory() as tmp:
         blob = os.path.join(tmp, "input")
         with open(blob, "wb") as f:
-            f.write(np.array(nchw.shape, np.int32).tobytes() + nchw.tobytes())
+            f.write(np.array([4, *nchw.shape], np.int32).tobytes() + nchw.tobytes())
         args = [program, model_path, blob]
         files = []
         for name in output_names:
@@ -38,6 +38,17 @@ def run(model_path, nhwc_input, output_names):
         if result.returncode != 0:
             raise AssertionError(f"OpenCV refused {model_path}: {result.stderr.strip()}")
         return [_read_blob(f) for f in files]
+
+
+def crop(image, centre, side, size, low, high):
+    """The NHWC input of a square of image (see quiloDnnRun --crop)."""
+    with tempfile.TemporaryDirectory() as tmp:
+        blob = os.path.join(tmp, "crop")
+        args = [os.environ["QUILO_DNN_RUN"], "--crop", image, *map(str, (*centre, side, size, low, high)), blob]
+        result = subprocess.run(args, capture_output=True, text=True)
+        if result.returncode != 0:
+            raise AssertionError(f"no crop of {image}: {result.stderr.strip()}")
+        return _read_blob(blob).transpose(0, 2, 3, 1)
 
 
 def run_model(onnx_model, nhwc_input, output_names):
