@@ -192,8 +192,10 @@ void Engine::SetMaxNumOfDetectedFaces(int n) {
     if (n < 1 || !current || n > limit) {
         QUILO_THROW("Invalid max num of detected faces: must be in [1; {}] range, got {}", limit, n);
     }
-    if (n == current->GetMaxNumOfDetectedFaces()) return;
+    // Compared with the count still waiting for the next frame, not the one
+    // the detector has: 3 then 2 before a frame must end at 2.
     const MutexLock lock(configMutex_);
+    if (n == configuration_.faceDetector.maxNumOfFaces) return;
     configuration_.faceDetector.maxNumOfFaces = n;
     RaiseChange(kFaceCountChanged);
 }
@@ -316,7 +318,9 @@ void Engine::EndSession() {
         } catch (const std::exception& e) {
             QUILO_LOG_ERROR("[Engine] Failed to stop capture: {}", e.what());
         }
-        if (lazy) camera_.reset();
+        // The host's own camera stays: the host gave its sink once, at
+        // construction, and keeps pushing into it for the next session.
+        if (lazy && sharedCameraSink_ == nullptr) camera_.reset();
     }
     tracker_.reset();
     if (lazy) ReplaceDetector(nullptr);

@@ -14,6 +14,7 @@
 
 #include "common/exception.h"
 #include "common/platform.h"
+#include "fakeRealsense.h"
 #include "headTracking/camera/sharedCamera.h"
 #include "headTracking/common/frameAdapter.h"
 #include "headTracking/engine/core/faceTracker.h"
@@ -192,7 +193,9 @@ TEST_F(EngineTest, EagerSessionTracksPushedFramesAndDropsIdleOnes) {
     EXPECT_TRUE(engine.StopTracking());
 }
 
-TEST_F(EngineTest, LazyEngineLoadsThePluginPerSessionAndUsesTheSharedCameraOnce) {
+TEST_F(EngineTest, LazyEngineLoadsThePluginPerSessionAndKeepsTheHostsCamera) {
+    // No RealSense device: a session that opened one would fail to start.
+    fakeRealsense::Reset(fakeRealsense::Device{});
     Engine engine(Args(/*lazy=*/true));
     EXPECT_EQ(engine.GetMaxNumOfDetectedFacesLimit(), 0);
     EXPECT_EQ(engine.GetFaceDetectorBackend(), kQuiloFaceDetectorBackendUnknown);
@@ -200,16 +203,44 @@ TEST_F(EngineTest, LazyEngineLoadsThePluginPerSessionAndUsesTheSharedCameraOnce)
     EXPECT_EQ(Count(DetectorOperation::Create), 0);
 
     sink_.onIntrinsicsChange(TestIntrinsics());
-    EXPECT_TRUE(engine.StartTracking());
-    EXPECT_EQ(Count(DetectorOperation::Create), 1);
-    Push(2);
-    EXPECT_EQ(Count(DetectorOperation::DetectFaces), 2);
-    EXPECT_TRUE(engine.StopTracking());
-    EXPECT_EQ(Count(DetectorOperation::Delete), 1);
-    // The stop destroyed the shared camera, which empties the sink.
-    EXPECT_FALSE(sink_.onFrameAvailable);
-    EXPECT_FALSE(sink_.onIntrinsicsChange);
-    EXPECT_FALSE(sink_.onDepthFrameAvailable);
+    for (int session = 1; session <= 3; ++session) {
+        ASSERT_TRUE(engine.StartTracking()) << session;
+        EXPECT_EQ(Count(DetectorOperation::Create), session);
+        Push(2);
+        EXPECT_EQ(Count(DetectorOperation::DetectFaces), 2 * session);
+        EXPECT_EQ(adapter_.GetFrame().faces().size, 1) << session;
+        EXPECT_TRUE(engine.StopTracking());
+        EXPECT_EQ(Count(DetectorOperation::Delete), session);
+        // The host's sink stays connected for the next session.
+        EXPECT_TRUE(sink_.onFrameAvailable) << session;
+        EXPECT_TRUE(sink_.onIntrinsicsChange) << session;
+    }
+}
+
+// Of several face counts set before a frame, the last one reaches the
+// detector, also when it is the count the detector already has.
+TEST_F(EngineTest, TheLastFaceCountBeforeAFrameHolds) {
+    struct Case {
+        std::vector<int> counts;
+        int expected;
+    };
+    const Case cases[] = {
+        {{3, 2}, 2}, {{3}, 3}, {{2}, 2}, {{1, 3, 2}, 2}, {{3, 2, 3}, 3},
+    };
+    for (const Case& c : cases) {
+        Engine engine(Args());
+        sink_.onIntrinsicsChange(TestIntrinsics());
+        ASSERT_TRUE(engine.StartTracking());
+        Push();  // the detector now has 2
+        for (int n : c.counts) engine.SetMaxNumOfDetectedFaces(n);
+        Push();
+        int last = 0;
+        for (const auto& call : quilo::test::GetScriptedDetectorRecord().calls) {
+            if (call.operation == DetectorOperation::SetMaxNumOfDetectedFaces) last = call.count;
+        }
+        EXPECT_EQ(last, c.expected) << ::testing::PrintToString(c.counts);
+        EXPECT_TRUE(engine.StopTracking());
+    }
 }
 
 TEST_F(EngineTest, IdleChangesReachTheNextSessionsTracker) {
