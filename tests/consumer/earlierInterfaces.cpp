@@ -82,7 +82,8 @@ int main() {
     HostDetector detector;
     detector.SetMaxNumOfDetectedFaces(2);
     const bool ok = copy.faces().size == 1 && copy.timestamp().ms == 1500.0 && camera.capturing() &&
-                    detector.DetectFaces(cameraFrame).detections.size() == 1 && detector.GetMaxNumOfDetectedFaces() == 2;
+                    detector.DetectFaces(cameraFrame).detections.size() == 1 &&
+                    detector.GetMaxNumOfDetectedFaces() == 2;
     std::printf("host classes of the earlier interfaces: %s\n", ok ? "ok" : "wrong");
     return ok ? 0 : 1;
 }
