@@ -12,7 +12,8 @@
 // serialised by a session lock, so concurrent ones end as if made one after
 // the other in some order; the setters store their change under the
 // configuration lock and the delivery thread applies it at the start of the
-// next frame. No lock is held while a frame is processed. Only the
+// next frame. The session lock is never held while a frame is processed,
+// and calls from inside the engine's callbacks do not take it. Only the
 // destructor must not run concurrently with any other call, nor from inside
 // one of the engine's callbacks.
 #pragma once
