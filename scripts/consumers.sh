@@ -15,9 +15,11 @@ cmake -S tests/consumer -B "$work/package" -DCMAKE_PREFIX_PATH="$PWD/$work/prefi
   -DQUILO_CONSUMER_EXPECT_CPU_DETECTOR=ON
 cmake --build "$work/package"
 "$work/package/quiloConsumer"
+"$work/package/quiloConsumerEarlierInterfaces"
 
 cmake -S tests/consumer -B "$work/subdirectory" -DQUILO_CONSUMER_USE=subdirectory -DQUILO_SOURCE_DIR="$PWD" \
   -DQUILO_CONSUMER_EXPECT_CPU_DETECTOR=ON
 cmake --build "$work/subdirectory" -j "$(nproc)"
 "$work/subdirectory/quiloConsumer"
+"$work/subdirectory/quiloConsumerEarlierInterfaces"
 echo "consumers built and ran"

@@ -465,7 +465,21 @@ int quiloHeadTrackingEnginePushFrameWithTimestamp(quilo_head_tracking_engine* en
                      {static_cast<quilo::Timestamp::Space>(timestamp->space), timestamp->ms});
 }
 
-void quiloHeadTrackingEngineRelease(quilo_head_tracking_engine* engine) { delete engine; }
+void quiloHeadTrackingEngineRelease(quilo_head_tracking_engine* engine) {
+    if (engine == nullptr) return;
+    // From its own frame callback or hook the engine would destroy the very
+    // call that is running (or wait for it, with the RealSense camera). The
+    // function returns nothing, so the refusal is a leak the host can see
+    // in the log and in the thread's reason, not a crash.
+    if (engine->engine && engine->engine->IsProcessingFrameOnThisThread()) {
+        Failed(spdlog::level::err,
+               "quiloHeadTrackingEngineRelease: called from inside the engine's processing of a frame (its frame "
+               "callback or hook); nothing was released: release the engine from another thread");
+        return;
+    }
+    tLastError.clear();
+    delete engine;
+}
 
 int quiloHeadTrackingEngineStartTracking(quilo_head_tracking_engine* engine) {
     return WithEngine(engine, __func__, [](quilo::head::Engine& e) { e.StartTracking(); });

@@ -12,9 +12,15 @@
  *
  * Threads: a host creates, configures, starts, stops and releases an engine
  * from its own threads. The frame callback and the virtual-face hook run on
- * the engine's processing thread (the camera's), one frame at a time. The
- * setters may be called while tracking runs; an engine handle must not be
- * released while another thread still uses it.
+ * the engine's processing thread (the camera's, or the pushing thread for a
+ * host's own camera), one frame at a time. Every engine function except
+ * quiloHeadTrackingEngineRelease may be called from any thread at any time,
+ * concurrently with the others: starts and stops are serialised inside the
+ * engine and end as if made one after the other in some order; the setters
+ * may race a start or a stop, and their change reaches the next frame
+ * processed. No engine lock is held while a frame is processed. An engine
+ * must not be released while another thread still uses it or may start to:
+ * a call racing the release uses a destroyed engine.
  *
  * Records are laid out with 4-byte packing: 8-byte members may sit at offsets
  * that are not multiples of 8. Define your own records with 4-byte packing
@@ -352,13 +358,24 @@ QUILO_STATIC_ASSERT(offsetof(quilo_head_tracking_depth_image_t, dataSize) == 24,
  * set up. */
 QUILO_CAPI int quiloHeadTrackingEngineInitArgs(const quilo_head_tracking_engine_init_args_t* args,
                                                quilo_head_tracking_engine** out);
-/* Destroys the engine, stopping delivery first. A null engine is ignored. */
+/* Destroys the engine, stopping delivery first. A null engine is ignored.
+ * Called from inside the engine's own frame callback or virtual-face hook it
+ * is refused: nothing is released, an error line is logged and
+ * quiloHeadTrackingGetLastErrorMessage gives the reason; release the engine
+ * from another thread instead; a release that went through leaves the
+ * thread's reason empty. Any host thread may release the engine, but
+ * only once every other call on it has returned and none can start: a call
+ * racing the release uses a destroyed engine. */
 QUILO_CAPI void quiloHeadTrackingEngineRelease(quilo_head_tracking_engine* engine);
 /* Starts a tracking session. 0 also when one was already running; 2 when a
  * component (detector, camera) could not be set up, or when called from the
- * frame callback or the virtual-face hook (nothing happens then). */
+ * frame callback or the virtual-face hook (nothing happens then). Any thread:
+ * of two starts at once one starts the session and the other finds it
+ * running; a start racing a stop ends either started or stopped, as if the
+ * two had come one after the other. */
 QUILO_CAPI int quiloHeadTrackingEngineStartTracking(quilo_head_tracking_engine* engine);
-/* Stops the session; 0 also when none was running. Waits for the frame being
+/* Stops the session; 0 also when none was running. Any thread; ordered with a
+ * racing start or stop as quiloHeadTrackingEngineStartTracking. Waits for the frame being
  * processed, if any: when it returns, no callback of the session runs and
  * frames pushed later are dropped, so a frame callback must not wait for a
  * thread that stops the session. Called from the frame callback or the
@@ -371,8 +388,13 @@ QUILO_CAPI int quiloHeadTrackingEngineStopTracking(quilo_head_tracking_engine* e
  * 2 when polling is not enabled. Any thread. */
 QUILO_CAPI int quiloHeadTrackingEngineGetLatestFrame(quilo_head_tracking_engine* engine,
                                                      quilo_head_tracking_frame** out);
-/* The detector's largest face count; 0 while the engine has no detector. */
+/* The detector's largest face count; 0 while the engine has no detector (an
+ * engine that creates its detector lazily, outside a session, and one whose
+ * stop on another thread has just released it). Any thread. */
 QUILO_CAPI int quiloHeadTrackingEngineGetMaxNumOfDetectedFacesLimit(quilo_head_tracking_engine* engine, int* out);
+/* The setters below: any thread, also from the frame callback and while
+ * another thread starts or stops the session; the change reaches the next
+ * frame processed, or the next session's first frame. */
 /* Camera position in display space, mm. */
 QUILO_CAPI int quiloHeadTrackingEngineSetCameraPosition(quilo_head_tracking_engine* engine, float x, float y, float z);
 /* Camera rotation as nine floats, column-major (m0..m2 the first column). */
@@ -386,7 +408,8 @@ QUILO_CAPI int quiloHeadTrackingEngineSetCameraTransform(quilo_head_tracking_eng
 QUILO_CAPI int quiloHeadTrackingEngineSetFilterProperties(quilo_head_tracking_engine* engine,
                                                           const quilo_head_tracking_filter_properties_t* properties);
 /* 2 when count is outside 1 to the detector's limit (always while the engine
- * has no detector). */
+ * has no detector). Of several counts set before the next frame the last one
+ * holds. */
 QUILO_CAPI int quiloHeadTrackingEngineSetMaxNumOfDetectedFaces(quilo_head_tracking_engine* engine, int count);
 /* Left first. Both non-zero: track the midpoint of the eyes. */
 QUILO_CAPI int quiloHeadTrackingEngineSetTrackedEyes(quilo_head_tracking_engine* engine, int trackLeftEye,

@@ -24,7 +24,8 @@ struct EngineConfiguration {
     FaceDetectorConfiguration faceDetector;
     CameraConfiguration camera;
     // true: the detector is created when tracking starts, and the detector and
-    // the camera are released when it stops.
+    // the RealSense camera are released when it stops; a host's own camera
+    // (a shared-camera sink) stays for the next session.
     bool initializeFaceDetectorLazily = false;
     bool profiling = false;  // initial state of per-frame profiling
 };

@@ -33,8 +33,10 @@ public:
     virtual Slice<DetectedFace> detections() const = 0;
     // All 0 when the frame was not profiled.
     virtual FrameProfiling profiling() const = 0;
-    // Exposure and publish times; all 0 only in an empty BufferedFrame.
-    virtual FrameTiming timing() const = 0;
+    // Exposure and publish times; every frame the engine makes has both. All
+    // 0 in an empty BufferedFrame and from a host's frame class that does not
+    // override this (one written before frames carried their times).
+    virtual FrameTiming timing() const { return {}; }
 
 protected:
     Frame() = default;

@@ -125,13 +125,36 @@ CameraIntrinsics Engine::CurrentIntrinsics(uint64_t* version) const {
     return intrinsics_;
 }
 
+bool Engine::IsProcessingFrameOnThisThread() const { return ProcessingScope::IsInside(this); }
+
+// A call from inside this engine's frame processing does not take the session
+// lock: a stop holding it waits for that very frame, and the camera is neither
+// made nor destroyed before the frame ends.
+Camera* Engine::CameraOfRunningFrame() const QUILO_NO_THREAD_SAFETY_ANALYSIS { return camera_.get(); }
+
+template <typename Call, typename Result>
+Result Engine::WithCamera(Call&& call, Result none) const {
+    if (IsProcessingFrameOnThisThread()) {
+        Camera* camera = CameraOfRunningFrame();
+        return camera != nullptr ? call(*camera) : none;
+    }
+    const MutexLock lock(sessionMutex_);
+    return camera_ ? call(*camera_) : none;
+}
+
 // ---- Getters ----
 
-int Engine::GetCameraFps() const { return camera_ ? camera_->GetFps() : 0; }
+int Engine::GetCameraFps() const {
+    return WithCamera([](Camera& camera) { return camera.GetFps(); }, 0);
+}
 
-bool Engine::SetCameraFps(int fps) { return camera_ ? camera_->SetFps(fps) : false; }
+bool Engine::SetCameraFps(int fps) {
+    return WithCamera([fps](Camera& camera) { return camera.SetFps(fps); }, false);
+}
 
-Slice<int> Engine::GetSupportedCameraFps() { return camera_ ? camera_->GetSupportedFps() : Slice<int>{}; }
+Slice<int> Engine::GetSupportedCameraFps() {
+    return WithCamera([](Camera& camera) { return camera.GetSupportedFps(); }, Slice<int>{});
+}
 
 quilo_face_detector_backend_e Engine::GetFaceDetectorBackend() {
     const auto current = CurrentDetector();
@@ -192,8 +215,10 @@ void Engine::SetMaxNumOfDetectedFaces(int n) {
     if (n < 1 || !current || n > limit) {
         QUILO_THROW("Invalid max num of detected faces: must be in [1; {}] range, got {}", limit, n);
     }
-    if (n == current->GetMaxNumOfDetectedFaces()) return;
+    // Compared with the count still waiting for the next frame, not the one
+    // the detector has: 3 then 2 before a frame must end at 2.
     const MutexLock lock(configMutex_);
+    if (n == configuration_.faceDetector.maxNumOfFaces) return;
     configuration_.faceDetector.maxNumOfFaces = n;
     RaiseChange(kFaceCountChanged);
 }
@@ -201,7 +226,15 @@ void Engine::SetMaxNumOfDetectedFaces(int n) {
 bool Engine::SetFaceDetectorBackend(quilo_face_detector_backend_e backend) {
     QUILO_LOG_TRACE("[Engine] SetFaceDetectorBackend({})", quilo_face_detector_backend_to_string(backend));
     if (backend == kQuiloFaceDetectorBackendUnknown) return false;
+    // Ordered with the session calls, so that a detector is never installed
+    // into an engine a stop has just emptied; from inside a frame the session
+    // cannot end meanwhile, and the lock would wait for that frame.
+    if (IsProcessingFrameOnThisThread()) return SwitchDetector(backend);
+    const MutexLock lock(sessionMutex_);
+    return SwitchDetector(backend);
+}
 
+bool Engine::SwitchDetector(quilo_face_detector_backend_e backend) {
     FaceDetector::Configuration settings;
     {
         const MutexLock lock(configMutex_);
@@ -245,6 +278,7 @@ bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
     if (ProcessingScope::IsInside(this)) {
         QUILO_THROW("StartTracking was called from inside the processing of a frame; call it from another thread");
     }
+    const MutexLock lock(sessionMutex_);
     if (tracking_.load()) return false;
     try {
         auto current = CurrentDetector();
@@ -296,6 +330,7 @@ bool Engine::StopTracking() {
     if (ProcessingScope::IsInside(this)) {
         QUILO_THROW("StopTracking was called from inside the processing of a frame; call it from another thread");
     }
+    const MutexLock lock(sessionMutex_);
     if (!tracking_.load()) return false;
     // Frames that begin from here on see no session; the camera's stop waits
     // for the one in progress, so the tracker goes only when nothing uses it.
@@ -316,7 +351,9 @@ void Engine::EndSession() {
         } catch (const std::exception& e) {
             QUILO_LOG_ERROR("[Engine] Failed to stop capture: {}", e.what());
         }
-        if (lazy) camera_.reset();
+        // The host's own camera stays: the host gave its sink once, at
+        // construction, and keeps pushing into it for the next session.
+        if (lazy && sharedCameraSink_ == nullptr) camera_.reset();
     }
     tracker_.reset();
     if (lazy) ReplaceDetector(nullptr);

@@ -6,11 +6,16 @@
 // Threads: host threads construct the engine, start and stop sessions and call
 // the setters and getters; the camera's delivery thread (the RealSense capture
 // thread, or the host thread pushing into a shared-camera sink) delivers
-// frames. Setters may be called while tracking runs: they store the change
-// under the configuration lock and the delivery thread applies it at the start
-// of the next frame. StartTracking, StopTracking and the destructor must not
-// run concurrently with each other; frames may arrive while a session starts
-// or stops (a host that pushes images itself may push from any thread).
+// frames. Every call below may be made from any host thread, concurrently
+// with the others and with frames: the session calls (StartTracking,
+// StopTracking, SetFaceDetectorBackend and the camera-rate calls) are
+// serialised by a session lock, so concurrent ones end as if made one after
+// the other in some order; the setters store their change under the
+// configuration lock and the delivery thread applies it at the start of the
+// next frame. The session lock is never held while a frame is processed,
+// and calls from inside the engine's callbacks do not take it. Only the
+// destructor must not run concurrently with any other call, nor from inside
+// one of the engine's callbacks.
 #pragma once
 
 #include <atomic>
@@ -50,37 +55,51 @@ public:
 
     // ---- Sessions ----
 
-    // Starts a session: creates what a lazy engine lacks, a new tracker from
+    // Starts a session: creates what a lazy engine lacks (its detector and,
+    // without a shared-camera sink, its RealSense camera), a new tracker from
     // the current configuration, and starts capture. false when a session is
-    // already running. Throws when a component cannot be set up; what this
-    // call set up is undone first. Throws quilo::Exception, doing nothing,
-    // when called from inside this engine's frame processing (its detector,
-    // hook or callbacks).
-    bool StartTracking(const TrackingSessionInitArgs& args);
-    bool StartTracking();
-    // Stops capture (a lazy engine also releases the camera and the detector)
-    // and destroys the tracker. false when no session was running. Waits for
-    // the frame being processed, if any: when it returns no frame of this
-    // session is being processed, and frames that arrive later are dropped.
-    // So a frame callback must not wait for a thread that stops the session.
-    // Throws quilo::Exception, stopping nothing, when called from inside this
-    // engine's frame processing, which would wait for itself.
-    bool StopTracking();
+    // already running, also when another thread's start won the race. Throws
+    // when a component cannot be set up; what this call set up is undone
+    // first. Throws quilo::Exception, doing nothing, when called from inside
+    // this engine's frame processing (its detector, hook or callbacks).
+    bool StartTracking(const TrackingSessionInitArgs& args) QUILO_EXCLUDES(sessionMutex_);
+    bool StartTracking() QUILO_EXCLUDES(sessionMutex_);
+    // Stops capture (a lazy engine also releases the detector and its
+    // RealSense camera; a shared camera stays for the next session) and
+    // destroys the tracker. false when no session was running, also when
+    // another thread's stop came first. Waits for the frame being processed,
+    // if any: when it returns no frame of this session is being processed,
+    // and frames that arrive later are dropped. So a frame callback must not
+    // wait for a thread that stops the session. Throws quilo::Exception,
+    // stopping nothing, when called from inside this engine's frame
+    // processing, which would wait for itself.
+    bool StopTracking() QUILO_EXCLUDES(sessionMutex_);
+    // True on a thread inside this engine's processing of a frame (its
+    // detector, hook, frame callback or frame adapter).
+    bool IsProcessingFrameOnThisThread() const;
 
-    // ---- Getters (any host thread) ----
+    // ---- Getters (any host thread, also from the engine's callbacks) ----
 
-    // The camera's rate; 0 without a camera.
-    int GetCameraFps() const;
-    // false without a camera.
-    bool SetCameraFps(int fps);
-    // Empty without a camera.
-    Slice<int> GetSupportedCameraFps();
+    // The camera's rate; 0 without a camera (a lazy engine without a sink
+    // between sessions) and for a shared camera. A stop on another thread
+    // either comes before (0 for a lazy engine) or waits for this call.
+    int GetCameraFps() const QUILO_EXCLUDES(sessionMutex_);
+    // false without a camera and for a shared camera; ordered with a
+    // concurrent start or stop as GetCameraFps. A lazy engine's next session
+    // makes a new camera with the rate of its configuration.
+    bool SetCameraFps(int fps) QUILO_EXCLUDES(sessionMutex_);
+    // Empty without a camera and for a shared camera. The rates belong to
+    // the camera: valid until a lazy engine's next stop or the engine's end.
+    Slice<int> GetSupportedCameraFps() QUILO_EXCLUDES(sessionMutex_);
     // The current detector's back end; unknown without a detector.
     quilo_face_detector_backend_e GetFaceDetectorBackend();
     // The current detector's face-count limit; 0 without a detector.
     int GetMaxNumOfDetectedFacesLimit() const;
 
-    // ---- Setters (any host thread; applied at the next frame while tracking) ----
+    // ---- Setters (any host thread, also from the engine's callbacks) ----
+    // Each stores its change under the configuration lock; while tracking it
+    // reaches the tracker at the next frame, and a change made while idle, or
+    // racing a start, reaches the next frame of the session that starts.
 
     void SetTrackedEyes(bool left, bool right);
     void SetFilterProperties(const FilterProperties& properties);
@@ -91,13 +110,16 @@ public:
     // Position (mm) and a rotation vector whose length is an angle in degrees.
     void SetCameraTransform(const glm::vec3& position, const glm::vec3& rotation);
     // Throws quilo::Exception unless 1 <= n <= the detector's limit (always
-    // without a detector). Reaches the detector and the tracker at the next frame.
+    // without a detector). Reaches the detector and the tracker at the next
+    // frame; of several calls before that frame the last one holds.
     void SetMaxNumOfDetectedFaces(int n);
     // Loads a detector for the back end: installed at once while idle, at the
     // next frame while tracking. false for the unknown back end or when the
     // detector cannot be created (the current one stays in use; the back end
-    // is remembered for the next detector created).
-    bool SetFaceDetectorBackend(quilo_face_detector_backend_e backend);
+    // is remembered for the next detector created). A session call: ordered
+    // with a concurrent start or stop (a lazy engine's stop releases the
+    // detector it installed; its next start loads the back end remembered).
+    bool SetFaceDetectorBackend(quilo_face_detector_backend_e backend) QUILO_EXCLUDES(sessionMutex_);
     // Per-frame profiling; takes effect with the next frame.
     void SetProfiling(bool enabled);
 
@@ -132,7 +154,13 @@ private:
     // The last camera geometry and, when asked, how many times it has changed.
     CameraIntrinsics CurrentIntrinsics(uint64_t* version = nullptr) const QUILO_EXCLUDES(detectorMutex_);
     // Steps shared by StopTracking and the rollback of a failed StartTracking.
-    void EndSession() QUILO_EXCLUDES(configMutex_, detectorMutex_);
+    void EndSession() QUILO_REQUIRES(sessionMutex_) QUILO_EXCLUDES(configMutex_, detectorMutex_);
+    bool SwitchDetector(quilo_face_detector_backend_e backend) QUILO_EXCLUDES(configMutex_, pendingDetectorMutex_);
+    Camera* CameraOfRunningFrame() const;
+    // `call` on the camera, or `none` without one; safe against a session
+    // start or stop on another thread.
+    template <typename Call, typename Result>
+    Result WithCamera(Call&& call, Result none) const QUILO_EXCLUDES(sessionMutex_);
     void RaiseChange(int bits) { configDirty_.fetch_or(bits); }
 
     Platform* platform_;
@@ -172,7 +200,13 @@ private:
     // delivery thread only.
     uint64_t trackerIntrinsicsVersion_ = 0;
     SharedCameraSink* sharedCameraSink_;
-    std::unique_ptr<Camera> camera_;
+    // Serialises the session calls (StartTracking, StopTracking,
+    // SetFaceDetectorBackend, the camera-rate calls) and guards `camera_` and
+    // the making and destroying of `tracker_`. The frame step never takes it,
+    // and calls from inside a frame skip it: a stop holds it while the
+    // camera's stop waits for the frame in progress.
+    mutable Mutex sessionMutex_;
+    std::unique_ptr<Camera> camera_ QUILO_GUARDED_BY(sessionMutex_);
 };
 
 }  // namespace quilo::head

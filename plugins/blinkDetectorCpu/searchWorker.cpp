@@ -1,6 +1,9 @@
 #include "plugins/blinkDetectorCpu/searchWorker.h"
 
+#include <exception>
 #include <utility>
+
+#include "common/log.h"
 
 namespace quilo::head::cpu {
 
@@ -44,6 +47,19 @@ std::optional<SearchWorker::Result> SearchWorker::Take(bool wait) {
     return taken;
 }
 
+std::vector<Found> SearchWorker::Search(const SearchJob& job) {
+    // Nothing may leave the thread's function: that would end the host's
+    // process. A failed search finds no faces, and the next one is tried anew.
+    try {
+        return search_.Run(job);
+    } catch (const std::exception& e) {
+        QUILO_LOG_ERROR("[BlinkDetectorCpu] Background face search failed: {}", e.what());
+    } catch (...) {
+        QUILO_LOG_ERROR("[BlinkDetectorCpu] Background face search failed: unknown exception");
+    }
+    return {};
+}
+
 void SearchWorker::Loop() {
     SearchJob job;
     MutexLock lock(mutex_);
@@ -53,7 +69,7 @@ void SearchWorker::Loop() {
         std::swap(job, job_);
         jobPosted_ = false;
         lock.Unlock();
-        Result result{search_.Run(job), job.generation};
+        Result result{Search(job), job.generation};
         lock.Lock();
         result_ = std::move(result);
         done_.notify_all();

@@ -37,11 +37,14 @@ public:
     bool Post(const SearchJob& job) QUILO_EXCLUDES(mutex_);
     // The faces of the search posted last, once it has ended; with `wait`,
     // waits for it to end. Nothing when no search was posted since the last
-    // Take, or (without `wait`) while it runs.
+    // Take, or (without `wait`) while it runs. A search that threw has been
+    // logged and found no faces; the worker takes the next one as usual.
     std::optional<Result> Take(bool wait) QUILO_EXCLUDES(mutex_);
 
 private:
     void Loop() QUILO_EXCLUDES(mutex_);
+    // The search of `job`; never throws.
+    std::vector<Found> Search(const SearchJob& job) QUILO_EXCLUDES(mutex_);
 
     // The worker's alone: the frames' thread reaches it only through the job
     // and the result.

@@ -301,6 +301,16 @@ class Engine:
     called with a Frame for every processed frame on the engine's processing
     thread (the pushing thread for an own camera); `polling` keeps the latest
     frame for latest_frame(). Use it as a context manager, or call close().
+
+    Threads: every method may be called from any thread, also while another
+    thread pushes, polls or changes settings. start_tracking() and
+    stop_tracking() are serialised inside the engine: made at once from two
+    threads they end as if made one after the other. stop_tracking() waits
+    for the frame being processed, so a callback must not wait for a thread
+    that stops the session. From inside `callback`, push(),
+    start_tracking(), stop_tracking() and close() raise Error and change
+    nothing, since each would wait for (or destroy) the frame being
+    processed. close() must not race any other call on the same engine.
     """
 
     def __init__(
@@ -348,8 +358,15 @@ class Engine:
     # ---- lifetime ----
 
     def close(self) -> None:
+        """Releases the engine, stopping tracking first. Raises Error, leaving
+        the engine open, when called from inside the engine's own callback;
+        close it from another thread, or after push() has returned. No other
+        call on this engine may run meanwhile, on any thread."""
         if self._handle:
             self._lib.quiloHeadTrackingEngineRelease(self._handle)
+            reason = self._lib.quiloHeadTrackingGetLastErrorMessage()
+            if reason:  # refused: the engine still runs
+                raise Error("quiloHeadTrackingEngineRelease", 2, reason.decode(errors="replace"))
             self._handle = ctypes.c_void_p()
 
     def __enter__(self) -> "Engine":
@@ -368,12 +385,22 @@ class Engine:
     # ---- sessions and results ----
 
     def start_tracking(self) -> None:
+        """Starts a session; nothing happens while one runs. Any thread; a
+        start racing another start or a stop is ordered with it by the
+        engine. Raises Error from inside the callback, or when the engine
+        cannot start."""
         self._call("quiloHeadTrackingEngineStartTracking")
 
     def stop_tracking(self) -> None:
+        """Stops the session, waiting for the frame being processed; nothing
+        happens while none runs. Any thread; ordered with a racing start or
+        stop. Raises Error from inside the callback."""
         self._call("quiloHeadTrackingEngineStopTracking")
 
     def latest_frame(self) -> Frame:
+        """The latest published frame (an empty one before the first), a copy
+        that outlives the engine. Any thread, also while frames are processed
+        and sessions start or stop."""
         handle = ctypes.c_void_p()
         self._call("quiloHeadTrackingEngineGetLatestFrame", ctypes.byref(handle))
         # The frame keeps its handle, released with it, for predict_eyes.
@@ -401,7 +428,9 @@ class Engine:
         The size comes from a two-dimensional buffer (a NumPy array) or from
         `intrinsics`; `stride` is the bytes from row to row (the width
         unless given). While tracking, the frame is processed before push()
-        returns."""
+        returns; while not, it is dropped. Any thread: pushes from several
+        threads are processed one at a time, also while another thread starts
+        or stops the session; from inside the callback it raises Error."""
         if intrinsics is None:
             raise ValueError("push() needs the camera's intrinsics")
         shape = _shape(image)
@@ -447,7 +476,12 @@ class Engine:
 
     # ---- setters ----
 
+    # Every setter may be called from any thread, also from the callback and
+    # while another thread starts or stops the session: the change reaches the
+    # next frame processed.
+
     def max_faces_limit(self) -> int:
+        """The detector's largest face count; any thread."""
         out = ctypes.c_int()
         self._call("quiloHeadTrackingEngineGetMaxNumOfDetectedFacesLimit", ctypes.byref(out))
         return out.value
@@ -488,6 +522,8 @@ class Engine:
         self._call("quiloHeadTrackingEngineSetFilterProperties", ctypes.byref(record))
 
     def set_max_faces(self, count: int) -> None:
+        """1 to max_faces_limit(); of several calls before the next frame the
+        last one holds."""
         self._call("quiloHeadTrackingEngineSetMaxNumOfDetectedFaces", count)
 
     def set_tracked_eyes(self, left: bool, right: bool) -> None:

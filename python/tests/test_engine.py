@@ -204,6 +204,29 @@ class TrackingTest(unittest.TestCase):
         self.assertEqual(raised.exception.status, 1)
 
 
+class CallbackTest(unittest.TestCase):
+    def test_closing_from_the_callback_is_refused_and_the_engine_goes_on(self):
+        intrinsics = quilo.Intrinsics(width=64, height=48, ppx=32, ppy=24, fx=60, fy=60)
+        refusals = []
+
+        def close_inside(frame):
+            try:
+                engine.close()
+            except quilo.Error as error:
+                refusals.append(error)
+
+        engine = quilo.Engine(own_camera=True, callback=close_inside)
+        engine.start_tracking()
+        for i in range(2):
+            engine.push(bytes(64 * 48), intrinsics=intrinsics, timestamp_ms=40.0 * i)
+        self.assertEqual([r.status for r in refusals], [2, 2])
+        self.assertIn("called from inside the engine's processing of a frame", refusals[0].reason)
+        engine.close()
+        with self.assertRaises(quilo.Error) as raised:
+            engine.start_tracking()
+        self.assertEqual(raised.exception.status, 1)
+
+
 try:
     import numpy
 except ImportError:

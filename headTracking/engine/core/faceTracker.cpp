@@ -89,6 +89,7 @@ void FaceTracker::Restart() {
     filters_[filterIndex_].clear();
     eyeOffsets_[filterIndex_].clear();
     previousTimestamp_ = Timestamp{Timestamp::Space::Unknown, -1.0};
+    clockPrimed_ = false;
 }
 
 void FaceTracker::Update(const FaceDetector::Output& output, const CameraFrame& frame, float restartSignal) {
@@ -110,7 +111,12 @@ void FaceTracker::Update(const FaceDetector::Output& output, const CameraFrame& 
     const Timestamp now = frame.timestamp();
     const double previousMs = previousTimestamp_.ms;
     previousTimestamp_ = now;
-    if (previousMs < 0.0) return;  // this frame only primes the clock
+    // Any finite time is a time, negative ones too: only the flag tells that
+    // there was no previous frame.
+    if (!clockPrimed_) {
+        clockPrimed_ = true;
+        return;
+    }
     const auto dt = static_cast<float>(now.ms - previousMs);
 
     BuildRawFaces(output, frame, image);

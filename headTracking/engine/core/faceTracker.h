@@ -115,6 +115,7 @@ private:
     CameraIntrinsics intrinsics_;
     int32_t imageRotation_ = -1;  // of the first image of the previous frame
     Timestamp previousTimestamp_{Timestamp::Space::Unknown, -1.0};
+    bool clockPrimed_ = false;  // `previousTimestamp_` is a frame's
     std::vector<RawFace> rawFaces_;
     // Double buffers: [index] is the current list, [1 - index] the previous one.
     int filterIndex_ = 0;

@@ -206,6 +206,36 @@ TEST_F(CapiTest, CreateStartPollCallbackStopRestartRelease) {
     quiloHeadTrackingFrameRelease(frame);
 }
 
+// With the RealSense camera a release from the frame callback would wait in
+// the capture thread for itself: it is refused, and the engine goes on.
+TEST_F(CapiTest, ReleaseFromTheFrameCallbackIsRefused) {
+    struct Inside {
+        quilo_head_tracking_engine* engine = nullptr;
+        std::atomic<int> frames{0};
+        std::string reason;  // written by the first frame, read after the stream
+        static void Handle(quilo_head_tracking_frame*, void* user) {
+            auto& self = *static_cast<Inside*>(user);
+            if (self.frames.load() == 0) {
+                quiloHeadTrackingEngineRelease(self.engine);
+                self.reason = quiloHeadTrackingGetLastErrorMessage();
+            }
+            self.frames.fetch_add(1);
+        }
+    } inside;
+    args_.frameCallback = &Inside::Handle;
+    args_.frameCallbackUserData = &inside;
+    Create();
+    inside.engine = engine_;
+    ASSERT_EQ(quiloHeadTrackingEngineStartTracking(engine_), 0);
+    Stream(3);
+    EXPECT_EQ(inside.frames.load(), 3);
+    EXPECT_THAT(inside.reason, HasSubstr("quiloHeadTrackingEngineRelease: called from inside the engine's "
+                                         "processing of a frame"));
+    EXPECT_EQ(log_.Count(spdlog::level::err, inside.reason), 1u);
+    EXPECT_EQ(Poll().numFaces, 1);
+    Stop();
+}
+
 TEST_F(CapiTest, ARecordWithNeitherCallbackNorPollingIsRefused) {
     args_.frameCallback = nullptr;
     args_.enablePolling = 0;

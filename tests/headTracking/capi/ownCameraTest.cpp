@@ -357,6 +357,14 @@ TEST_F(OwnCameraTest, CallsFromTheFrameCallbackAreRefusedWithTheirReason) {
          "called from inside the engine's processing of a pushed image"},
         {"stop", quiloHeadTrackingEngineStopTracking, "StopTracking was called from inside the processing"},
         {"start", quiloHeadTrackingEngineStartTracking, "StartTracking was called from inside the processing"},
+        // Returns nothing: the refusal shows in the reason, the error line
+        // and the engine that goes on below.
+        {"release",
+         [](quilo_head_tracking_engine* e) {
+             quiloHeadTrackingEngineRelease(e);
+             return 2;
+         },
+         "quiloHeadTrackingEngineRelease: called from inside the engine's processing of a frame"},
     };
     struct Inside {
         const Case* now = nullptr;
@@ -382,6 +390,7 @@ TEST_F(OwnCameraTest, CallsFromTheFrameCallbackAreRefusedWithTheirReason) {
         ASSERT_EQ(Push(++ms), 0) << c.name;
         EXPECT_EQ(inside.status, 2) << c.name;
         EXPECT_THAT(inside.reason, ::testing::HasSubstr(c.reason)) << c.name;
+        EXPECT_EQ(log_.Count(inside.reason), 1u) << c.name;
         // The outer push succeeded, and the session still runs.
         EXPECT_STREQ(quiloHeadTrackingGetLastErrorMessage(), "") << c.name;
         const size_t before = Detections();

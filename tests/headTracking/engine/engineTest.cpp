@@ -14,6 +14,7 @@
 
 #include "common/exception.h"
 #include "common/platform.h"
+#include "fakeRealsense.h"
 #include "headTracking/camera/sharedCamera.h"
 #include "headTracking/common/frameAdapter.h"
 #include "headTracking/engine/core/faceTracker.h"
@@ -192,7 +193,9 @@ TEST_F(EngineTest, EagerSessionTracksPushedFramesAndDropsIdleOnes) {
     EXPECT_TRUE(engine.StopTracking());
 }
 
-TEST_F(EngineTest, LazyEngineLoadsThePluginPerSessionAndUsesTheSharedCameraOnce) {
+TEST_F(EngineTest, LazyEngineLoadsThePluginPerSessionAndKeepsTheHostsCamera) {
+    // No RealSense device: a session that opened one would fail to start.
+    fakeRealsense::Reset(fakeRealsense::Device{});
     Engine engine(Args(/*lazy=*/true));
     EXPECT_EQ(engine.GetMaxNumOfDetectedFacesLimit(), 0);
     EXPECT_EQ(engine.GetFaceDetectorBackend(), kQuiloFaceDetectorBackendUnknown);
@@ -200,16 +203,44 @@ TEST_F(EngineTest, LazyEngineLoadsThePluginPerSessionAndUsesTheSharedCameraOnce)
     EXPECT_EQ(Count(DetectorOperation::Create), 0);
 
     sink_.onIntrinsicsChange(TestIntrinsics());
-    EXPECT_TRUE(engine.StartTracking());
-    EXPECT_EQ(Count(DetectorOperation::Create), 1);
-    Push(2);
-    EXPECT_EQ(Count(DetectorOperation::DetectFaces), 2);
-    EXPECT_TRUE(engine.StopTracking());
-    EXPECT_EQ(Count(DetectorOperation::Delete), 1);
-    // The stop destroyed the shared camera, which empties the sink.
-    EXPECT_FALSE(sink_.onFrameAvailable);
-    EXPECT_FALSE(sink_.onIntrinsicsChange);
-    EXPECT_FALSE(sink_.onDepthFrameAvailable);
+    for (int session = 1; session <= 3; ++session) {
+        ASSERT_TRUE(engine.StartTracking()) << session;
+        EXPECT_EQ(Count(DetectorOperation::Create), session);
+        Push(2);
+        EXPECT_EQ(Count(DetectorOperation::DetectFaces), 2 * session);
+        EXPECT_EQ(adapter_.GetFrame().faces().size, 1) << session;
+        EXPECT_TRUE(engine.StopTracking());
+        EXPECT_EQ(Count(DetectorOperation::Delete), session);
+        // The host's sink stays connected for the next session.
+        EXPECT_TRUE(sink_.onFrameAvailable) << session;
+        EXPECT_TRUE(sink_.onIntrinsicsChange) << session;
+    }
+}
+
+// Of several face counts set before a frame, the last one reaches the
+// detector, also when it is the count the detector already has.
+TEST_F(EngineTest, TheLastFaceCountBeforeAFrameHolds) {
+    struct Case {
+        std::vector<int> counts;
+        int expected;
+    };
+    const Case cases[] = {
+        {{3, 2}, 2}, {{3}, 3}, {{2}, 2}, {{1, 3, 2}, 2}, {{3, 2, 3}, 3},
+    };
+    for (const Case& c : cases) {
+        Engine engine(Args());
+        sink_.onIntrinsicsChange(TestIntrinsics());
+        ASSERT_TRUE(engine.StartTracking());
+        Push();  // the detector now has 2
+        for (int n : c.counts) engine.SetMaxNumOfDetectedFaces(n);
+        Push();
+        int last = 0;
+        for (const auto& call : quilo::test::GetScriptedDetectorRecord().calls) {
+            if (call.operation == DetectorOperation::SetMaxNumOfDetectedFaces) last = call.count;
+        }
+        EXPECT_EQ(last, c.expected) << ::testing::PrintToString(c.counts);
+        EXPECT_TRUE(engine.StopTracking());
+    }
 }
 
 TEST_F(EngineTest, IdleChangesReachTheNextSessionsTracker) {
@@ -546,3 +577,149 @@ TEST_F(EngineTest, SettersRacingSessionStartsAreNeverLost) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a run of session calls from one thread gives: the call's result.
+enum class SessionCall { Start, Stop };
+
+bool Apply(SessionCall call, bool* tracking) {
+    const bool wasTracking = *tracking;
+    *tracking = call == SessionCall::Start;
+    return call == SessionCall::Start ? !wasTracking : wasTracking;
+}
+
+// Runs `first` and `second` on two threads released together.
+template <typename First, typename Second>
+void RunTogether(First first, Second second) {
+    std::atomic<int> ready{0};
+    auto gate = [&ready] {
+        ready.fetch_add(1);
+        while (ready.load() < 2) std::this_thread::yield();
+    };
+    std::thread a([&] {
+        gate();
+        first();
+    });
+    std::thread b([&] {
+        gate();
+        second();
+    });
+    a.join();
+    b.join();
+}
+
+}  // namespace
+
+// Two host threads start and stop sessions of an engine with its RealSense
+// camera at once: every round ends as the two calls would one after the
+// other, in one order or the other.
+TEST_F(EngineTest, ConcurrentSessionCallsEndAsSomeOrderOfThem) {
+    fakeRealsense::Reset();
+    fakeRealsense::TimeOutIdleWaits(true);
+    struct Case {
+        const char* name;
+        bool lazy;
+        bool trackingBefore;
+        SessionCall first;
+        SessionCall second;
+    };
+    const Case cases[] = {
+        {"eager: start and start", false, false, SessionCall::Start, SessionCall::Start},
+        {"eager: start and stop while idle", false, false, SessionCall::Start, SessionCall::Stop},
+        {"eager: start and stop while tracking", false, true, SessionCall::Start, SessionCall::Stop},
+        {"eager: stop and stop", false, true, SessionCall::Stop, SessionCall::Stop},
+        {"lazy: start and start", true, false, SessionCall::Start, SessionCall::Start},
+        {"lazy: start and stop while idle", true, false, SessionCall::Start, SessionCall::Stop},
+        {"lazy: start and stop while tracking", true, true, SessionCall::Start, SessionCall::Stop},
+        {"lazy: stop and stop", true, true, SessionCall::Stop, SessionCall::Stop},
+    };
+    for (const Case& c : cases) {
+        auto args = Args(c.lazy);
+        args.sharedCameraSink = nullptr;
+        Engine engine(args);
+        for (int round = 0; round < 15; ++round) {
+            if (c.trackingBefore) {
+                ASSERT_TRUE(engine.StartTracking()) << c.name;
+            }
+            auto call = [&engine](SessionCall which) {
+                return which == SessionCall::Start ? engine.StartTracking() : engine.StopTracking();
+            };
+            bool firstResult = false;
+            bool secondResult = false;
+            RunTogether([&] { firstResult = call(c.first); }, [&] { secondResult = call(c.second); });
+            const bool trackingAfter = engine.StopTracking();
+
+            bool inOrder = c.trackingBefore;
+            const bool a1 = Apply(c.first, &inOrder), b1 = Apply(c.second, &inOrder);
+            const bool endInOrder = inOrder;
+            bool reversed = c.trackingBefore;
+            const bool b2 = Apply(c.second, &reversed), a2 = Apply(c.first, &reversed);
+            const bool matchesInOrder = firstResult == a1 && secondResult == b1 && trackingAfter == endInOrder;
+            const bool matchesReversed = firstResult == a2 && secondResult == b2 && trackingAfter == reversed;
+            EXPECT_TRUE(matchesInOrder || matchesReversed)
+                << c.name << " round " << round << ": " << firstResult << secondResult << trackingAfter;
+        }
+    }
+    // Every camera was closed with its engine or its session.
+    EXPECT_EQ(fakeRealsense::LiveObjects(), 0);
+}
+
+// The camera-rate calls on one host thread, and in the engine's own frame
+// callback, while another host thread starts and stops a lazy engine's
+// sessions (each making and destroying its RealSense camera): every answer is
+// the camera's or the defined one without a camera, and no call waits for a
+// stop that waits for the frame.
+TEST_F(EngineTest, CameraRateCallsRaceSessionStopsSafely) {
+    fakeRealsense::Reset();
+    fakeRealsense::TimeOutIdleWaits(true);
+    auto args = Args(/*lazy=*/true);
+    args.sharedCameraSink = nullptr;
+    Engine* self = nullptr;
+    std::atomic<int> entered{0};
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> wrong{false};
+    args.frameCallback = [&](const FaceTracker&, const FaceDetector::Output&, const CameraFrame&) {
+        entered.fetch_add(1);
+        // Asked while the stop is under way, which waits for this frame.
+        while (!stopping.load()) std::this_thread::yield();
+        // A frame is only processed while its camera lives.
+        if (self->GetCameraFps() != 90 || self->SetCameraFps(30)) wrong = true;
+    };
+    Engine engine(args);
+    self = &engine;
+
+    struct Answer {
+        int fps;
+        bool set;
+        int64_t supported;
+    };
+    const Answer noCamera{0, false, 0}, realsense{90, false, 0};
+    EXPECT_EQ(engine.GetCameraFps(), noCamera.fps);
+    EXPECT_EQ(engine.SetCameraFps(30), noCamera.set);
+    EXPECT_EQ(engine.GetSupportedCameraFps().size, noCamera.supported);
+
+    std::atomic<bool> done{false};
+    std::atomic<int> answers{0};
+    std::thread reader([&] {
+        while (!done.load() || answers.load() == 0) {
+            const Answer a{engine.GetCameraFps(), engine.SetCameraFps(60), engine.GetSupportedCameraFps().size};
+            const bool known = (a.fps == noCamera.fps || a.fps == realsense.fps) && !a.set && a.supported == 0;
+            if (!known) wrong = true;
+            answers.fetch_add(1);
+        }
+    });
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        ASSERT_TRUE(engine.StartTracking());
+        fakeRealsense::PushFrameSet(fakeRealsense::InfraredAndDepth(848, 480, 1000.0 + 10.0 * cycle));
+        while (entered.load() <= cycle) std::this_thread::yield();
+        stopping = true;
+        ASSERT_TRUE(engine.StopTracking());
+        stopping = false;
+    }
+    done = true;
+    reader.join();
+    EXPECT_FALSE(wrong.load());
+    EXPECT_GT(answers.load(), 0);
+    EXPECT_EQ(engine.GetCameraFps(), noCamera.fps);
+}

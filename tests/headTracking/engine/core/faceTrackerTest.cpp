@@ -151,6 +151,31 @@ TEST_F(FaceTrackerScenario, FirstFramesOnlyPrimeTheClock) {
     EXPECT_TRUE(tracker->trackingStarted());
 }
 
+// Any finite, increasing times track, whatever their sign: only the first
+// frame after a start or a restart primes the clock.
+TEST_F(FaceTrackerScenario, NegativeTimestampsTrackLikeAnyOthers) {
+    const double firstFrames[] = {-1000.0, -15.0, -5.0, 0.0, 1000.0};
+    for (double first : firstFrames) {
+        now = first - 10.0;
+        Start();
+        Step({FaceAt({0, 0, 600})});
+        EXPECT_TRUE(Faces().empty()) << first;
+        Step({FaceAt({0, 0, 600})});
+        EXPECT_EQ(Faces().size(), 1u) << first;
+        Step({FaceAt({10, 0, 600})});
+        ASSERT_EQ(Faces().size(), 1u) << first;
+        EXPECT_GT(Faces()[0].velocity.x * -1.0f, 0.0f) << first << ": dt is 10 ms, not from an unset clock";
+        EXPECT_EQ(tracker->timestamp().ms, first + 20.0);
+
+        // A restart primes again, also at a negative time.
+        tracker->UpdateConfiguration(config);
+        Step({FaceAt({0, 0, 600})});
+        EXPECT_TRUE(Faces().empty()) << first;
+        Step({FaceAt({0, 0, 600})});
+        EXPECT_EQ(Faces().size(), 1u) << first;
+    }
+}
+
 TEST_F(FaceTrackerScenario, ImageRotationChangeRestartsTracking) {
     Start();
     Step({FaceAt({0, 0, 600})});
