@@ -25,7 +25,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # face detector plugin
   libdlib-dev libdlib-data libopencv-core-dev libopencv-imgproc-dev
-  libopencv-objdetect-dev libopencv-calib3d-dev opencv-data
+  libopencv-objdetect-dev libopencv-calib3d-dev libopencv-dnn-dev opencv-data
   # tools
   libcli11-dev nlohmann-json3-dev
   # the live program: webcams and video files, its WebSocket and web servers,

@@ -1,0 +1,56 @@
+// What places the 68 landmarks (the iBUG 300-W scheme) on a face: dlib's
+// landmark model, or MediaPipe's face mesh and iris models mapped onto the
+// same scheme. The rest of the detector (boxes, head pose, depth) reads only
+// the 68 points, whichever model placed them.
+#pragma once
+
+#include <array>
+
+#include <opencv2/core.hpp>
+
+namespace quilo::head::cpu {
+
+inline constexpr int kLandmarkCount = 68;
+// The six points around the person's right eye (on the image's left side in
+// an unmirrored image) and around the left eye.
+inline constexpr int kRightEyeFirst = 36;
+inline constexpr int kLeftEyeFirst = 42;
+
+using Landmarks = std::array<cv::Point2f, kLandmarkCount>;
+
+// Box convention of dlib's model, which every placer follows: the normalised
+// shape coordinates (0, 0) and (1, 1) map to the points (x, y) and
+// (x + width, y + height).
+using FaceBox = cv::Rect2f;
+
+// Mean of the six landmarks of the eye whose first point is `first`: the
+// centre of the eye's contour, the eye point the detector reports.
+cv::Point2f EyeCentre(const Landmarks& landmarks, int first);
+
+// A placer's answer when its model has no notion of whether a face is there.
+inline constexpr float kNoPresence = -1.0f;
+
+class LandmarkPlacer {
+public:
+    // Where the box a face is placed from comes from.
+    enum class Origin {
+        kDetector,   // a face detector's box: the model's first guess may be off
+        kLandmarks,  // the box of landmarks placed before (a followed face)
+    };
+
+    virtual ~LandmarkPlacer() = default;
+
+    // Places the landmarks of the face in `box` on the 8-bit grey `image`.
+    // `roll` (radians, positive clockwise in the image) turns the box about
+    // its centre. Returns the model's confidence, 0 to 1, that a face is
+    // there, or kNoPresence when the model gives none. Thread-safe; a placer
+    // may serialise its callers (see each one), so each thread that places
+    // many faces should have its own.
+    virtual float Place(const cv::Mat& image, const FaceBox& box, float roll, Origin origin,
+                        Landmarks* landmarks) const = 0;
+
+    // The models in use, for the log.
+    virtual const char* Description() const = 0;
+};
+
+}  // namespace quilo::head::cpu
