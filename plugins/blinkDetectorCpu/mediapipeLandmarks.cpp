@@ -62,20 +62,15 @@ constexpr float kShrinkFirst = 1.5f;
 float Sigmoid(float x) { return 1.0f / (1.0f + std::exp(-x)); }
 
 // Grey crops as the models' RGB input, the grey replicated to the three
-// channels: NHWC, values 0 to 1.
+// channels: NCHW, values 0 to 1.
 cv::Mat InputOf(const std::vector<cv::Mat>& crops, int size) {
-    const int shape[] = {static_cast<int>(crops.size()), size, size, 3};
+    const int shape[] = {static_cast<int>(crops.size()), 3, size, size};
     cv::Mat blob(4, shape, CV_32F);
-    float* out = blob.ptr<float>();
-    for (const cv::Mat& crop : crops) {
-        for (int y = 0; y < size; ++y) {
-            const uint8_t* row = crop.ptr<uint8_t>(y);
-            for (int x = 0; x < size; ++x) {
-                const float v = static_cast<float>(row[x]) * (1.0f / 255.0f);
-                *out++ = v;
-                *out++ = v;
-                *out++ = v;
-            }
+    for (size_t n = 0; n < crops.size(); ++n) {
+        cv::Mat plane(size, size, CV_32F, blob.ptr<float>(static_cast<int>(n), 0));
+        crops[n].convertTo(plane, CV_32F, 1.0 / 255.0);
+        for (int channel = 1; channel < 3; ++channel) {
+            plane.copyTo(cv::Mat(size, size, CV_32F, blob.ptr<float>(static_cast<int>(n), channel)));
         }
     }
     return blob;
@@ -99,25 +94,29 @@ std::vector<cv::Mat> Run(cv::dnn::Net& net, const cv::Mat& input, const std::vec
     std::vector<cv::Mat> outputs;
     net.forward(outputs, net.getUnconnectedOutLayersNames());
     if (outputs.size() != sizes.size()) {
-        throw std::runtime_error(fmt::format("asset \"{}\": {} outputs, expected {}", name, outputs.size(), sizes.size()));
+        throw std::runtime_error(
+            fmt::format("asset \"{}\": {} outputs, expected {}", name, outputs.size(), sizes.size()));
     }
     // The outputs in the order of their sizes, whatever the file's order.
     std::vector<cv::Mat> sorted(sizes.size());
     for (cv::Mat& output : outputs) {
         const size_t total = output.total();
-        const auto slot = std::find_if(sizes.begin(), sizes.end(), [&](size_t s) {
-            return total == s * static_cast<size_t>(input.size[0]) && sorted[&s - sizes.data()].empty();
-        });
-        if (slot == sizes.end()) {
+        size_t slot = 0;
+        while (slot < sizes.size() &&
+               (total != sizes[slot] * static_cast<size_t>(input.size[0]) || !sorted[slot].empty())) {
+            ++slot;
+        }
+        if (slot == sizes.size()) {
             throw std::runtime_error(fmt::format("asset \"{}\": an output of {} values is not expected", name, total));
         }
-        sorted[static_cast<size_t>(slot - sizes.begin())] = output.reshape(1, input.size[0]);
+        sorted[slot] = output.reshape(1, input.size[0]);
     }
     return sorted;
 }
 
 const std::vector<size_t> kMeshOutputs = {kMeshPoints * 3, 1};
-const std::vector<size_t> kIrisOutputs = {kContourPoints * 3, kIrisPoints * 3};
+// The iris model's one output: the contour's points, then the iris's.
+const std::vector<size_t> kIrisOutputs = {(kContourPoints + kIrisPoints) * 3};
 
 // The region a face mesh's points give: their box in their own upright
 // frame, square, scaled by kMeshRegionScale.
@@ -155,9 +154,7 @@ MediaPipeLandmarks::MediaPipeLandmarks(const OnnxModel& faceMesh, const OnnxMode
     }
 }
 
-const char* MediaPipeLandmarks::Description() const {
-    return "MediaPipe's face mesh and iris models (Apache-2.0)";
-}
+const char* MediaPipeLandmarks::Description() const { return "MediaPipe's face mesh and iris models (Apache-2.0)"; }
 
 cv::Mat MediaPipeLandmarks::Crop(const cv::Mat& image, const Region& region, int size, bool mirror) {
     const float scale = region.side / static_cast<float>(size);
@@ -226,8 +223,7 @@ float MediaPipeLandmarks::Place(const cv::Mat& image, const FaceBox& box, float 
     // The region from the box, turned with the face and raised for the forehead.
     const float c = std::cos(roll), s = std::sin(roll);
     const float raise = kMeshRaisePerBox * box.width;
-    Region region{(box.tl() + box.br()) * 0.5f + cv::Point2f(s * raise, -c * raise), kMeshSidePerBox * box.width,
-                  roll};
+    Region region{(box.tl() + box.br()) * 0.5f + cv::Point2f(s * raise, -c * raise), kMeshSidePerBox * box.width, roll};
     std::vector<cv::Point2f> mesh;
     float presence = Mesh(image, region, &mesh);
     // A detector's box may sit off the face: the landmarks of a first pass
@@ -243,9 +239,9 @@ float MediaPipeLandmarks::Place(const cv::Mat& image, const FaceBox& box, float 
                       eyeRoll};
     };
     const Region right = eyeRegion(kRightOuter, kRightInner), left = eyeRegion(kLeftInner, kLeftOuter);
-    const std::vector<cv::Mat> out = Run(
-        iris_, InputOf({Crop(image, right, kIrisSize), Crop(image, left, kIrisSize, true)}, kIrisSize), kIrisOutputs,
-        "iris");
+    const std::vector<cv::Mat> out =
+        Run(iris_, InputOf({Crop(image, right, kIrisSize), Crop(image, left, kIrisSize, true)}, kIrisSize),
+            kIrisOutputs, "iris");
     const auto seat = [&](int row, const Region& eye, bool mirror, const std::array<int, 6>& contour, int first) {
         const float* xyz = out[0].ptr<float>(row);
         for (int k = 0; k < 6; ++k) {

@@ -62,8 +62,8 @@ TEST(MediaPipeLandmarks, CropAndPointsBackAgree) {
         const cv::Point2f back = MediaPipeLandmarks::ToImage(c.region, c.size, c.mirror, inCrop);
         const float scale = c.region.side / static_cast<float>(c.size);
         EXPECT_LT(cv::norm(back - c.spot), 0.25f * scale + 0.25f)
-            << c.what << fmt::format(": spot ({}, {}) came back at ({:.2f}, {:.2f})", c.spot.x, c.spot.y, back.x,
-                                     back.y);
+            << c.what
+            << fmt::format(": spot ({}, {}) came back at ({:.2f}, {:.2f})", c.spot.x, c.spot.y, back.x, back.y);
     }
 }
 

@@ -115,9 +115,12 @@ std::shared_ptr<const LandmarkPlacer> MakePlacer(LandmarkScheme scheme) {
 }
 
 std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings) {
+    return MakeDetector(settings, TestedScheme());
+}
+
+std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings, LandmarkScheme scheme) {
     FolderAssetManager assets(BuildAssets());
     const std::string cascade = assets.ReadText(kFaceCascadeAsset, nullptr);
-    const LandmarkScheme scheme = TestedScheme();
     // Placers that serialise their callers get one each for the frames and the searches.
     std::shared_ptr<const LandmarkPlacer> model = MakePlacer(scheme);
     std::shared_ptr<const LandmarkPlacer> searchModel = scheme == LandmarkScheme::kDlib68 ? model : MakePlacer(scheme);

@@ -91,6 +91,8 @@ BlinkDetectorSettings DeterministicSettings();
 
 // A detector on the tested scheme's models and the build's cascade.
 std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings = InlineSettings());
+// The same with the models of `scheme`.
+std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings, LandmarkScheme scheme);
 
 // Calls `done` again and again until it returns true, or `limit` has passed;
 // whether it did. For the faces of a detector's background search reached
