@@ -15,6 +15,7 @@ struct Placement {
     float roll = 0.0f;  // of the line of the eyes, radians, clockwise in the image
     // The placer's confidence that a face is there (kNoPresence: it gives none).
     float presence = kNoPresence;
+    FaceMemory memory;  // the placer's, carried to the next placement
 };
 
 // Places `placer`'s landmarks on the face in `from` (rolled by `roll`) in the

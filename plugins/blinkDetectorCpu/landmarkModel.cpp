@@ -232,7 +232,7 @@ void LandmarkModel::Predict(const cv::Mat& image, const FaceBox& box, Landmarks*
 }
 
 float LandmarkModel::Place(const cv::Mat& image, const FaceBox& box, float roll, Origin /*origin*/,
-                           Landmarks* landmarks) const {
+                           Landmarks* landmarks, FaceMemory* /*memory*/) const {
     Predict(image, box, landmarks, roll);
     return kNoPresence;
 }

@@ -35,8 +35,8 @@ public:
     void Predict(const cv::Mat& image, const FaceBox& box, Landmarks* landmarks, float roll = 0.0f) const;
 
     // Predict; the model tells nothing of whether a face is there.
-    float Place(const cv::Mat& image, const FaceBox& box, float roll, Origin origin,
-                Landmarks* landmarks) const override;
+    float Place(const cv::Mat& image, const FaceBox& box, float roll, Origin origin, Landmarks* landmarks,
+                FaceMemory* memory = nullptr) const override;
     const char* Description() const override;
 
     // The box the model expects around a face with these landmarks, rolled

@@ -30,6 +30,23 @@ cv::Point2f EyeCentre(const Landmarks& landmarks, int first);
 // A placer's answer when its model has no notion of whether a face is there.
 inline constexpr float kNoPresence = -1.0f;
 
+// What a placer keeps of a followed face from frame to frame.
+struct FaceMemory {
+    // MediaPipe: where the iris model's eye centres lie from the face mesh's
+    // own, for the person's right and left eye, in eye distances in the
+    // face's upright frame. Following a face takes the face mesh alone,
+    // corrected by them, and the iris model looks at one eye now and then.
+    std::array<cv::Point2f, 2> eyeOffset{};
+    bool valid = false;
+    int32_t frames = 0;  // placements since the offsets were first measured
+    // The square the face mesh last looked at: kept while the face stays
+    // within a small part of it, so that the landmarks' own noise does not
+    // move the next frame's crop (and so the landmarks) again.
+    cv::Point2f regionCentre;
+    float regionSide = 0.0f;
+    float regionRoll = 0.0f;
+};
+
 class LandmarkPlacer {
 public:
     // Where the box a face is placed from comes from.
@@ -46,8 +63,10 @@ public:
     // there, or kNoPresence when the model gives none. Thread-safe; a placer
     // may serialise its callers (see each one), so each thread that places
     // many faces should have its own.
-    virtual float Place(const cv::Mat& image, const FaceBox& box, float roll, Origin origin,
-                        Landmarks* landmarks) const = 0;
+    // `memory` (may be null) is the face's, from its last placement, and is
+    // updated.
+    virtual float Place(const cv::Mat& image, const FaceBox& box, float roll, Origin origin, Landmarks* landmarks,
+                        FaceMemory* memory = nullptr) const = 0;
 
     // The models in use, for the log.
     virtual const char* Description() const = 0;

@@ -55,6 +55,19 @@ constexpr float kMeshRaisePerBox = 0.08f;
 // The iris model's region: 2.3 times the distance between the eye's corners.
 constexpr float kIrisRegionScale = 2.3f;
 
+// A followed face's iris model looks at one eye every this many placements
+// in turn (the other eye half-way): it takes about 2.5 times as long as the
+// face mesh, and the eye's offset from the face mesh's changes slowly.
+constexpr int32_t kIrisEvery = 8;
+// A followed face's crop stays where it was while the face's box moves by
+// less than this share of the crop (and its roll by less than this many
+// radians, about 1.7 degrees): the face mesh's own noise, fed back through
+// the crop, would double its jitter.
+constexpr float kRegionHold = 0.03f;
+// How much of the difference to each new measurement a followed face's
+// offset takes.
+constexpr float kOffsetGain = 0.2f;
+
 // Crops much larger than the model's input are first shrunk by area
 // averaging: bilinear resampling alone aliases and halves a face's score.
 constexpr float kShrinkFirst = 1.5f;
@@ -134,6 +147,14 @@ MediaPipeLandmarks::Region RegionOfMesh(const std::vector<cv::Point2f>& points) 
     }
     const float u = 0.5f * (left + right), v = 0.5f * (top + bottom);
     return {cv::Point2f(c * u - s * v, s * u + c * v), kMeshRegionScale * std::max(right - left, bottom - top), roll};
+}
+
+// The iris model's region for the eye with corners `a` and `b`.
+MediaPipeLandmarks::Region EyeRegion(const std::vector<cv::Point2f>& mesh, int a, int b, float roll) {
+    return {
+        (mesh[static_cast<size_t>(a)] + mesh[static_cast<size_t>(b)]) * 0.5f,
+        kIrisRegionScale * static_cast<float>(cv::norm(mesh[static_cast<size_t>(a)] - mesh[static_cast<size_t>(b)])),
+        roll};
 }
 
 }  // namespace
@@ -218,12 +239,18 @@ float MediaPipeLandmarks::Mesh(const cv::Mat& image, const Region& region, std::
 }
 
 float MediaPipeLandmarks::Place(const cv::Mat& image, const FaceBox& box, float roll, Origin origin,
-                                Landmarks* landmarks) const {
+                                Landmarks* landmarks, FaceMemory* memory) const {
     const std::lock_guard<std::mutex> lock(mutex_);
     // The region from the box, turned with the face and raised for the forehead.
     const float c = std::cos(roll), s = std::sin(roll);
     const float raise = kMeshRaisePerBox * box.width;
     Region region{(box.tl() + box.br()) * 0.5f + cv::Point2f(s * raise, -c * raise), kMeshSidePerBox * box.width, roll};
+    const bool following = memory != nullptr && memory->valid && origin == Origin::kLandmarks;
+    if (following && cv::norm(region.centre - memory->regionCentre) < kRegionHold * region.side &&
+        std::abs(region.side / memory->regionSide - 1.0f) < kRegionHold &&
+        std::abs(region.roll - memory->regionRoll) < kRegionHold) {
+        region = {memory->regionCentre, memory->regionSide, memory->regionRoll};
+    }
     std::vector<cv::Point2f> mesh;
     float presence = Mesh(image, region, &mesh);
     // A detector's box may sit off the face: the landmarks of a first pass
@@ -232,26 +259,60 @@ float MediaPipeLandmarks::Place(const cv::Mat& image, const FaceBox& box, float 
 
     for (int k = 0; k < kLandmarkCount; ++k) (*landmarks)[static_cast<size_t>(k)] = mesh[kMeshOf68[k]];
 
-    // Both eyes in one call, each in the square around its corners.
+    // The face mesh's own eye centres, and the face's upright frame.
     const float eyeRoll = RegionOfMesh(mesh).roll;
-    const auto eyeRegion = [&](int a, int b) {
-        return Region{(mesh[a] + mesh[b]) * 0.5f, kIrisRegionScale * static_cast<float>(cv::norm(mesh[a] - mesh[b])),
-                      eyeRoll};
-    };
-    const Region right = eyeRegion(kRightOuter, kRightInner), left = eyeRegion(kLeftInner, kLeftOuter);
-    const std::vector<cv::Mat> out =
-        Run(iris_, InputOf({Crop(image, right, kIrisSize), Crop(image, left, kIrisSize, true)}, kIrisSize),
-            kIrisOutputs, "iris");
-    const auto seat = [&](int row, const Region& eye, bool mirror, const std::array<int, 6>& contour, int first) {
-        const float* xyz = out[0].ptr<float>(row);
-        for (int k = 0; k < 6; ++k) {
-            const int p = contour[static_cast<size_t>(k)];
-            (*landmarks)[static_cast<size_t>(first + k)] =
-                ToImage(eye, kIrisSize, mirror, {xyz[3 * p], xyz[3 * p + 1]});
+    const cv::Point2f meshRight = EyeCentre(*landmarks, kRightEyeFirst),
+                      meshLeft = EyeCentre(*landmarks, kLeftEyeFirst);
+    const float apart = std::max(1.0f, static_cast<float>(cv::norm(meshLeft - meshRight)));
+    const float ec = std::cos(eyeRoll), es = std::sin(eyeRoll);
+    const auto toFace = [&](cv::Point2f d) { return cv::Point2f(ec * d.x + es * d.y, -es * d.x + ec * d.y) / apart; };
+    const auto fromFace = [&](cv::Point2f d) { return cv::Point2f(ec * d.x - es * d.y, es * d.x + ec * d.y) * apart; };
+
+    // The iris model on the eyes due: both for a face without offsets (or
+    // without memory), else one eye every kIrisEvery placements, in turn.
+    const bool followed = memory != nullptr && memory->valid && origin == Origin::kLandmarks;
+    const int32_t frame = followed ? memory->frames : 0;
+    const bool due[2] = {!followed || frame % kIrisEvery == 0, !followed || frame % kIrisEvery == kIrisEvery / 2};
+    const Region eyes[2] = {EyeRegion(mesh, kRightOuter, kRightInner, eyeRoll),
+                            EyeRegion(mesh, kLeftInner, kLeftOuter, eyeRoll)};
+    std::vector<cv::Mat> crops;
+    for (int eye = 0; eye < 2; ++eye) {
+        if (due[eye]) crops.push_back(Crop(image, eyes[eye], kIrisSize, eye == 1));
+    }
+    std::array<cv::Point2f, 2> offset = followed ? memory->eyeOffset : std::array<cv::Point2f, 2>{};
+    if (!crops.empty()) {
+        const cv::Mat out = Run(iris_, InputOf(crops, kIrisSize), kIrisOutputs, "iris")[0];
+        int row = 0;
+        for (int eye = 0; eye < 2; ++eye) {
+            if (!due[eye]) continue;
+            const float* xyz = out.ptr<float>(row++);
+            const std::array<int, 6>& contour = eye == 0 ? kRightEyeContour : kLeftEyeContour;
+            cv::Point2f centre;
+            for (const int p : contour) centre += ToImage(eyes[eye], kIrisSize, eye == 1, {xyz[3 * p], xyz[3 * p + 1]});
+            const cv::Point2f measured = toFace(centre * (1.0f / 6.0f) - (eye == 0 ? meshRight : meshLeft));
+            // A followed face's offset moves slowly towards each measurement:
+            // a step of its whole would show as jitter.
+            offset[static_cast<size_t>(eye)] =
+                followed
+                    ? offset[static_cast<size_t>(eye)] + kOffsetGain * (measured - offset[static_cast<size_t>(eye)])
+                    : measured;
         }
-    };
-    seat(0, right, false, kRightEyeContour, kRightEyeFirst);
-    seat(1, left, true, kLeftEyeContour, kLeftEyeFirst);
+    }
+    // The six points of each eye moved together: their mean is the iris
+    // model's contour centre.
+    for (int eye = 0; eye < 2; ++eye) {
+        const cv::Point2f shift = fromFace(offset[static_cast<size_t>(eye)]);
+        const int first = eye == 0 ? kRightEyeFirst : kLeftEyeFirst;
+        for (int k = 0; k < 6; ++k) (*landmarks)[static_cast<size_t>(first + k)] += shift;
+    }
+    if (memory != nullptr) {
+        memory->regionCentre = region.centre;
+        memory->regionSide = region.side;
+        memory->regionRoll = region.roll;
+        memory->eyeOffset = offset;
+        memory->valid = true;
+        memory->frames = followed ? memory->frames + 1 : 1;
+    }
     return presence;
 }
 

@@ -36,8 +36,11 @@ public:
     // its first landmarks give; a followed face one pass. Both eyes go
     // through the iris model in one call. Callers are serialised: the
     // networks keep their buffers between calls.
-    float Place(const cv::Mat& image, const FaceBox& box, float roll, Origin origin,
-                Landmarks* landmarks) const override;
+    // With `memory`, a followed face takes the face mesh alone, its eye
+    // centres corrected by the offsets measured before, and the iris model
+    // looks at one of its eyes every few frames to keep them current.
+    float Place(const cv::Mat& image, const FaceBox& box, float roll, Origin origin, Landmarks* landmarks,
+                FaceMemory* memory = nullptr) const override;
     const char* Description() const override;
 
     // The square of the image a model looks at, turned by `roll`.
