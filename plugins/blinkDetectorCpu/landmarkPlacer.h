@@ -45,6 +45,11 @@ struct FaceMemory {
     cv::Point2f regionCentre;
     float regionSide = 0.0f;
     float regionRoll = 0.0f;
+    // The square the last landmarks give for the next frame (MediaPipe's own
+    // way to follow a face), its centre from the centre of their box.
+    cv::Point2f nextOffset;
+    float nextSide = 0.0f;
+    float nextRoll = 0.0f;
 };
 
 class LandmarkPlacer {

@@ -9,6 +9,8 @@
 #include <fmt/format.h>
 #include <opencv2/imgproc.hpp>
 
+#include "plugins/blinkDetectorCpu/landmarkModel.h"
+
 namespace quilo::head::cpu {
 
 namespace {
@@ -246,6 +248,10 @@ float MediaPipeLandmarks::Place(const cv::Mat& image, const FaceBox& box, float 
     const float raise = kMeshRaisePerBox * box.width;
     Region region{(box.tl() + box.br()) * 0.5f + cv::Point2f(s * raise, -c * raise), kMeshSidePerBox * box.width, roll};
     const bool following = memory != nullptr && memory->valid && origin == Origin::kLandmarks;
+    // A followed face: the square its last landmarks gave, moved with the box.
+    if (following) {
+        region = {(box.tl() + box.br()) * 0.5f + memory->nextOffset, memory->nextSide, memory->nextRoll};
+    }
     if (following && cv::norm(region.centre - memory->regionCentre) < kRegionHold * region.side &&
         std::abs(region.side / memory->regionSide - 1.0f) < kRegionHold &&
         std::abs(region.roll - memory->regionRoll) < kRegionHold) {
@@ -306,6 +312,13 @@ float MediaPipeLandmarks::Place(const cv::Mat& image, const FaceBox& box, float 
         for (int k = 0; k < 6; ++k) (*landmarks)[static_cast<size_t>(first + k)] += shift;
     }
     if (memory != nullptr) {
+        // Relative to the box the next frame gets: the one around these landmarks.
+        const cv::Point2f eyeLine = EyeCentre(*landmarks, kLeftEyeFirst) - EyeCentre(*landmarks, kRightEyeFirst);
+        const FaceBox around = LandmarkModel::BoxAround(*landmarks, std::atan2(eyeLine.y, eyeLine.x));
+        const Region next = RegionOfMesh(mesh);
+        memory->nextOffset = next.centre - (around.tl() + around.br()) * 0.5f;
+        memory->nextSide = next.side;
+        memory->nextRoll = next.roll;
         memory->regionCentre = region.centre;
         memory->regionSide = region.side;
         memory->regionRoll = region.roll;
