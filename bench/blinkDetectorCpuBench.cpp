@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include <unistd.h>
+#include <malloc.h>
 
 #include <benchmark/benchmark.h>
 #include <opencv2/core.hpp>
@@ -238,13 +238,9 @@ BENCHMARK(BM_EntryToFirstReport)->Apply([](auto* b) {
                                     BothSchemes(b, {{0}, {1}});
                                 }) -> Iterations(1) -> Unit(benchmark::kMillisecond);
 
-// The resident memory a detector's models take, and their files' sizes.
-long ResidentKiB() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
+// The heap a detector's models take (live allocations, which freed memory the
+// allocator keeps does not blur), and their files' sizes.
+double HeapMiB() { return static_cast<double>(mallinfo2().uordblks) / (1024.0 * 1024.0); }
 
 void BM_ModelMemory(benchmark::State& state) {
     const LandmarkScheme scheme = SchemeOf(state.range(0));
@@ -253,9 +249,9 @@ void BM_ModelMemory(benchmark::State& state) {
                                                 ? std::vector<const char*>{kLandmarkModelAsset}
                                                 : std::vector<const char*>{kFaceMeshAsset, kIrisAsset};
     for (const char* asset : assets) files += static_cast<double>(std::filesystem::file_size(BuildAssets() / asset));
-    long grown = 0;
+    double grown = 0.0;
     for (auto _ : state) {
-        const long before = ResidentKiB();
+        const double before = HeapMiB();
         // A fresh copy of dlib's model (MakePlacer shares one per program); the file's bytes are freed.
         const std::shared_ptr<const LandmarkPlacer> placer = [&]() -> std::shared_ptr<const LandmarkPlacer> {
             if (scheme != LandmarkScheme::kDlib68) return MakePlacer(scheme);
@@ -263,11 +259,11 @@ void BM_ModelMemory(benchmark::State& state) {
             const AssetBuffer bytes = folder.ReadBytes(kLandmarkModelAsset, nullptr);
             return std::make_shared<const LandmarkModel>(bytes.data.get(), static_cast<size_t>(bytes.size));
         }();
-        grown = ResidentKiB() - before;
+        grown = HeapMiB() - before;
         benchmark::DoNotOptimize(placer.get());
     }
     state.counters["files_MiB"] = files / (1024.0 * 1024.0);
-    state.counters["resident_MiB"] = static_cast<double>(grown) / 1024.0;
+    state.counters["heap_MiB"] = grown;
 }
 BENCHMARK(BM_ModelMemory)
     ->Apply([](auto* b) { BothSchemes(b, {{}}); }) -> Iterations(1) -> Unit(benchmark::kMillisecond);

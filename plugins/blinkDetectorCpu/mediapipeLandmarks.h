@@ -68,6 +68,7 @@ private:
     mutable std::mutex mutex_;
     mutable cv::dnn::Net mesh_;
     mutable cv::dnn::Net iris_;
+    mutable uint32_t newFaces_ = 0;  // faces placed anew, for the iris model's turns
 };
 
 }  // namespace quilo::head::cpu
