@@ -281,9 +281,17 @@ float MediaPipeLandmarks::Place(const cv::Mat& image, const FaceBox& box, float 
     // without memory), else one eye every kIrisEvery placements, in turn.
     const bool followed = memory != nullptr && memory->valid && origin == Origin::kLandmarks;
     const int32_t frame = followed ? memory->frames : 0;
-    const bool due[2] = {!followed || frame % kIrisEvery == 0, !followed || frame % kIrisEvery == kIrisEvery / 2};
     const Region eyes[2] = {EyeRegion(mesh, kRightOuter, kRightInner, eyeRoll),
                             EyeRegion(mesh, kLeftInner, kLeftOuter, eyeRoll)};
+    // An eye whose square reaches past the image's border is looked at every
+    // time: the face mesh, which sees less of a cut face, strays there.
+    const auto cut = [&](const Region& eye) {
+        const float reach = 0.5f * eye.side;
+        return eye.centre.x < reach || eye.centre.y < reach || eye.centre.x + reach > static_cast<float>(image.cols) ||
+               eye.centre.y + reach > static_cast<float>(image.rows);
+    };
+    const bool due[2] = {!followed || frame % kIrisEvery == 0 || cut(eyes[0]),
+                         !followed || frame % kIrisEvery == kIrisEvery / 2 || cut(eyes[1])};
     std::vector<cv::Mat> crops;
     for (int eye = 0; eye < 2; ++eye) {
         if (due[eye]) crops.push_back(Crop(image, eyes[eye], kIrisSize, eye == 1));
