@@ -1,10 +1,16 @@
-// Speed of the CPU face detector on 848 x 480 grey frames, on one thread.
+// Speed of the CPU face detector on 848 x 480 grey frames, on one thread,
+// with dlib's 68-point model and with MediaPipe's models side by side (the
+// last argument of each benchmark: 0 dlib68, 1 mediapipe).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
+
+#include <malloc.h>
 
 #include <benchmark/benchmark.h>
 #include <opencv2/core.hpp>
@@ -16,6 +22,20 @@ namespace quilo::head::cpu::test {
 namespace {
 
 const cv::Size kFrameSize(848, 480);
+
+LandmarkScheme SchemeOf(int64_t argument) {
+    return argument == 0 ? LandmarkScheme::kDlib68 : LandmarkScheme::kMediaPipe;
+}
+
+// Registers each argument list once per scheme the build has.
+void BothSchemes(benchmark::internal::Benchmark* b, const std::vector<std::vector<int64_t>>& argumentLists) {
+    for (int64_t scheme = 0; scheme <= (QUILO_HAVE_MEDIAPIPE ? 1 : 0); ++scheme) {
+        for (std::vector<int64_t> arguments : argumentLists) {
+            arguments.push_back(scheme);
+            b->Args(arguments);
+        }
+    }
+}
 
 cv::Mat Load(const std::string& relative) {
     cv::Mat image = LoadGrey(TestData(relative));
@@ -39,24 +59,24 @@ cv::Mat ThreeViewers() {
 void BM_FullDetection(benchmark::State& state) {
     cv::setNumThreads(1);
     const cv::Mat frame = OneViewer();
-    auto detector = MakeDetector();
+    auto detector = MakeDetector(InlineSettings(), SchemeOf(state.range(0)));
     size_t faces = 0;
     for (auto _ : state) faces = detector->FindAllFaces(frame).size();
     state.counters["faces"] = static_cast<double>(faces);
 }
-BENCHMARK(BM_FullDetection)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FullDetection)->Apply([](auto* b) { BothSchemes(b, {{}}); }) -> Unit(benchmark::kMillisecond);
 
 // A frame without faces: the detector searches the whole frame every time.
 void BM_EmptyFrame(benchmark::State& state) {
     cv::setNumThreads(1);
     const cv::Mat frame = Compose(kFrameSize, 60, {{Load("faces-annotated/dogs.jpg"), 0.5, {200, 10}}});
-    auto detector = MakeDetector();
+    auto detector = MakeDetector(InlineSettings(), SchemeOf(state.range(0)));
     TestFrame input(frame);
     size_t faces = 0;
     for (auto _ : state) faces = detector->DetectFaces(input).detections.size();
     state.counters["faces"] = static_cast<double>(faces);
 }
-BENCHMARK(BM_EmptyFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EmptyFrame)->Apply([](auto* b) { BothSchemes(b, {{}}); }) -> Unit(benchmark::kMillisecond);
 
 // Steady viewers: frames in tracking mode only (argument 0: the face count),
 // or with the default full search every tenth frame (argument 1 set).
@@ -68,7 +88,7 @@ void BM_TrackingFrame(benchmark::State& state) {
     BlinkDetectorSettings settings = InlineSettings();
     settings.maxNumOfFaces = count;
     if (!withSearches) settings.detectionInterval = 1000000;
-    auto detector = MakeDetector(settings);
+    auto detector = MakeDetector(settings, SchemeOf(state.range(2)));
     TestFrame input(frame);
     // Find the faces (the searches alternate their sizes).
     for (int i = 0; i < 2 * BlinkDetectorSettings{}.detectionInterval; ++i) {
@@ -81,7 +101,9 @@ void BM_TrackingFrame(benchmark::State& state) {
     state.counters["searches"] = static_cast<double>(detector->statistics().fullSearches - searchesBefore);
     if (faces != static_cast<size_t>(count)) state.SkipWithError("the viewers were not all found");
 }
-BENCHMARK(BM_TrackingFrame)->Args({1, 0})->Args({3, 0})->Args({1, 1})->Args({3, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TrackingFrame)->Apply([](auto* b) {
+                               BothSchemes(b, {{1, 0}, {3, 0}, {1, 1}, {3, 1}});
+                           }) -> Unit(benchmark::kMillisecond);
 
 // Settings with the full search on a worker of the detector, or on the
 // frame's own thread.
@@ -138,7 +160,7 @@ void BM_ReplayedFrames(benchmark::State& state) {
     int64_t searches = 0;
     BlinkDetectorCpu::Statistics statistics;
     for (auto _ : state) {
-        auto detector = MakeDetector(SearchSettings(count, background));
+        auto detector = MakeDetector(SearchSettings(count, background), SchemeOf(state.range(2)));
         times.clear();
         cpuTimes.clear();
         reported = 0;
@@ -167,13 +189,9 @@ void BM_ReplayedFrames(benchmark::State& state) {
     state.counters["found_share"] = static_cast<double>(reported) / (count * kFrames);
     state.counters["searches"] = static_cast<double>(searches);
 }
-BENCHMARK(BM_ReplayedFrames)
-    ->Args({1, 0})
-    ->Args({1, 1})
-    ->Args({3, 0})
-    ->Args({3, 1})
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReplayedFrames)->Apply([](auto* b) {
+                                BothSchemes(b, {{1, 0}, {1, 1}, {3, 0}, {3, 1}});
+                            }) -> Iterations(1) -> Unit(benchmark::kMillisecond);
 
 // A viewer steps into view of a 90 fps camera while another is followed: the
 // time from the first frame that shows the newcomer to the first report of
@@ -188,7 +206,7 @@ void BM_EntryToFirstReport(benchmark::State& state) {
     std::vector<double> delays;
     int missed = 0;
     for (auto _ : state) {
-        auto detector = MakeDetector(SearchSettings(2, background));
+        auto detector = MakeDetector(SearchSettings(2, background), SchemeOf(state.range(1)));
         delays.clear();
         missed = 0;
         uint32_t seed = 1;
@@ -216,7 +234,39 @@ void BM_EntryToFirstReport(benchmark::State& state) {
     state.counters["max_ms"] = Percentile(delays, 1.0);
     state.counters["missed"] = missed;
 }
-BENCHMARK(BM_EntryToFirstReport)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EntryToFirstReport)->Apply([](auto* b) {
+                                    BothSchemes(b, {{0}, {1}});
+                                }) -> Iterations(1) -> Unit(benchmark::kMillisecond);
+
+// The heap a detector's models take (live allocations, which freed memory the
+// allocator keeps does not blur), and their files' sizes.
+double HeapMiB() { return static_cast<double>(mallinfo2().uordblks) / (1024.0 * 1024.0); }
+
+void BM_ModelMemory(benchmark::State& state) {
+    const LandmarkScheme scheme = SchemeOf(state.range(0));
+    double files = 0.0;
+    const std::vector<const char*> assets = scheme == LandmarkScheme::kDlib68
+                                                ? std::vector<const char*>{kLandmarkModelAsset}
+                                                : std::vector<const char*>{kFaceMeshAsset, kIrisAsset};
+    for (const char* asset : assets) files += static_cast<double>(std::filesystem::file_size(BuildAssets() / asset));
+    double grown = 0.0;
+    for (auto _ : state) {
+        const double before = HeapMiB();
+        // A fresh copy of dlib's model (MakePlacer shares one per program); the file's bytes are freed.
+        const std::shared_ptr<const LandmarkPlacer> placer = [&]() -> std::shared_ptr<const LandmarkPlacer> {
+            if (scheme != LandmarkScheme::kDlib68) return MakePlacer(scheme);
+            FolderAssetManager folder(BuildAssets());
+            const AssetBuffer bytes = folder.ReadBytes(kLandmarkModelAsset, nullptr);
+            return std::make_shared<const LandmarkModel>(bytes.data.get(), static_cast<size_t>(bytes.size));
+        }();
+        grown = HeapMiB() - before;
+        benchmark::DoNotOptimize(placer.get());
+    }
+    state.counters["files_MiB"] = files / (1024.0 * 1024.0);
+    state.counters["heap_MiB"] = grown;
+}
+BENCHMARK(BM_ModelMemory)
+    ->Apply([](auto* b) { BothSchemes(b, {{}}); }) -> Iterations(1) -> Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quilo::head::cpu::test

@@ -11,6 +11,9 @@
 #include "common/log.h"
 #include "headTracking/common/transforms.h"
 #include "plugins/blinkDetectorCpu/depthSampling.h"
+#if QUILO_HAVE_MEDIAPIPE
+#include "plugins/blinkDetectorCpu/mediapipeLandmarks.h"
+#endif
 #include "plugins/blinkDetectorCpu/searchWorker.h"
 
 namespace quilo::head::cpu {
@@ -21,15 +24,22 @@ namespace {
 // was expected (see FaceFinder::FindNear).
 constexpr float kFarReach = 2.0f;
 
+// A placer's confidence from which a face is there: such a face is followed
+// on its landmarks alone, turned or behind glasses where the cascade no
+// longer sees it.
+constexpr float kFacePresence = 0.5f;
+
 }  // namespace
 
-BlinkDetectorCpu::BlinkDetectorCpu(const BlinkDetectorSettings& settings, std::shared_ptr<const LandmarkModel> model,
-                                   FaceFinder finder, FaceFinder searchFinder)
+BlinkDetectorCpu::BlinkDetectorCpu(const BlinkDetectorSettings& settings, std::shared_ptr<const LandmarkPlacer> model,
+                                   FaceFinder finder, FaceFinder searchFinder,
+                                   std::shared_ptr<const LandmarkPlacer> searchModel)
     : settings_(settings),
       model_(std::move(model)),
       finder_(std::move(finder)),
       maxNumOfFaces_(std::clamp(settings.maxNumOfFaces, 1, kMaxNumOfFacesLimit)),
-      search_(model_, std::move(searchFinder), settings.minEyeDistance, 2 * static_cast<size_t>(kMaxNumOfFacesLimit)) {
+      search_(searchModel ? std::move(searchModel) : model_, std::move(searchFinder), settings.minEyeDistance,
+              2 * static_cast<size_t>(kMaxNumOfFacesLimit)) {
     if (!model_) throw std::invalid_argument("BlinkDetectorCpu needs a landmark model");
     tracks_.reserve(kMaxNumOfFacesLimit * 2);
     output_.detections.reserve(kMaxNumOfFacesLimit);
@@ -39,6 +49,8 @@ BlinkDetectorCpu::BlinkDetectorCpu(const BlinkDetectorSettings& settings, std::s
         "maxMisses={}, searchInBackground={}, backgroundInterval={}",
         maxNumOfFaces_.load(), settings_.minEyeDistance, settings_.detectionInterval, settings_.maxMisses,
         settings_.searchInBackground, settings_.backgroundInterval);
+    QUILO_LOG_INFO("[BlinkDetectorCpu] landmarks: {}; faces found by OpenCV's cascade and dlib's HOG detector",
+                   model_->Description());
 }
 
 BlinkDetectorCpu::~BlinkDetectorCpu() {
@@ -131,8 +143,9 @@ void BlinkDetectorCpu::KeepLargestFaces() {
     if (tracks_.size() > keep) tracks_.resize(keep);
 }
 
-bool BlinkDetectorCpu::Seat(const cv::Mat& image, const FaceBox& from, float roll, Track* track) const {
-    return PlaceLandmarks(*model_, image, from, roll, track);
+bool BlinkDetectorCpu::Seat(const cv::Mat& image, const FaceBox& from, float roll, Track* track,
+                            LandmarkPlacer::Origin origin) const {
+    return PlaceLandmarks(*model_, image, from, roll, track, origin);
 }
 
 bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
@@ -140,7 +153,8 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
     predicted.x += track->motion.x;
     predicted.y += track->motion.y;
     Track next = *track;
-    const bool seated = Seat(image, predicted, track->roll, &next) && !IsFlat(image, next.box);
+    const bool seated =
+        Seat(image, predicted, track->roll, &next, LandmarkPlacer::Origin::kLandmarks) && !IsFlat(image, next.box);
 
     const auto stepOf = [&](const Track& to) {
         return (to.box.tl() + to.box.br() - track->box.tl() - track->box.br()) * 0.5f;
@@ -153,6 +167,9 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
         *track = confirmed;
         return true;
     };
+    // A placer that tells whether a face is there follows it on its own, as
+    // MediaPipe does: the landmarks give the region of the next frame.
+    if (seated && next.presence >= kFacePresence) return confirm(next);
     // The cascade where the landmarks are: a face there that agrees with
     // them confirms them.
     FaceBox found;
@@ -166,8 +183,9 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
         stepped.y += track->step.y;
         Track moved = *track;
         FaceBox seen;
-        if (Seat(image, stepped, track->roll, &moved) && !IsFlat(image, moved.box) &&
-            finder_.FindAt(image, moved.box, moved.roll, &seen) && Agree(moved.box, seen)) {
+        if (Seat(image, stepped, track->roll, &moved, LandmarkPlacer::Origin::kLandmarks) &&
+            !IsFlat(image, moved.box) && finder_.FindAt(image, moved.box, moved.roll, &seen) &&
+            Agree(moved.box, seen)) {
             return confirm(moved);
         }
     }
@@ -197,6 +215,8 @@ bool BlinkDetectorCpu::Follow(const cv::Mat& image, Track* track) {
     if (nearLandmarks && realign(found)) return true;
     if (finder_.FindNear(image, predicted, track->roll, &found, kFarReach) && realign(found)) return true;
     if (!seated) return false;
+    // Neither the placer nor the cascade sees a face there.
+    if (next.presence != kNoPresence) return false;
     ++statistics_.unconfirmed;
     next.misses = track->misses + 1;
     next.motion = cv::Point2f();
@@ -323,7 +343,7 @@ std::vector<Landmarks> BlinkDetectorCpu::FindAllFaces(const cv::Mat& image) {
     std::vector<FaceBox> boxes;
     for (const FaceBox& box : found) {
         Landmarks landmarks;
-        model_->Predict(image, box, &landmarks);
+        model_->Place(image, box, 0.0f, LandmarkPlacer::Origin::kDetector, &landmarks);
         const FaceBox placed = LandmarkModel::BoxAround(landmarks);
         if (std::any_of(boxes.begin(), boxes.end(), [&](const FaceBox& b) { return SameFace(b, placed); })) continue;
         boxes.push_back(placed);
@@ -389,8 +409,19 @@ std::unique_ptr<BlinkDetectorCpu> CreateBlinkDetectorCpu(const BlinkDetectorConf
     } catch (const std::runtime_error& e) {
         throw std::runtime_error(fmt::format("asset \"{}\": {}", kFaceCascadeAsset, e.what()));
     }
-    std::shared_ptr<const LandmarkModel> model;
-    {
+    std::shared_ptr<const LandmarkPlacer> model, searchModel;
+#if QUILO_HAVE_MEDIAPIPE
+    if (settings.landmarks == LandmarkScheme::kMediaPipe) {
+        const AssetBuffer mesh = assets.ReadBytes(kFaceMeshAsset, nullptr);
+        const AssetBuffer iris = assets.ReadBytes(kIrisAsset, nullptr);
+        const OnnxModel meshModel{kFaceMeshAsset, mesh.data.get(), static_cast<size_t>(mesh.size)};
+        const OnnxModel irisModel{kIrisAsset, iris.data.get(), static_cast<size_t>(iris.size)};
+        // One for the frames, one for the searches: each serialises its callers.
+        model = std::make_shared<const MediaPipeLandmarks>(meshModel, irisModel);
+        searchModel = std::make_shared<const MediaPipeLandmarks>(meshModel, irisModel);
+    }
+#endif
+    if (settings.landmarks == LandmarkScheme::kDlib68) {
         const AssetBuffer bytes = assets.ReadBytes(kLandmarkModelAsset, nullptr);
         try {
             model = std::make_shared<const LandmarkModel>(bytes.data.get(), static_cast<size_t>(bytes.size));
@@ -399,7 +430,8 @@ std::unique_ptr<BlinkDetectorCpu> CreateBlinkDetectorCpu(const BlinkDetectorConf
         }
     }
     FaceFinder searchFinder(assets.ReadText(kFaceCascadeAsset, nullptr));
-    return std::make_unique<BlinkDetectorCpu>(settings, std::move(model), std::move(*finder), std::move(searchFinder));
+    return std::make_unique<BlinkDetectorCpu>(settings, std::move(model), std::move(*finder), std::move(searchFinder),
+                                              std::move(searchModel));
 }
 
 }  // namespace quilo::head::cpu

@@ -28,6 +28,8 @@ class SearchWorker;
 
 // The assets the detector reads.
 inline constexpr const char* kLandmarkModelAsset = "shape_predictor_68_face_landmarks.dat";
+inline constexpr const char* kFaceMeshAsset = "face_landmark.onnx";
+inline constexpr const char* kIrisAsset = "iris_landmark.onnx";
 inline constexpr const char* kFaceCascadeAsset = "haarcascade_frontalface_alt2.xml";
 
 class BlinkDetectorCpu final : public FaceDetector {
@@ -37,10 +39,13 @@ public:
     static constexpr int32_t kMinImageSide = 32;
     static constexpr int32_t kMaxImageSide = 8192;
 
-    // `finder` serves the frames; `searchFinder` the full searches (on the
-    // worker thread when they run in the background).
-    BlinkDetectorCpu(const BlinkDetectorSettings& settings, std::shared_ptr<const LandmarkModel> model,
-                     FaceFinder finder, FaceFinder searchFinder);
+    // `finder` and `model` serve the frames; `searchFinder` and
+    // `searchModel` (by default `model`) the full searches, on the worker
+    // thread when they run in the background: a placer that serialises its
+    // callers (MediaPipeLandmarks) should be a second one there.
+    BlinkDetectorCpu(const BlinkDetectorSettings& settings, std::shared_ptr<const LandmarkPlacer> model,
+                     FaceFinder finder, FaceFinder searchFinder,
+                     std::shared_ptr<const LandmarkPlacer> searchModel = nullptr);
     // Stops the worker thread (waiting for a search in progress) and joins it.
     ~BlinkDetectorCpu();
 
@@ -135,7 +140,8 @@ private:
     cv::Mat ImageOf(const ImageDesc& desc);
     bool FollowTracks(const cv::Mat& image);
     bool Follow(const cv::Mat& image, Track* track);
-    bool Seat(const cv::Mat& image, const FaceBox& from, float roll, Track* track) const;
+    bool Seat(const cv::Mat& image, const FaceBox& from, float roll, Track* track,
+              LandmarkPlacer::Origin origin = LandmarkPlacer::Origin::kDetector) const;
     // Takes the faces of a background search that has ended. While no face is
     // followed there is nothing a wait could delay: the frame waits for the
     // search in progress, or for a new one, and takes what it finds.
@@ -152,7 +158,7 @@ private:
     void Report(const CameraFrame& frame, const ImageDesc& image, const Pinhole& camera);
 
     BlinkDetectorSettings settings_;
-    std::shared_ptr<const LandmarkModel> model_;
+    std::shared_ptr<const LandmarkPlacer> model_;
     FaceFinder finder_;
     std::atomic<int32_t> maxNumOfFaces_;  // read by host threads at any time
     CameraIntrinsics intrinsics_;

@@ -23,6 +23,8 @@ T ParseNumber(const std::string& pair, const std::string& value, T low, T high) 
 
 }  // namespace
 
+LandmarkScheme DefaultLandmarkScheme() { return LandmarkScheme::kDlib68; }
+
 BlinkDetectorSettings ParseDetectorOptions(const std::string& text, BlinkDetectorSettings settings) {
     size_t position = 0;
     while (position < text.size()) {
@@ -49,6 +51,17 @@ BlinkDetectorSettings ParseDetectorOptions(const std::string& text, BlinkDetecto
             settings.searchInBackground = ParseNumber(pair, value, 0, 1) != 0;
         } else if (name == "backgroundInterval") {
             settings.backgroundInterval = ParseNumber(pair, value, 1, 1000);
+        } else if (name == "landmarks" && value == "dlib68") {
+            settings.landmarks = LandmarkScheme::kDlib68;
+        } else if (name == "landmarks" && value == "mediapipe") {
+#if QUILO_HAVE_MEDIAPIPE
+            settings.landmarks = LandmarkScheme::kMediaPipe;
+#else
+            throw std::invalid_argument(
+                fmt::format("detector option \"{}\": this build has no MediaPipe models (no OpenCV dnn)", pair));
+#endif
+        } else if (name == "landmarks") {
+            throw std::invalid_argument(fmt::format("detector option \"{}\": expected mediapipe or dlib68", pair));
         } else {
             throw std::invalid_argument(fmt::format("unknown detector option \"{}\"", pair));
         }

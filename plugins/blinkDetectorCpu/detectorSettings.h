@@ -6,6 +6,19 @@
 
 namespace quilo::head::cpu {
 
+// The models that place the landmarks.
+enum class LandmarkScheme {
+    // dlib's 68-point model: accurate, but trained on data that excludes
+    // commercial use, so only when asked for by name.
+    kDlib68,
+    // MediaPipe's face mesh and iris models (Apache-2.0), where OpenCV's
+    // dnn module is built in.
+    kMediaPipe,
+};
+
+// The scheme a detector uses when the options name none.
+LandmarkScheme DefaultLandmarkScheme();
+
 struct BlinkDetectorSettings {
     // The face count asked for; the detector settles on it clamped to 1..3.
     int32_t maxNumOfFaces = 1;
@@ -30,13 +43,15 @@ struct BlinkDetectorSettings {
     // frame after the one it looked at, whatever the machine's speed (for
     // tests and replays that must give the same results every run).
     bool awaitSearch = false;
+    LandmarkScheme landmarks = DefaultLandmarkScheme();
 };
 
 // `settings` with the options of `text` applied: "name=value" pairs separated
 // by commas, semicolons or blanks, with the names minEyeDistance (pixels,
 // 4..1000), detectionInterval (frames, 1..1000), maxMisses (frames,
-// 0..1000), searchInBackground (0 or 1) and backgroundInterval (frames,
-// 1..1000). An empty text changes nothing. Throws std::invalid_argument
+// 0..1000), searchInBackground (0 or 1), backgroundInterval (frames,
+// 1..1000) and landmarks (mediapipe or dlib68; mediapipe only where the
+// build has it). An empty text changes nothing. Throws std::invalid_argument
 // naming the first pair that is malformed, unknown or out of range.
 BlinkDetectorSettings ParseDetectorOptions(const std::string& text, BlinkDetectorSettings settings);
 

@@ -31,9 +31,11 @@ float EyeRoll(const Landmarks& landmarks) {
 
 }  // namespace
 
-bool PlaceLandmarks(const LandmarkModel& model, const cv::Mat& image, const FaceBox& from, float roll,
-                    Placement* placed) {
+bool PlaceLandmarks(const LandmarkPlacer& placer, const cv::Mat& image, const FaceBox& from, float roll,
+                    Placement* placed, LandmarkPlacer::Origin origin) {
     Landmarks landmarks;
+    float presence = kNoPresence;
+    FaceMemory memory = placed->memory;
     // The landmark model compares differences of grey levels with fixed
     // thresholds: a dim face is placed on a copy of its region with the
     // contrast stretched.
@@ -51,15 +53,17 @@ bool PlaceLandmarks(const LandmarkModel& model, const cv::Mat& image, const Face
         FaceBox inRegion = from;
         inRegion.x -= static_cast<float>(region.x);
         inRegion.y -= static_cast<float>(region.y);
-        model.Predict(stretched, inRegion, &landmarks, roll);
+        presence = placer.Place(stretched, inRegion, roll, origin, &landmarks, &memory);
         for (cv::Point2f& p : landmarks) p += cv::Point2f(region.tl());
     } else {
-        model.Predict(image, from, &landmarks, roll);
+        presence = placer.Place(image, from, roll, origin, &landmarks, &memory);
     }
     const float placedRoll = EyeRoll(landmarks);
     if (std::abs(placedRoll) > kMaxRoll || !EyesInside(landmarks, image.cols, image.rows)) return false;
     placed->landmarks = landmarks;
     placed->roll = placedRoll;
+    placed->presence = presence;
+    placed->memory = memory;
     placed->box = LandmarkModel::BoxAround(landmarks, placedRoll);
     return true;
 }

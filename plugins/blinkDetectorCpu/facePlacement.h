@@ -13,14 +13,17 @@ struct Placement {
     Landmarks landmarks;
     FaceBox box;        // where the landmarks are placed from in the next frame
     float roll = 0.0f;  // of the line of the eyes, radians, clockwise in the image
+    // The placer's confidence that a face is there (kNoPresence: it gives none).
+    float presence = kNoPresence;
+    FaceMemory memory;  // the placer's, carried to the next placement
 };
 
-// Places `model`'s landmarks on the face in `from` (rolled by `roll`) in the
+// Places `placer`'s landmarks on the face in `from` (rolled by `roll`) in the
 // 8-bit grey `image`; a dim face on a copy of its region with the contrast
 // stretched. False, with `placed` unchanged, when the eyes come out rolled
 // past 70 degrees (or swapped) or outside the image. Thread-safe.
-bool PlaceLandmarks(const LandmarkModel& model, const cv::Mat& image, const FaceBox& from, float roll,
-                    Placement* placed);
+bool PlaceLandmarks(const LandmarkPlacer& placer, const cv::Mat& image, const FaceBox& from, float roll,
+                    Placement* placed, LandmarkPlacer::Origin origin = LandmarkPlacer::Origin::kDetector);
 
 // Whether `p` lies in an image `width` x `height`.
 bool Inside(cv::Point2f p, int width, int height);

@@ -33,7 +33,7 @@ void ChooseView(int32_t count, const cv::Mat& image, SearchJob* job) {
     job->normalise = count % 4 == 2 || cv::mean(image)[0] < kDimImageMean;
 }
 
-FaceSearch::FaceSearch(std::shared_ptr<const LandmarkModel> model, FaceFinder finder, float minEyeDistance,
+FaceSearch::FaceSearch(std::shared_ptr<const LandmarkPlacer> model, FaceFinder finder, float minEyeDistance,
                        size_t maxFound)
     : model_(std::move(model)), finder_(std::move(finder)), minEyeDistance_(minEyeDistance), maxFound_(maxFound) {}
 

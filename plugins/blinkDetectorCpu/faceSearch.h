@@ -10,7 +10,7 @@
 #include <opencv2/core.hpp>
 
 #include "plugins/blinkDetectorCpu/faceFinder.h"
-#include "plugins/blinkDetectorCpu/landmarkModel.h"
+#include "plugins/blinkDetectorCpu/landmarkPlacer.h"
 
 namespace quilo::head::cpu {
 
@@ -40,7 +40,7 @@ class FaceSearch {
 public:
     // Searches for faces whose eye distance is at least `minEyeDistance`
     // pixels, placing at most `maxFound`.
-    FaceSearch(std::shared_ptr<const LandmarkModel> model, FaceFinder finder, float minEyeDistance, size_t maxFound);
+    FaceSearch(std::shared_ptr<const LandmarkPlacer> model, FaceFinder finder, float minEyeDistance, size_t maxFound);
 
     // The faces in `job.image`, largest first: a followed face where the
     // cascade sees it comes back as its followed box, every other face as the
@@ -49,7 +49,7 @@ public:
     std::vector<Found> Run(const SearchJob& job);
 
 private:
-    std::shared_ptr<const LandmarkModel> model_;
+    std::shared_ptr<const LandmarkPlacer> model_;
     FaceFinder finder_;
     float minEyeDistance_;
     size_t maxFound_;

@@ -231,6 +231,17 @@ void LandmarkModel::Predict(const cv::Mat& image, const FaceBox& box, Landmarks*
     }
 }
 
+float LandmarkModel::Place(const cv::Mat& image, const FaceBox& box, float roll, Origin /*origin*/,
+                           Landmarks* landmarks, FaceMemory* /*memory*/) const {
+    Predict(image, box, landmarks, roll);
+    return kNoPresence;
+}
+
+const char* LandmarkModel::Description() const {
+    return "dlib's 68-point landmark model (shape_predictor_68_face_landmarks.dat, trained on iBUG 300-W: "
+           "not for commercial use)";
+}
+
 FaceBox LandmarkModel::BoxAround(const Landmarks& landmarks, float roll) {
     cv::Point2f centre(0.0f, 0.0f);
     for (const auto& p : landmarks) centre += p;

@@ -13,24 +13,13 @@
 
 #include <opencv2/core.hpp>
 
+#include "plugins/blinkDetectorCpu/landmarkPlacer.h"
+
 namespace quilo::head::cpu {
 
-inline constexpr int kLandmarkCount = 68;
-// The six points around the person's right eye (on the image's left side in
-// an unmirrored image) and around the left eye.
-inline constexpr int kRightEyeFirst = 36;
-inline constexpr int kLeftEyeFirst = 42;
-
-using Landmarks = std::array<cv::Point2f, kLandmarkCount>;
-
-// Mean of the six landmarks of the eye whose first point is `first`.
-cv::Point2f EyeCentre(const Landmarks& landmarks, int first);
-
-// Box convention of the model: the normalised shape coordinates (0, 0) and
-// (1, 1) map to the points (x, y) and (x + width, y + height).
-using FaceBox = cv::Rect2f;
-
-class LandmarkModel {
+// Its training data (iBUG 300-W) excludes commercial use: the detector loads
+// it only when a host asks for it by name.
+class LandmarkModel final : public LandmarkPlacer {
 public:
     // Reads a model in dlib's shape_predictor format with 68 points. Throws a
     // std::exception (dlib::serialization_error or std::runtime_error) when the
@@ -44,6 +33,11 @@ public:
     // Pixels outside the image read as 0, as in dlib. Thread-safe: the model
     // is not changed.
     void Predict(const cv::Mat& image, const FaceBox& box, Landmarks* landmarks, float roll = 0.0f) const;
+
+    // Predict; the model tells nothing of whether a face is there.
+    float Place(const cv::Mat& image, const FaceBox& box, float roll, Origin origin, Landmarks* landmarks,
+                FaceMemory* memory = nullptr) const override;
+    const char* Description() const override;
 
     // The box the model expects around a face with these landmarks, rolled
     // by `roll`: the box of dlib's face detector it was trained on, as a

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include <dlib/image_processing/shape_predictor.h>
 #include <dlib/opencv/cv_image.h>
@@ -26,16 +28,25 @@ double NormalisedError(const Landmarks& face, const EyeAnnotation& truth) {
     return std::max(cv::norm(right - truth.rightEye), cv::norm(left - truth.leftEye)) / distance;
 }
 
+// Each set of landmark models this build has.
+std::vector<std::pair<const char*, LandmarkScheme>> Schemes() {
+    std::vector<std::pair<const char*, LandmarkScheme>> schemes = {{"dlib68", LandmarkScheme::kDlib68}};
+    if (QUILO_HAVE_MEDIAPIPE) schemes.emplace_back("mediapipe", LandmarkScheme::kMediaPipe);
+    return schemes;
+}
+
 TEST(BlinkDetectorCpuAccuracy, HandPlacedEyesOfThePortrait) {
     const auto truth = LoadEyeAnnotations(ProjectData(kAstronautEyes));
     ASSERT_EQ(truth.size(), 1u);
-    auto detector = MakeDetector();
-    const auto faces = detector->FindAllFaces(LoadGrey(ProjectData(kAstronautPhoto)));
-    ASSERT_EQ(faces.size(), 1u);
-    const double error = NormalisedError(faces[0], truth[0]);
-    std::cout << fmt::format("astronaut: normalised eye error {:.3f}\n", error);
-    EXPECT_GE(error, 0.0);
-    EXPECT_LE(error, 0.05);
+    for (const auto& [name, scheme] : Schemes()) {
+        auto detector = MakeDetector(InlineSettings(), scheme);
+        const auto faces = detector->FindAllFaces(LoadGrey(ProjectData(kAstronautPhoto)));
+        ASSERT_EQ(faces.size(), 1u) << name;
+        const double error = NormalisedError(faces[0], truth[0]);
+        std::cout << fmt::format("astronaut ({}): normalised eye error {:.3f}\n", name, error);
+        EXPECT_GE(error, 0.0) << name;
+        EXPECT_LE(error, 0.05) << name;
+    }
 }
 
 // A still viewer in front of a noisy sensor: the eyes the detector follows
@@ -44,37 +55,40 @@ TEST(BlinkDetectorCpuAccuracy, EyesOfAStillFaceHardlyJitter) {
     // About 52 px between the eyes: a viewer 0.55 m from the camera.
     const cv::Mat still = Compose(cv::Size(848, 480), 60, {{LoadGrey(ProjectData(kAstronautPhoto)), 1.2, {150, -40}}});
     ASSERT_FALSE(still.empty());
-    auto detector = MakeDetector();
-    // Sensor noise: Gaussian read noise of 2 grey levels plus shot noise
-    // growing with the brightness (a standard deviation of 3.5 at mid grey).
-    std::mt19937 random(8);
-    std::normal_distribution<float> unit(0.0f, 1.0f);
-    cv::Mat noisy(still.size(), CV_8UC1);
-    const int frames = kSanitized ? 30 : 100;
-    std::vector<glm::dvec2> right, left;
-    for (int i = 0; i < frames; ++i) {
-        for (int p = 0; p < still.rows * still.cols; ++p) {
-            const float value = still.data[p];
-            noisy.data[p] = cv::saturate_cast<uint8_t>(value + unit(random) * std::sqrt(4.0f + value / 16.0f));
+    for (const auto& [name, scheme] : Schemes()) {
+        auto detector = MakeDetector(InlineSettings(), scheme);
+        // Sensor noise: Gaussian read noise of 2 grey levels plus shot noise
+        // growing with the brightness (a standard deviation of 3.5 at mid grey).
+        std::mt19937 random(8);
+        std::normal_distribution<float> unit(0.0f, 1.0f);
+        cv::Mat noisy(still.size(), CV_8UC1);
+        const int frames = kSanitized ? 30 : 100;
+        std::vector<glm::dvec2> right, left;
+        for (int i = 0; i < frames; ++i) {
+            for (int p = 0; p < still.rows * still.cols; ++p) {
+                const float value = still.data[p];
+                noisy.data[p] = cv::saturate_cast<uint8_t>(value + unit(random) * std::sqrt(4.0f + value / 16.0f));
+            }
+            TestFrame frame(noisy, nullptr, 11.1 * i);
+            const auto& faces = detector->DetectFaces(frame).detections;
+            ASSERT_EQ(faces.size(), 1u) << "frame " << i;
+            right.push_back(faces[0].rightEyePixel);
+            left.push_back(faces[0].leftEyePixel);
         }
-        TestFrame frame(noisy, nullptr, 11.1 * i);
-        const auto& faces = detector->DetectFaces(frame).detections;
-        ASSERT_EQ(faces.size(), 1u) << "frame " << i;
-        right.push_back(faces[0].rightEyePixel);
-        left.push_back(faces[0].leftEyePixel);
+        auto deviation = [](const std::vector<glm::dvec2>& points) {
+            glm::dvec2 mean(0.0), square(0.0);
+            for (const auto& p : points) mean += p;
+            mean /= static_cast<double>(points.size());
+            for (const auto& p : points) square += (p - mean) * (p - mean);
+            const glm::dvec2 sd = glm::sqrt(square / static_cast<double>(points.size()));
+            return std::max(sd.x, sd.y);
+        };
+        const double jitter = std::max(deviation(right), deviation(left));
+        std::cout << fmt::format(
+            "eye jitter ({}) over {} noisy frames: {:.3f} px (standard deviation, worst coordinate)\n", name, frames,
+            jitter);
+        EXPECT_LT(jitter, 0.5) << name;
     }
-    auto deviation = [](const std::vector<glm::dvec2>& points) {
-        glm::dvec2 mean(0.0), square(0.0);
-        for (const auto& p : points) mean += p;
-        mean /= static_cast<double>(points.size());
-        for (const auto& p : points) square += (p - mean) * (p - mean);
-        const glm::dvec2 sd = glm::sqrt(square / static_cast<double>(points.size()));
-        return std::max(sd.x, sd.y);
-    };
-    const double jitter = std::max(deviation(right), deviation(left));
-    std::cout << fmt::format("eye jitter over {} noisy frames: {:.3f} px (standard deviation, worst coordinate)\n",
-                             frames, jitter);
-    EXPECT_LT(jitter, 0.5);
 }
 
 // The compact evaluation of the landmark model places the landmarks where

@@ -83,6 +83,52 @@ TEST(BlinkDetectorCpuCreation, MissingOrBrokenAssetsFailWithAnException) {
     }
 }
 
+#if QUILO_HAVE_MEDIAPIPE
+// Each of MediaPipe's models missing, empty, cut or replaced by another
+// network: the creation fails naming the file, and dlib's model is not
+// read in their place.
+TEST(BlinkDetectorCpuCreation, MissingOrBrokenMediaPipeModelsAreNamed) {
+    const std::filesystem::path mesh = BuildAssets() / kFaceMeshAsset, iris = BuildAssets() / kIrisAsset;
+    struct Case {
+        const char* broken;
+        std::string bytes;  // what the file holds; "-": no file
+    };
+    const auto head = [](const std::filesystem::path& file, size_t n) {
+        std::ifstream in(file, std::ios::binary);
+        std::string bytes(n, '\0');
+        in.read(bytes.data(), static_cast<std::streamsize>(n));
+        return bytes;
+    };
+    const auto whole = [&](const std::filesystem::path& file) { return head(file, std::filesystem::file_size(file)); };
+    const std::vector<Case> cases = {
+        {kFaceMeshAsset, "-"},
+        {kIrisAsset, "-"},
+        {kFaceMeshAsset, ""},
+        {kIrisAsset, "not a network"},
+        {kFaceMeshAsset, head(mesh, std::filesystem::file_size(mesh) / 2)},
+        {kIrisAsset, head(iris, std::filesystem::file_size(iris) / 3)},
+        // Each in the other's place: loads, but gives other outputs.
+        {kFaceMeshAsset, whole(iris)},
+        {kIrisAsset, whole(mesh)},
+    };
+    for (const Case& c : cases) {
+        const quilo::test::TempFolder folder;
+        CopyInto(folder, BuildAssets() / kFaceCascadeAsset);
+        for (const char* name : {kFaceMeshAsset, kIrisAsset}) {
+            if (std::string(name) != c.broken) CopyInto(folder, BuildAssets() / name);
+        }
+        if (c.bytes != "-") Write(folder.path() / c.broken, c.bytes);
+        FolderAssetManager assets(folder.path());
+        try {
+            Create(assets, 1, "landmarks=mediapipe");
+            ADD_FAILURE() << c.broken << " broken (" << c.bytes.size() << " bytes) was accepted";
+        } catch (const std::exception& e) {
+            EXPECT_NE(std::string(e.what()).find(c.broken), std::string::npos) << e.what();
+        }
+    }
+}
+#endif
+
 TEST(BlinkDetectorCpuCreation, DetectorOptions) {
     const BlinkDetectorSettings defaults;
     const BlinkDetectorSettings parsed =
@@ -97,9 +143,23 @@ TEST(BlinkDetectorCpuCreation, DetectorOptions) {
     EXPECT_EQ(inline_.backgroundInterval, 7);
     EXPECT_TRUE(defaults.searchInBackground);
 
+    // dlib's model only by name; MediaPipe's where the build has them.
+    const LandmarkScheme mediapipe = QUILO_HAVE_MEDIAPIPE ? LandmarkScheme::kMediaPipe : LandmarkScheme::kDlib68;
+    for (const auto& [text, scheme] :
+         {std::pair{"landmarks=dlib68", LandmarkScheme::kDlib68}, std::pair{"landmarks=mediapipe", mediapipe},
+          std::pair{"landmarks=mediapipe landmarks=dlib68", LandmarkScheme::kDlib68},
+          std::pair{"maxMisses=3", DefaultLandmarkScheme()}}) {
+        if (!QUILO_HAVE_MEDIAPIPE && std::string(text).find("mediapipe") != std::string::npos) {
+            EXPECT_THROW(ParseDetectorOptions(text, defaults), std::invalid_argument) << text;
+            continue;
+        }
+        EXPECT_EQ(ParseDetectorOptions(text, defaults).landmarks, scheme) << text;
+    }
+
     for (const char* bad :
          {"detectionInterval", "detectionInterval=", "detectionInterval=0", "detectionInterval=2.5", "minEyeDistance=3",
-          "minEyeDistance=nan", "maxMisses=-1", "speed=11", "=4", "searchInBackground=2", "backgroundInterval=0"}) {
+          "minEyeDistance=nan", "maxMisses=-1", "speed=11", "=4", "searchInBackground=2", "backgroundInterval=0",
+          "landmarks=", "landmarks=dlib5", "landmarks=MediaPipe", "landmarks"}) {
         EXPECT_THROW(ParseDetectorOptions(bad, defaults), std::invalid_argument) << bad;
     }
     // Bad options fail the creation before any asset is read.

@@ -1,5 +1,6 @@
 #include "blinkDetectorCpu/support.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -8,6 +9,9 @@
 #include <stb_image.h>
 
 #include "common/exception.h"
+#if QUILO_HAVE_MEDIAPIPE
+#include "plugins/blinkDetectorCpu/mediapipeLandmarks.h"
+#endif
 #include "support/outsideData.h"
 
 namespace quilo::head::cpu::test {
@@ -90,10 +94,39 @@ std::shared_ptr<const LandmarkModel> SharedModel() {
     return model;
 }
 
+LandmarkScheme TestedScheme() {
+    const char* asked = std::getenv("QUILO_TEST_LANDMARKS");
+    if (asked == nullptr || *asked == '\0') return DefaultLandmarkScheme();
+    return ParseDetectorOptions(std::string("landmarks=") + asked, {}).landmarks;
+}
+
+std::shared_ptr<const LandmarkPlacer> MakePlacer(LandmarkScheme scheme) {
+    if (scheme == LandmarkScheme::kDlib68) return SharedModel();
+#if QUILO_HAVE_MEDIAPIPE
+    FolderAssetManager assets(BuildAssets());
+    const AssetBuffer mesh = assets.ReadBytes(kFaceMeshAsset, nullptr);
+    const AssetBuffer iris = assets.ReadBytes(kIrisAsset, nullptr);
+    return std::make_shared<const MediaPipeLandmarks>(
+        OnnxModel{kFaceMeshAsset, mesh.data.get(), static_cast<size_t>(mesh.size)},
+        OnnxModel{kIrisAsset, iris.data.get(), static_cast<size_t>(iris.size)});
+#else
+    QUILO_THROW("this build has no MediaPipe models");
+#endif
+}
+
 std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings) {
+    return MakeDetector(settings, TestedScheme());
+}
+
+std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings, LandmarkScheme scheme) {
     FolderAssetManager assets(BuildAssets());
     const std::string cascade = assets.ReadText(kFaceCascadeAsset, nullptr);
-    return std::make_unique<BlinkDetectorCpu>(settings, SharedModel(), FaceFinder(cascade), FaceFinder(cascade));
+    // Placers that serialise their callers get one each for the frames and the searches.
+    std::shared_ptr<const LandmarkPlacer> model = MakePlacer(scheme);
+    std::shared_ptr<const LandmarkPlacer> searchModel = scheme == LandmarkScheme::kDlib68 ? model : MakePlacer(scheme);
+    settings.landmarks = scheme;
+    return std::make_unique<BlinkDetectorCpu>(settings, std::move(model), FaceFinder(cascade), FaceFinder(cascade),
+                                              std::move(searchModel));
 }
 
 BlinkDetectorSettings InlineSettings() {

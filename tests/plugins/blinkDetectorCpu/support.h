@@ -72,6 +72,14 @@ std::filesystem::path BuildAssets();
 // One landmark model for the whole test program: reading it takes a while.
 std::shared_ptr<const LandmarkModel> SharedModel();
 
+// The landmarks the detectors of MakeDetector use: $QUILO_TEST_LANDMARKS
+// (mediapipe or dlib68, as in the detector's options), else the default.
+// Each test suite runs on either pipeline.
+LandmarkScheme TestedScheme();
+
+// A placer of the scheme's models from the build's assets.
+std::shared_ptr<const LandmarkPlacer> MakePlacer(LandmarkScheme scheme);
+
 // Settings with the full searches on the frame's thread: a face is reported
 // from the first frame that shows it.
 BlinkDetectorSettings InlineSettings();
@@ -81,8 +89,10 @@ BlinkDetectorSettings InlineSettings();
 // one it started on, which waits for them.
 BlinkDetectorSettings DeterministicSettings();
 
-// A detector on the shared model and the build's cascade.
+// A detector on the tested scheme's models and the build's cascade.
 std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings = InlineSettings());
+// The same with the models of `scheme`.
+std::unique_ptr<BlinkDetectorCpu> MakeDetector(BlinkDetectorSettings settings, LandmarkScheme scheme);
 
 // Calls `done` again and again until it returns true, or `limit` has passed;
 // whether it did. For the faces of a detector's background search reached

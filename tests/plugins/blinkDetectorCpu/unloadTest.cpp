@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/assetManager.h"
 #include "common/paths.h"
@@ -31,10 +32,15 @@ TEST(BlinkDetectorCpuUnload, EveryReleaseUnloadsThePlugin) {
     FaceDetectorConfiguration settings;
     settings.maxNumOfFaces = 1;
     settings.backend = kQuiloFaceDetectorBackendCPU;
-    for (int round = 0; round < 3; ++round) {
+    // Each set of models: OpenCV's dnn networks and their threads go with the plugin too.
+    std::vector<std::string> options = {"", "landmarks=dlib68"};
+    if (QUILO_HAVE_MEDIAPIPE) options.push_back("landmarks=mediapipe");
+    for (int round = 0; round < 3 * static_cast<int>(options.size()); ++round) {
+        const std::string& option = options[static_cast<size_t>(round) % options.size()];
         SCOPED_TRACE(round);
+        SCOPED_TRACE(option);
         auto assets = AssetManager::Create(nullptr);
-        std::shared_ptr<FaceDetector> detector = CreateBlinkDetector({settings, ""}, assets.get());
+        std::shared_ptr<FaceDetector> detector = CreateBlinkDetector({settings, option}, assets.get());
         ASSERT_TRUE(detector);
         EXPECT_TRUE(quilo::test::IsLibraryLoaded(plugin));
         EXPECT_EQ(detector->DetectFaces(frame).detections.size(), 1u);
