@@ -89,9 +89,8 @@ public:
         websocketpp::lib::error_code error;
         client_.send(connection_, command.dump(), websocketpp::frame::opcode::text, error);
         if (error) throw std::runtime_error(method + ": " + error.message());
-        nlohmann::json answer = Take(deadline, method, [&](const nlohmann::json& m) {
-            return m.contains("id") && m["id"] == id;
-        });
+        nlohmann::json answer =
+            Take(deadline, method, [&](const nlohmann::json& m) { return m.contains("id") && m["id"] == id; });
         if (answer.contains("error")) throw std::runtime_error(method + ": " + answer["error"].dump());
         return answer.value("result", nlohmann::json::object());
     }
@@ -140,17 +139,17 @@ private:
 // A headless Chromium with a profile of its own and one page.
 class HeadlessBrowser {
 public:
-    HeadlessBrowser(const std::filesystem::path& chromium, const std::filesystem::path& profile, int width,
-                    int height)
-        : process_(chromium.string(), {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                                       "--no-first-run", "--disable-background-networking",
-                                       "--disable-component-update", "--disable-sync",
-                                       "--user-data-dir=" + profile.string(), "--remote-debugging-address=127.0.0.1",
-                                       "--remote-debugging-port=0", "about:blank"}),
+    HeadlessBrowser(const std::filesystem::path& chromium, const std::filesystem::path& profile, int width, int height)
+        : process_(chromium.string(),
+                   {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                    "--user-data-dir=" + profile.string(), "--remote-debugging-address=127.0.0.1",
+                    "--remote-debugging-port=0", "about:blank"}),
           width_(width),
           height_(height) {
         std::smatch match;
-        if (!process_.WaitForErrorLine(std::regex("DevTools listening on (ws://\\S+)"), &match, std::chrono::seconds(60)))
+        if (!process_.WaitForErrorLine(std::regex("DevTools listening on (ws://\\S+)"), &match,
+                                       std::chrono::seconds(60)))
             throw std::runtime_error("chromium did not open its DevTools port:\n" + process_.errors());
         devTools_.emplace(match[1].str());
     }
@@ -170,8 +169,8 @@ public:
                        .at("sessionId")
                        .get<std::string>();
         devTools_->Call("Emulation.setDeviceMetricsOverride",
-                        {{"width", width_}, {"height", height_}, {"deviceScaleFactor", 1}, {"mobile", false}},
-                        session_, deadline);
+                        {{"width", width_}, {"height", height_}, {"deviceScaleFactor", 1}, {"mobile", false}}, session_,
+                        deadline);
         devTools_->Call("Page.enable", nlohmann::json::object(), session_, deadline);
         devTools_->Call("Page.navigate", {{"url", url}}, session_, deadline);
         devTools_->WaitForEvent("Page.loadEventFired", session_, deadline);
@@ -182,8 +181,8 @@ public:
     nlohmann::json Evaluate(const std::string& expression, std::chrono::seconds timeout) {
         const auto deadline = DevToolsConnection::Clock::now() + timeout;
         const nlohmann::json result = devTools_->Call(
-            "Runtime.evaluate", {{"expression", expression}, {"awaitPromise", true}, {"returnByValue", true}},
-            session_, deadline);
+            "Runtime.evaluate", {{"expression", expression}, {"awaitPromise", true}, {"returnByValue", true}}, session_,
+            deadline);
         if (result.contains("exceptionDetails"))
             throw std::runtime_error("the page threw: " + result["exceptionDetails"].dump());
         return result.at("result").value("value", nlohmann::json());
@@ -192,7 +191,8 @@ public:
     // The page as a PNG file's bytes.
     std::vector<uint8_t> Screenshot(std::chrono::seconds timeout) {
         const auto deadline = DevToolsConnection::Clock::now() + timeout;
-        const nlohmann::json result = devTools_->Call("Page.captureScreenshot", {{"format", "png"}}, session_, deadline);
+        const nlohmann::json result =
+            devTools_->Call("Page.captureScreenshot", {{"format", "png"}}, session_, deadline);
         return DecodeBase64(result.at("data").get<std::string>());
     }
 
