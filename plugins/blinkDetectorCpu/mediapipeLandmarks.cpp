@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include <fmt/format.h>
@@ -106,6 +107,20 @@ cv::dnn::Net ReadNet(const OnnxModel& model) {
     }
 }
 
+// Throws unless `net` has exactly the outputs `names`. Checked before any
+// forward pass: OpenCV runs a network on an input of another size than its
+// own, and a model of another kind in a file's place (the iris model where
+// the face mesh should be) then asks for an allocation of absurd size.
+void CheckOutputNames(const cv::dnn::Net& net, std::vector<std::string> names, const std::string& model) {
+    std::vector<std::string> found = net.getUnconnectedOutLayersNames();
+    std::sort(found.begin(), found.end());
+    std::sort(names.begin(), names.end());
+    if (found != names) {
+        throw std::runtime_error(fmt::format("asset \"{}\": outputs {}, expected {}", model, fmt::join(found, ", "),
+                                             fmt::join(names, ", ")));
+    }
+}
+
 // The outputs of one forward pass, by name, checked for their sizes.
 std::vector<cv::Mat> Run(cv::dnn::Net& net, const cv::Mat& input, const std::vector<size_t>& sizes, const char* name) {
     net.setInput(input);
@@ -166,6 +181,8 @@ MediaPipeLandmarks::Region EyeRegion(const std::vector<cv::Point2f>& mesh, int a
 
 MediaPipeLandmarks::MediaPipeLandmarks(const OnnxModel& faceMesh, const OnnxModel& iris)
     : mesh_(ReadNet(faceMesh)), iris_(ReadNet(iris)) {
+    CheckOutputNames(mesh_, {"landmarks", "face_flag"}, faceMesh.name);
+    CheckOutputNames(iris_, {"landmarks"}, iris.name);
     try {
         Run(mesh_, InputOf({cv::Mat(kMeshSize, kMeshSize, CV_8U, cv::Scalar(128))}, kMeshSize), kMeshOutputs,
             faceMesh.name.c_str());
